@@ -1,0 +1,25 @@
+// Runtime boot, in the order that lets each step find what it needs already made.
+#include "console/boot.h"
+
+#include "datatypes/registry.h"
+#include "evaluator/random.h"
+#include "runtime/console_out.h"
+#include "runtime/memory.h"
+#include "runtime/platform.h"
+#include "runtime/stack.h"
+
+namespace kel::console {
+
+void runtime_init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    rt::print_hooks_init();
+    rt::platform_init();
+    ev::random_init();
+    rt::memory_settings_init();
+    dt::register_all_datatypes();
+    rt::stack_init();
+}
+
+}  // namespace kel::console

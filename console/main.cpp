@@ -1,0 +1,57 @@
+// Program entry: the evaluator runs on a thread of its own with a 1 GiB stack, so that
+// deep language recursion meets the runtime's own limits long before the native stack's.
+#include <pthread.h>
+
+#include <cstdio>
+
+#include "console/boot.h"
+#include "runtime/exits.h"
+#include "runtime/fatal.h"
+#include "runtime/platform.h"
+
+namespace {
+
+constexpr size_t EVALUATOR_STACK = size_t(1) << 30;
+
+int program_main() {
+    try {
+        kel::console::runtime_init();
+    } catch (kel::rt::SystemThrow& t) {
+        kel::rt::on_uncaught_throw(t.code);
+    }
+    return 0;
+}
+
+void* evaluator_thread(void* result) {
+    kel::rt::platform_thread_init();
+    pthread_attr_t attr;
+    void* addr = nullptr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        pthread_attr_getstack(&attr, &addr, &size);
+        pthread_attr_destroy(&attr);
+        kel::rt::set_native_stack_bounds(addr, static_cast<char*>(addr) + size);
+    }
+    *static_cast<int*>(result) = program_main();
+    kel::rt::platform_thread_exit();
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kel::rt::platform_start(argc, argv);
+    int result = 0;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, EVALUATOR_STACK);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, evaluator_thread, &result) != 0) {
+        // No room for the big stack: run on this thread instead.
+        result = program_main();
+    } else {
+        pthread_join(thread, nullptr);
+    }
+    pthread_attr_destroy(&attr);
+    kel::rt::process_exit(result);
+}

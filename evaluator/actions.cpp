@@ -9,6 +9,18 @@ namespace kel::ev {
 
 using namespace rt;
 
+NativeEntry g_natives_table[NATIVES_CAPACITY] = {};
+u32 g_natives_count = 1;
+ActionEntry g_actions_table[ACTION_COUNT] = {};
+
+void natives_register(u32 count, const NativeEntry* entries) {
+    for (u32 i = 0; i < count && g_natives_count <= NATIVES_CAPACITY; ++i) g_natives_table[g_natives_count++ - 1] = entries[i];
+}
+
+void actions_register(u32 count, const ActionEntry* entries) {
+    for (u32 k = 1; k <= count && k <= ACTION_COUNT; ++k) g_actions_table[k - 1] = entries[k - 1];
+}
+
 dt::AnyFn action_lookup(u32 type, const Cell*, u32 slot) {
     dt::AnyFn fn = dt::action_entry(type, slot);
     if (fn) return fn;

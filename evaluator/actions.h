@@ -5,8 +5,45 @@
 #pragma once
 #include "datatypes/registry.h"
 #include "runtime/cell.h"
+#include "runtime/exits.h"
 
 namespace kel::ev {
+
+// ---- the natives table and the actions table ------------------------------------------
+//
+// native! and action! values carry the number of their entry in one of these tables (a
+// native's slot - 1, an action's id - 1); the interpreter calls the entry found there.
+
+// A native's entry. `check` is true when the interpreter calls it (the native then checks its
+// arguments against its spec's typesets); `refinements` holds one index per refinement of
+// the spec, in spec order: -1 when absent, else the argument-stack index (from the call's
+// arguments base) of the refinement's first argument. Arguments and result are on the
+// argument stack, the result in slot 0. Answers 0, or the exit code that `try` and `parse`
+// hand back to a compiled caller.
+using NativeEntry = rt::Status (*)(bool check, const i32* refinements);
+// An action's generic entry: the refinement indexes alone.
+using ActionEntry = void (*)(const i32* refinements);
+
+constexpr u32 NATIVES_CAPACITY = 120;
+extern NativeEntry g_natives_table[NATIVES_CAPACITY];
+// The next free slot of the natives table (slots count from 1).
+extern u32 g_natives_count;
+// Stores each entry at the running count and moves the count on.
+void natives_register(u32 count, const NativeEntry* entries);
+
+// Entry k - 1 is the generic entry of action id k. Slots 7 (path action) and 9 (compare)
+// have other conventions and slot 8 is empty: their entries here stay null.
+extern ActionEntry g_actions_table[ACTION_COUNT];
+void actions_register(u32 count, const ActionEntry* entries);
+
+// The entry of native slot (1-based), or null when the slot holds none.
+inline NativeEntry native_entry(i64 slot) {
+    return (slot >= 1 && slot <= i64(NATIVES_CAPACITY)) ? g_natives_table[slot - 1] : nullptr;
+}
+// The generic entry of action id (1-based), or null.
+inline ActionEntry action_generic_entry(i64 id) {
+    return (id >= 1 && id <= ACTION_COUNT) ? g_actions_table[id - 1] : nullptr;
+}
 
 // action-lookup: the handler for `slot` of `type`; null raises script/expect-arg naming the
 // call, the datatype and the call's first argument.

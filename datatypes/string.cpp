@@ -59,4 +59,59 @@ u32 string_char_at(const Cell* str, u32 i) {
     }
 }
 
+namespace {
+// "00000000", then the digit set, then a two-character area.
+char g_hex_area[8 + 1 + 16 + 3] = "00000000\0" "0123456789ABCDEF" "00";
+constexpr const char* HEX_DIGITS = "0123456789ABCDEF";
+}  // namespace
+
+const char* byte_to_hex(u32 value) {
+    char* out = g_hex_area + 8 + 1 + 16;
+    out[0] = HEX_DIGITS[(value >> 4) & 0xF];
+    out[1] = HEX_DIGITS[value & 0xF];
+    out[2] = 0;
+    return out;
+}
+
+const char* int_to_hex(i32 value, bool strip) {
+    char* buf = g_hex_area;
+    i32 fill = value < 0 ? -1 : 0;
+    i32 pos = 8;
+    buf[8] = 0;
+    // From the right by arithmetic shifts, until only the sign fill is left.
+    while (value != fill && pos > 0) {
+        buf[--pos] = HEX_DIGITS[value & 0xF];
+        value >>= 4;
+    }
+    if (strip) {
+        if (pos == 8) {  // nothing significant: zero (or all ones)
+            buf[6] = buf[7] = fill ? 'F' : '0';
+            return buf + 6;
+        }
+        return buf + pos;
+    }
+    while (pos > 0) buf[--pos] = fill ? 'F' : '0';
+    return buf;
+}
+
+void append_char_escape(Cell* out, u32 cp, bool all) {
+    if (cp == 30 || (cp >= 128 && cp <= 159) || (all && cp > 127)) {
+        append_c_string(out, "^(");
+        append_c_string(out, int_to_hex(i32(cp), true));
+        append_char(out, ')');
+        return;
+    }
+    u32 caret = 0;
+    if (cp < 32) caret = cp == 9 ? '-' : cp == 10 ? '/' : '@' + cp;
+    else if (cp == '"') caret = '"';
+    else if (cp == '^') caret = '^';
+    else if (cp == 127) caret = '~';
+    if (caret) {
+        append_char(out, '^');
+        append_char(out, caret);
+    } else {
+        append_char(out, cp);
+    }
+}
+
 }  // namespace kel::dt

@@ -16,4 +16,18 @@ u32 string_length(const Cell* str);
 // The code point at character index i from the head.
 u32 string_char_at(const Cell* str, u32 i);
 
+// ---- hexadecimal helpers --------------------------------------------------------------
+// Both write into one static area: the text stays valid until the next call of either.
+
+// Two upper-case digits of the low byte.
+const char* byte_to_hex(u32 value);
+// Eight upper-case digits, the leading places filled with "F" for a negative value and "0"
+// otherwise; with `strip` only the significant digits ("1E" for 30, "00" for 0).
+const char* int_to_hex(i32 value, bool strip);
+
+// The caret escape of one character, as string and char! mold write it: ^@ ^A ... ^- ^/
+// ^" ^^ ^~, ^(1E) for 30 and for 128-159 (for everything above 127 with `all`); any other
+// character is appended unchanged.
+void append_char_escape(Cell* out, u32 cp, bool all);
+
 }  // namespace kel::dt

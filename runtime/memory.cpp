@@ -353,7 +353,8 @@ Node alloc_bytes_filled(u32 n, u8 byte) {
 }
 
 SeriesBuffer* expand_series_buffer(SeriesBuffer* b, i64 new_size) {
-    if (new_size == 0) new_size = i64(b->size) * 2;
+    // Twice the old size; an empty buffer (made for 0 units) must still be able to grow.
+    if (new_size == 0) new_size = b->size ? i64(b->size) * 2 : 16;
     if (new_size < 1) raise_error(Err::internal_no_memory);
     if (new_size > 0x7FFFFFF0) raise_error(Err::internal_no_memory);
     Node node = b->node;

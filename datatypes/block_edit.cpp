@@ -1,0 +1,259 @@
+// block!: insert and append, change, take, swap, trim, copy and sort.
+#include <cstring>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/hash_index.h"
+#include "datatypes/series.h"
+#include "datatypes/unit.h"
+#include "datatypes/walk_guard.h"
+#include "evaluator/actions.h"
+#include "runtime/errors.h"
+#include "runtime/series.h"
+#include "runtime/stack.h"
+
+namespace kel::dt {
+
+using namespace rt;
+
+namespace {
+
+// The cells that insert and change put in: a cell series' values from its head, or the
+// value itself as one cell. They are copied out first, since the value may share the
+// target's buffer, which the edit moves.
+std::vector<Cell> source_cells(const Cell* value, bool only) {
+    if (!only && is_cell_series_type(type_of(value))) {
+        i32 from = series_clamped_head(value);
+        i32 n = ks_buffer_length(value) - from;
+        const Cell* c = at<Cell>(series_buffer(value)->offset) + from;
+        return std::vector<Cell>(c, c + (n > 0 ? n : 0));
+    }
+    return std::vector<Cell>(1, *value);
+}
+
+// count × dup as a cell count, or internal/no-memory when the buffer could not hold it.
+i32 checked_product(i64 count, i64 dup, i64 existing) {
+    i64 n = count * dup;
+    if (n > 0x7FFFFFFF || (existing + n) * i64(sizeof(Cell)) > 0x7FFFFFF0) raise_error(Err::internal_no_memory);
+    return i32(n);
+}
+
+// Makes room for `extra` more cells; `doubling` grows to twice the needed size.
+SeriesBuffer* reserve_cells(Node node, i32 extra, bool doubling) {
+    SeriesBuffer* b = buffer_of(node);
+    u64 need = u64(b->tail - b->offset) + u64(extra) * sizeof(Cell);
+    if (b->offset + need > b->data_end()) {
+        u64 size = doubling ? need * 2 : need;
+        if (size > 0x7FFFFFF0) size = need;
+        b = expand_series(b, i64(size));
+    }
+    return b;
+}
+
+// Writes the cells at `pos` and repeats the first `n` of them `dup` times by doubling copies.
+void fill_by_doubling(Cell* p, const std::vector<Cell>& src, i32 n, i32 dup) {
+    std::memcpy(p, src.data(), size_t(n) * sizeof(Cell));
+    i64 done = n, total = i64(n) * dup;
+    while (done < total) {
+        i64 chunk = done < total - done ? done : total - done;
+        std::memcpy(p + done, p, size_t(chunk) * sizeof(Cell));
+        done += chunk;
+    }
+}
+
+}  // namespace
+
+// ---- insert and append ----------------------------------------------------------------
+
+Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool append) {
+    std::vector<Cell> src = source_cells(value, only);
+    i32 count = i32(src.size());
+    if (count == 0) return series;
+    if (part < 0 || part > count) part = count;
+    if (dup < 1) dup = 1;
+    i32 total = ks_buffer_length(series);
+    if (series_head(series) > total) series->data1 = u32(total);
+    i32 head = series_head(series);
+    bool at_tail = append || head >= total;
+    i32 pos = at_tail ? total : head;
+    i32 added = checked_product(part, dup, total);
+
+    Cell* val = stack_push(value);
+    bool owned = append ? ownership_check(series, Change::append, val, total, added)
+                        : ownership_check(series, Change::insert, val, head, added);
+    Node node = series_node(series);
+    SeriesBuffer* b = reserve_cells(node, added, dup < 5);
+    total = i32((b->tail - b->offset) / sizeof(Cell));
+    if (pos > total) pos = total;
+    Cell* p = at<Cell>(b->offset) + pos;
+    std::memmove(p + added, p, size_t(total - pos) * sizeof(Cell));
+    fill_by_doubling(p, src, part, dup);
+    b->tail += u32(added) * sizeof(Cell);
+    if (has_index(series)) index_inserted(series, pos, added);
+    if (owned) ownership_check(series, append ? Change::appended : Change::inserted, val, append ? total : head, added);
+    stack_pop(1);
+
+    if (append) {
+        series->data1 = 0;
+    } else {
+        i32 after = pos + added;
+        i32 len = ks_buffer_length(series);
+        series->data1 = u32(after > len ? len : after);
+    }
+    return series;
+}
+
+// ---- change ---------------------------------------------------------------------------
+
+Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
+    i32 total = ks_buffer_length(series);
+    if (series_head(series) > total) series->data1 = u32(total);
+    i32 head = series_head(series);
+    i32 remaining = total - head;
+    std::vector<Cell> src = source_cells(value, only);
+    i32 count = i32(src.size());
+    if (dup < 1) dup = 1;
+    i32 inserted = checked_product(count, dup, total);
+    i32 replaced = part >= 0 ? (part < remaining ? part : remaining) : (inserted < remaining ? inserted : remaining);
+    if (i64(total) - replaced + inserted > 0x7FFFFFF0 / i64(sizeof(Cell))) raise_error(Err::internal_no_memory);
+
+    Cell* val = stack_push(value);
+    bool owned = ownership_check(series, Change::change, val, head, replaced);
+    Node node = series_node(series);
+    SeriesBuffer* b = buffer_of(node);
+    i32 grow = inserted - replaced;
+    if (grow > 0) b = reserve_cells(node, grow, false);
+    Cell* p = at<Cell>(b->offset) + head;
+    std::memmove(p + inserted, p + replaced, size_t(total - head - replaced) * sizeof(Cell));
+    if (count > 0) fill_by_doubling(p, src, count, dup);
+    b->tail = b->offset + u32(total + grow) * sizeof(Cell);
+    if (has_index(series)) index_reindex_from(series, 0);
+    if (owned) ownership_check(series, Change::changed, val, head, replaced);
+    stack_pop(1);
+
+    i32 after = head + inserted;
+    i32 len = ks_buffer_length(series);
+    series->data1 = u32(after > len ? len : after);
+    return series;
+}
+
+// ---- take -----------------------------------------------------------------------------
+
+Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
+    Cell* taken = series_take(series, part, deep, last);
+    if (type_of(taken) == T_NONE) return taken;
+    i32 n = ks_buffer_length(taken);
+    if (deep) {
+        for (i32 i = 0; i < n; ++i) {
+            Cell* c = ks_abs_at(taken, i);
+            if (!is_series_type(type_of(c))) continue;
+            Cell* arg = stack_push(c);
+            Cell* slot = stack_push_slot();
+            set_cell(slot, T_NONE);
+            Cell* copy = ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
+            Cell* dst = ks_abs_at(taken, i);
+            u32 flag = dst->header & CELL_NEW_LINE;
+            *dst = *copy;
+            dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
+            stack_pop(2);
+        }
+    }
+    // Without /part the one taken cell is the answer.
+    if (!part && n == 1) *taken = *ks_abs_at(taken, 0);
+    return taken;
+}
+
+// ---- swap -----------------------------------------------------------------------------
+
+Cell* block_swap(Cell* s1, Cell* s2) {
+    if (!is_cell_series_type(type_of(s2))) raise_error(Err::script_invalid_arg, s2);
+    if (series_tail_q(s1) || series_tail_q(s2)) return s1;
+    i32 h1 = series_head(s1), h2 = series_head(s2);
+    bool o1 = ownership_check(s1, Change::swap, nullptr, h1, 1);
+    bool o2 = ownership_check(s2, Change::swap, nullptr, h2, 1);
+    Cell* a = ks_abs_at(s1, h1);
+    Cell* b = ks_abs_at(s2, h2);
+    Cell old_a = *a, old_b = *b;
+    *a = old_b;
+    *b = old_a;
+    if (has_index(s1)) index_replaced(s1, h1, &old_a);
+    if (has_index(s2)) index_replaced(s2, h2, &old_b);
+    if (o1) ownership_check(s1, Change::swaped, nullptr, h1, 1);
+    if (o2) ownership_check(s2, Change::swaped, nullptr, h2, 1);
+    return s1;
+}
+
+// ---- trim -----------------------------------------------------------------------------
+
+Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+    i32 head = series_clamped_head(series);
+    bool owned = ownership_check(series, Change::trim, nullptr, head, 0);
+    SeriesBuffer* b = series_buffer(series);
+    Cell* c = at<Cell>(b->offset);
+    i32 total = ks_buffer_length(series);
+    i32 out = head;
+    for (i32 i = head; i < total; ++i)
+        if (type_of(&c[i]) != T_NONE) c[out++] = c[i];
+    b->tail = b->offset + u32(out) * sizeof(Cell);
+    if (has_index(series)) index_reindex_from(series, head);
+    if (owned) ownership_check(series, Change::trimmed, nullptr, head, 0);
+    return series;
+}
+
+// ---- copy -----------------------------------------------------------------------------
+
+Cell* block_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+    series_copy(value, result, part, deep, types);
+    if (!deep && !types) return result;
+    if (type_of(result) == T_HASH) set_cell_type(result, T_BLOCK);
+    Node src = series_node(value);
+    if (deep && walk_in_progress(src)) {
+        walk_reset();
+        raise_error(Err::internal_no_cycle);
+    }
+    // The copy is kept on the stack while its cells are replaced.
+    Cell* copy = stack_push(result);
+    i32 n = ks_buffer_length(copy);
+    if (types) {
+        if (deep) {
+            WalkGuard guard(src);
+            find_value_in_cells(copy, 0, n, 1, deep, types);
+        } else {
+            find_value_in_cells(copy, 0, n, 1, deep, types);
+        }
+    } else {
+        WalkGuard guard(src);
+        for (i32 i = 0; i < n; ++i) {
+            Cell* c = ks_abs_at(copy, i);
+            if (!is_series_type(type_of(c))) continue;
+            Cell* arg = stack_push(c);
+            Cell* slot = stack_push_slot();
+            set_cell(slot, T_NONE);
+            Cell* inner = ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
+            Cell* dst = ks_abs_at(copy, i);
+            u32 flag = dst->header & CELL_NEW_LINE;
+            *dst = *inner;
+            dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
+            stack_pop(2);
+        }
+    }
+    *result = *copy;
+    stack_pop(1);
+    return result;
+}
+
+// ---- sort -----------------------------------------------------------------------------
+
+Cell* block_sort(Cell*, bool, Cell*, Cell*, Cell*, bool, bool, bool) {
+    // TODO(text): the merge sort and the quicksort arrive with the sorting module.
+    raise_error(Err::internal_not_done);
+}
+
+// ---- set operations -------------------------------------------------------------------
+
+void block_set_operation(bool, Cell*, i32) {
+    // TODO(hashsym): the result's distinctness is kept with a hash table.
+    raise_error(Err::internal_not_done);
+}
+
+}  // namespace kel::dt

@@ -1,0 +1,43 @@
+// paren!: a block that the interpreter evaluates in place; as data it is a block that
+// molds in parentheses.
+#include "datatypes/block.h"
+#include "datatypes/datatype_init.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/walk_guard.h"
+
+namespace kel::dt {
+
+using namespace rt;
+
+namespace {
+
+i32 paren_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
+    if (walk_in_progress(series_node(value))) {
+        append_c_string(out, "(...)");
+        return limit - 5;
+    }
+    if (!only) {
+        append_char(out, '(');
+        limit -= 1;
+    }
+    limit = mold_block_items(value, out, only, all, flat, part, limit, indent);
+    if (!only) {
+        append_char(out, ')');
+        limit -= 1;
+    }
+    return limit;
+}
+
+void init_paren() {
+    TypeRegistration r(T_PAREN, T_BLOCK, "paren!");
+    r.inherit_all();
+    r.set<A_MOLD>(paren_mold);
+    register_datatype(r);
+}
+
+}  // namespace
+
+KEL_DATATYPE(T_PAREN, init_paren);
+
+}  // namespace kel::dt

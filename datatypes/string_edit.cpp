@@ -148,7 +148,7 @@ void rewrite_from_head(Cell* series, const std::vector<u32>& cps) {
     SeriesBuffer* b = buffer_of(series_node(series));
     u32 unit = b->unit();
     u32 sh = unit_shift(unit);
-    u32 head = u32(series_head(series));
+    u32 head = clamped_head(series);
     u8* w = at(b->offset) + (size_t(head) << sh);
     for (u32 i = 0; i < cps.size(); ++i) put_char_at(w + (size_t(i) << sh), unit, cps[i]);
     b->tail = b->offset + ((head + u32(cps.size())) << sh);
@@ -177,7 +177,7 @@ Cell* string_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, boo
         return series;
     }
     Piece p = value_piece(value, part, only);
-    u32 head = u32(series_head(series));
+    u32 head = clamped_head(series);
     u64 written = splice(series, head, 0, p, dup);
     series->data1 = u32(head + written);
     return series;
@@ -195,7 +195,7 @@ Cell* string_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     u64 written = u64(p.cps.size()) * copies;
     u64 replaced = part >= 0 ? u64(part) : written;
     if (replaced > len) replaced = len;
-    u32 head = u32(series_head(series));
+    u32 head = clamped_head(series);
     splice(series, head, u32(replaced), p, dup);
     u64 end = head + written;
     u32 total = ks_abs_length(series);
@@ -368,7 +368,7 @@ i32 string_sort_compare(const u8* x, const u8* y, intptr_t word1, intptr_t) {
 Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
                   bool stable) {
     u32 len = string_length_clamp(series);
-    i64 head = series_head(series);
+    i64 head = clamped_head(series);
     i64 n = len;
     if (part) {
         n = part_count(series, part);
@@ -425,7 +425,7 @@ Cell* string_swap(Cell* s1, Cell* s2) {
     u32 t = type_of(s2);
     if (!is_any_string_type(t) && t != T_BINARY) raise_error(Err::script_invalid_arg, s2);
     if (string_length_clamp(s1) == 0 || string_length_clamp(s2) == 0) return s1;
-    u32 i1 = u32(series_head(s1)), i2 = u32(series_head(s2));
+    u32 i1 = clamped_head(s1), i2 = clamped_head(s2);
     u32 a = string_char_at_abs(s1, i1), b = string_char_at_abs(s2, i2);
     string_poke_char(s1, i1, b);
     string_poke_char(s2, i2, a);
@@ -434,7 +434,7 @@ Cell* string_swap(Cell* s1, Cell* s2) {
 
 Cell* string_take(Cell* series, Cell* part, bool, bool last) {
     u32 remaining = string_length_clamp(series);
-    i64 head = series_head(series);
+    i64 head = clamped_head(series);
     if (remaining == 0) return &g_none_cell;
     i64 start, count = 1;
     if (part) {

@@ -100,6 +100,10 @@ TEST_F(StringTest, PositionsAndRemoval) {
     s->data1 = 40;
     string_head_ptr(s);
     EXPECT_EQ(series_head(s), 5);
+    // A negative head counts as 0.
+    s->data1 = u32(-3);
+    EXPECT_EQ(string_length(s), 5u);
+    EXPECT_EQ(text(s), U"hello");
     s->data1 = 0;
 
     string_remove_chars(s, 1, 2);

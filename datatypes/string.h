@@ -50,6 +50,9 @@ inline u32 append_unit_for(u32 cp) { return cp < 0x80 ? 1 : cp < 0x10000 ? 2 : 4
 // The narrowest unit that holds cp on the poke and insert paths.
 inline u32 poke_unit_for(u32 cp) { return cp < 0x100 ? 1 : cp < 0x10000 ? 2 : 4; }
 
+// The head index, a negative one counting as 0.
+inline u32 clamped_head(const Cell* str) { return series_head(str) < 0 ? 0 : u32(series_head(str)); }
+
 // ---- construction -----------------------------------------------------------------------
 
 // A new empty string! value with room for `capacity` characters.

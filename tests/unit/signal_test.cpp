@@ -35,7 +35,8 @@ void write_protected_page() {
 
 void write_unmapped_address() {
     start_like_kel();
-    *reinterpret_cast<volatile int*>(uintptr_t(16)) = 1;
+    volatile uintptr_t unmapped = 16;
+    *reinterpret_cast<volatile int*>(unmapped) = 1;
 }
 
 void divide_by_zero() {

@@ -173,6 +173,13 @@ void ensure_index(Node table, u32 n) {
     }
 }
 
+// The index ends at its last indexed position, so that cells appended to the block after
+// it (or left behind by a removal) never make it longer than the block.
+void trim_index(HashTable* h) {
+    SeriesBuffer* b = buffer_of(h->aux);
+    while (b->tail > b->offset && at<u32>(b->tail)[-1] == NOT_INDEXED) b->tail -= 4;
+}
+
 inline Node chain_node(HashTable* h, i32 entry) { return series_int_at(h->chains, u32(-entry)); }
 inline u32 chain_length(Node chain) { return series_length(chain) / 4; }
 inline u32* chain_items(Node chain) { return at<u32>(buffer_of(chain)->offset); }
@@ -206,6 +213,7 @@ void unindex(Node table, u32 i) {
     if (e == NOT_INDEXED || e == 0) return;
     u32 b = e - 1;
     index_entries(h)[i] = NOT_INDEXED;
+    if (i + 1 == index_length(h)) trim_index(h);
     i32 k = key_slots(h)[b];
     if (k < 0) {
         Node c = chain_node(h, k);
@@ -279,6 +287,7 @@ void rebuild_block_table(Node table, u32 cap) {
         ensure_index(table, len);
         h = hashtable_of(table);
         std::memset(index_entries(h), 0xFF, index_length(h) * 4);
+        buffer_of(h->aux)->tail = buffer_of(h->aux)->offset + len * 4;
         bool fits = true;
         for (u32 i = 0; i < len && fits; ++i) fits = index_cell(table, i, true);
         if (fits) return;
@@ -724,7 +733,8 @@ void hashtable_refresh_after_gc(Node table, bool (*is_marked)(Node node)) {
         if (bucket_state(h, b) != LIVE) continue;
         Cell* rec = record_at(h, u32(key_slots(h)[b]));
         bool dead = !is_marked(rec->data1);
-        if (!dead && h->kind == HASH_OWNERSHIP && rec[2].data1) dead = !is_marked(rec[2].data1);
+        if (!dead && h->kind == HASH_OWNERSHIP && record_size(h) >= 3 * sizeof(Cell) && rec[2].data1)
+            dead = !is_marked(rec[2].data1);
         if (!dead) continue;
         rec->header = 0;
         set_bucket_state(h, b, DELETED);
@@ -795,23 +805,19 @@ Cell* hashtable_get(Node table, const Cell* key, i32 start, i32 skip, i32 op, bo
     if (skip < 1) skip = 1;
     h = hashtable_of(table);
     i32 e = key_slots(h)[p.found];
-    std::vector<u32> candidates;
-    if (e >= 0) {
-        candidates.push_back(u32(e));
-    } else {
-        Node c = chain_node(h, e);
-        candidates.assign(chain_items(c), chain_items(c) + chain_length(c));
-    }
+    u32 n = e >= 0 ? 1 : chain_length(chain_node(h, e));
     i64 best = -1;
     i64 last_index = i64(block_length(h)) - 1;
-    for (u32 i : candidates) {
-        i64 pos = i;
-        bool aligned;
-        if (last) aligned = (last_index - pos) % skip == 0 && (best < 0 || pos > best);
-        else if (reverse) aligned = pos < start && (start - 1 - pos) % skip == 0 && (best < 0 || pos > best);
-        else aligned = pos >= start && (pos - start) % skip == 0 && (best < 0 || pos < best);
-        if (!aligned) continue;
-        if (op != ev::OP_EQUAL && !equal_under(block_cell(hashtable_of(table), i), &k, op)) continue;
+    for (u32 c = 0; c < n; ++c) {
+        // Read through the node each time: a compare may allocate.
+        HashTable* t = hashtable_of(table);
+        i64 pos = e >= 0 ? e : chain_items(chain_node(t, e))[c];
+        bool wanted;
+        if (last) wanted = (last_index - pos) % skip == 0 && (best < 0 || pos > best);
+        else if (reverse) wanted = pos < start && (start - 1 - pos) % skip == 0 && (best < 0 || pos > best);
+        else wanted = pos >= start && (pos - start) % skip == 0 && (best < 0 || pos < best);
+        if (!wanted) continue;
+        if (op != ev::OP_EQUAL && !equal_under(block_cell(t, u32(pos)), &k, op)) continue;
         best = pos;
     }
     return best < 0 ? nullptr : block_cell(hashtable_of(table), u32(best));
@@ -919,7 +925,6 @@ u32 hashtable_find_string(Node table, const u8* name, u32 length, bool ci_only) 
 }
 
 void hashtable_delete(Node table, u32 index) {
-    hashtable_check_stamp(table);
     HashTable* h = hashtable_of(table);
     if (h->kind == HASH_BLOCK) {
         unindex(table, index);
@@ -954,7 +959,8 @@ void hashtable_reset(Node table) {
 }
 
 bool hashtable_refresh(Node table, u32 start, i32 shift) {
-    hashtable_check_stamp(table);
+    // Only indexes move here, no hash is computed: a table whose node hashes went stale
+    // is rebuilt at its next look-up, once the block is complete again.
     HashTable* h = hashtable_of(table);
     u32 len = index_length(h);
     if (h->kind != HASH_BLOCK || shift == 0 || start >= len) {
@@ -990,6 +996,7 @@ bool hashtable_refresh(Node table, u32 start, i32 shift) {
         idx[i - n] = e;
         idx[i] = NOT_INDEXED;
     }
+    trim_index(h);
     return false;
 }
 

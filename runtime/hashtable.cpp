@@ -84,6 +84,8 @@ inline u32 block_length(HashTable* h) {
 inline Cell* block_cell(HashTable* h, u32 index) { return cells_of(buffer_of(h->block)) + index; }
 
 inline bool is_word_kind(u32 t) { return t >= T_WORD && t <= T_ISSUE; }
+// The word kinds a map stores (and looks up) as set-words; refinements and issues stay.
+inline bool is_map_word_key(u32 t) { return t >= T_WORD && t <= T_GET_WORD; }
 
 // Equality through the key type's compare action: 0 answers equal.
 inline bool equal_under(Cell* a, Cell* b, i32 op) { return ev::compare_values(a, b, op) == 0; }
@@ -360,7 +362,7 @@ void grow_in_place(Node table) {
 Probe probe_direct(Node table, Cell key, i32 op) {
     HashTable* h = hashtable_of(table);
     u32 kind = h->kind;
-    if (kind == HASH_MAP && is_word_kind(type_of(&key))) set_cell_type(&key, T_SET_WORD);
+    if (kind == HASH_MAP && is_map_word_key(type_of(&key))) set_cell_type(&key, T_SET_WORD);
     u32 hv = hash_value(&key);
     return probe(table, hv, [&](u32 b) {
         HashTable* t = hashtable_of(table);
@@ -767,7 +769,7 @@ void hashtable_put_all(Node table, u32 index, u32 step) {
     }
     for (u32 i = index; i + 1 < block_length(hashtable_of(table));) {
         Cell* key = block_cell(hashtable_of(table), i);
-        if (is_word_kind(type_of(key))) set_cell_type(key, T_SET_WORD);
+        if (is_map_word_key(type_of(key))) set_cell_type(key, T_SET_WORD);
         Probe p = probe_direct(table, *key, ev::OP_STRICT_EQUAL);
         if (p.found < 0) {
             put_direct(table, i);
@@ -827,7 +829,7 @@ Cell* hashtable_get_next(Node table, const Cell* key, HashCursor& cursor) {
     hashtable_check_stamp(table);
     HashTable* h = hashtable_of(table);
     Cell k = *key;
-    if (h->kind == HASH_MAP && is_word_kind(type_of(&k))) set_cell_type(&k, T_SET_WORD);
+    if (h->kind == HASH_MAP && is_map_word_key(type_of(&k))) set_cell_type(&k, T_SET_WORD);
     u32 type = type_of(&k);
     u32 cap = h->capacity;
     u32 mask = cap - 1;

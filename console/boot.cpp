@@ -1,6 +1,8 @@
 // Runtime boot, in the order that lets each step find what it needs already made.
 #include "console/boot.h"
 
+#include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "evaluator/random.h"
 #include "runtime/console_out.h"
@@ -22,10 +24,16 @@ void runtime_init() {
     dt::register_all_datatypes();
     // The symbol table, then the names the runtime recognises by id.
     rt::symbols_init();
+    // The global context and the word loader; then the type names get their words.
+    dt::context_init();
+    dt::bind_name_table();
     rt::init_runtime_words();
     rt::init_refinement_words();
     rt::init_ooo_word();
     rt::stack_init();
+    // The error catalog (system/catalog/errors once the system object exists): from here on
+    // raise_error builds full error! values.
+    dt::error_catalog_init();
 }
 
 }  // namespace kel::console

@@ -136,7 +136,7 @@ TEST_F(Char, Form) {
     dt::append_c_string(out, "x");
     Cell v = char_cell(0x1F600);
     left = dt::handler<A_FORM>(T_CHAR)(&v, out, nullptr, 10);
-    EXPECT_EQ(text_of(out), U"x\U0001F600");
+    EXPECT_EQ(code_points_of(out), U"x\U0001F600");
     EXPECT_EQ(left, 9);
 }
 

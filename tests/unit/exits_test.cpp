@@ -255,7 +255,7 @@ TEST_F(ExitErrorsTest, ErrorsUnrollToTheInnermostTry) {
 }
 
 void print_uncaught(const Cell* err) {
-    print_values({"uncaught ", i32(err->data1)});
+    print_values({"uncaught ", i32(error_id_of(err))});
 }
 
 TEST(ExitsDeathTest, UncaughtErrorEndsTheProcessWithMinusTwo) {

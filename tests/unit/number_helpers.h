@@ -73,13 +73,13 @@ inline Cell block_cell(std::initializer_list<Cell> values, u32 type = T_BLOCK) {
     return c;
 }
 
-inline std::u32string text_of(const Cell* s) {
+inline std::u32string code_points_of(const Cell* s) {
     std::u32string r;
     for (u32 i = 0, n = dt::string_length(s); i < n; ++i) r += char32_t(dt::string_char_at(s, i));
     return r;
 }
 inline std::string ascii_of(const Cell* s) {
-    std::u32string t = text_of(s);
+    std::u32string t = code_points_of(s);
     return std::string(t.begin(), t.end());
 }
 
@@ -117,7 +117,7 @@ inline std::u32string mold_text(Cell v, bool only = false, bool all = false, i32
     Cell* out = dt::push_string(16);
     i32 l = dt::handler<A_MOLD>(type_of(&v))(&v, out, only, all, false, part, limit, 0);
     if (left) *left = l;
-    return text_of(out);
+    return code_points_of(out);
 }
 
 // make/to through the datatype's handlers; answers the result cell.

@@ -256,7 +256,12 @@ TEST_F(UnitTypesTest, TruthTests) {
 
     stack_push(&unset);  // the result slot
     EXPECT_FALSE(result_false());  // unset counts as true here
-    EXPECT_EQ(catch_error([] { check_result_true(); }), rt::Err::script_no_return);
+    // Inside the try frame the result slot is the first one pushed there.
+    EXPECT_EQ(catch_error([&] {
+                  stack_push(&unset);
+                  check_result_true();
+              }),
+              rt::Err::script_no_return);
     stack_push(&none);
     EXPECT_TRUE(top_false());  // the last pushed value
     EXPECT_FALSE(logic_not_result());

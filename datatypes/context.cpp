@@ -177,18 +177,13 @@ Cell add_global_word(u32 symbol, bool case_insensitive, bool keep_spelling) {
     Node g = g_global_context;
     i32 added = -1;
     i32 i = context_find_symbol(g, symbol, case_insensitive, &added);
-    Cell w;
-    if (i >= 0) {
-        w = *context_word_at(g, i);
-        // Another spelling of a known name: that spelling, sharing the slot.
-        if (case_insensitive && keep_spelling && w.data2 != symbol) w.data2 = symbol;
-        return w;
-    }
-    w = *context_word_at(g, added);
-    if (i32(symbol_cell(symbol)->data1) > 0) {
-        i32 first = find_word_in_context(g, symbol, true);
-        if (first >= 0) w.data3 = u32(first);
-    }
+    Cell w = *context_word_at(g, i >= 0 ? i : added);
+    // Another spelling of a known name: that spelling, sharing the slot.
+    if (i >= 0 && case_insensitive && keep_spelling) w.data2 = symbol;
+    // Spellings that differ only by case share the slot of the first one entered, however
+    // each came in.
+    i32 first = find_word_in_context(g, symbol, true);
+    if (first >= 0) w.data3 = u32(first);
     return w;
 }
 

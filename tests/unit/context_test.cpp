@@ -39,6 +39,16 @@ TEST_F(ContextTest, SpellingsThatDifferInCaseShareOneGlobalSlot) {
     Cell later = word_from_symbol(other);
     EXPECT_EQ(word_index(&later), word_index(&first));
     EXPECT_EQ(word_symbol(&later), other);
+    // However a spelling comes in, again and again, it keeps that slot.
+    u32 twin = rt::make_symbol("Came-First");
+    u32 plain = rt::make_symbol("came-first");
+    Cell a = word_from_symbol(twin);
+    Cell b = word_from_symbol(plain);
+    Cell c = word_from_symbol(plain);
+    Cell d = load_word("CAME-FIRST");
+    EXPECT_EQ(word_index(&b), word_index(&a));
+    EXPECT_EQ(word_index(&c), word_index(&a));
+    EXPECT_EQ(word_index(&d), word_index(&a));
 }
 
 TEST_F(ContextTest, FindingWordsWithAndWithoutCase) {

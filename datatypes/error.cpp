@@ -12,6 +12,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"
 #include "runtime/console_out.h"
+#include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -379,6 +380,9 @@ Cell* push_error_report(const Cell* err) {
 namespace {
 
 i32 error_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
+    if (cycles_detect(value, out, &limit, true)) return limit;
+    CyclesScope scope;
+    cycles_push(object_context(value));
     limit = append_text(out, "make error! [", limit);
     limit = mold_object_fields(value, out, only, all, flat, part, limit, indent + 1);
     if (!flat && object_field_count(value) > 0) {

@@ -191,6 +191,11 @@ TEST_F(ErrorValueTest, MoldCompareAndReflect) {
     Cell id = word_v("id");
     EXPECT_EQ(mold(ev::dispatch<A_SELECT>(pe, &id, nullptr, false, false, false, false, nullptr, nullptr, false, false)),
               "positive");
+    // An error that holds itself molds the inner occurrence as a marker.
+    *error_field(&e3, ERR_ARG1) = e3;
+    EXPECT_EQ(mold(&e3, false, false, true).substr(0, 45), "make error! [code: 401 type: 'math id: 'overf");
+    EXPECT_NE(mold(&e3, false, false, true).find("arg1: ..."), std::string::npos);
+    EXPECT_NE(report(e3).find("math or number overflow"), std::string::npos);
     EXPECT_EQ(error_type_symbol(&e), sym("math"));
     EXPECT_EQ(error_id_symbol(&e), sym("positive"));
 }

@@ -117,8 +117,7 @@ i32 append_formed(Cell* out, const Cell* value, i32 limit) {
 // depth), only those naming functions unless `all`.
 void collect_calls(u32 depth, bool all, Cell* block) {
     if (!stacks_ready()) return;
-    u32 top = u32(g_calls.top - g_calls.bottom);
-    if (depth > top) depth = top;
+    if (depth > CALL_STACK_FRAMES) depth = CALL_STACK_FRAMES;
     for (u32 k = 0; k < depth; ++k) {
         CallFrame* f = g_calls.bottom + k;
         u32 sym = frame_symbol(f);
@@ -437,6 +436,9 @@ void locate_error(Cell* err) {
     *error_field(err, ERR_WHERE) = where;
     Cell* st = error_field(err, ERR_STACK);
     if (type_of(st) != T_BLOCK) set_cell(st, T_INTEGER, 0, u32(g_calls.top - g_calls.bottom), 0);
+    // The frames are about to be unwound, and later calls reuse their places: when traces
+    // are on, the calls are taken while they are still there.
+    if (stack_trace_depth() > 0) error_capture_stack(err);
 }
 
 void print_uncaught_error(const Cell* err) {

@@ -40,7 +40,11 @@ u32 cycles_depth() { return g_cycles_top; }
 
 void cycles_set_depth(u32 depth) { g_cycles_top = depth < CYCLES_SLOTS ? depth : CYCLES_SLOTS - 1; }
 
-Node cycles_value_node(const Cell* value) { return type_of(value) == T_OBJECT ? value->data1 : value->data2; }
+// error! and port! are objects too: their context is in data1 (data2 is the class id).
+Node cycles_value_node(const Cell* value) {
+    TypeId t = type_of(value);
+    return (t == T_OBJECT || t == T_ERROR || t == T_PORT) ? value->data1 : value->data2;
+}
 
 bool cycles_detect(const Cell* value, Cell* out, i32* remaining, bool mold) {
     if (!cycles_find(cycles_value_node(value))) return false;

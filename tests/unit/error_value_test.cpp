@@ -165,6 +165,25 @@ TEST_F(ErrorValueTest, FilesLineAndStackLine) {
     g_system_state_field = nullptr;
 }
 
+TEST_F(ErrorValueTest, CapturingTheStack) {
+    static Cell depth, files;
+    depth = int_v(5);
+    files = blk_v({str_v("main.kel")});
+    g_system_state_field = [](u32 index) -> const Cell* { return index == 2 ? &depth : index == 3 ? &files : nullptr; };
+    Cell f = word_v("outer"), g = word_v("inner");
+    Cell e = raised([&] {
+        rt::stack_open_native(&f);
+        rt::stack_open_native(&g);
+        rt::raise_error(rt::Err::math_overflow);
+    });
+    // With traces on, the calls are taken when the error is raised.
+    EXPECT_EQ(field_text(e, ERR_STACK), "[outer inner]");
+    EXPECT_EQ(report(e), "*** Math Error: math or number overflow\n*** Where: inner\n*** Near : none\n"
+                         "*** Stack: outer inner\n*** Files: \"main.kel\"");
+    EXPECT_EQ(field_text(e, ERR_FILES), "[\"main.kel\"]");
+    g_system_state_field = nullptr;
+}
+
 TEST_F(ErrorValueTest, UnknownTypeOrIdFormsAsAnInvalidError) {
     Cell e = *create_error(rt::Err::math_overflow, nullptr, nullptr, nullptr);
     *error_field(&e, ERR_ID) = word_v("no-such-id");

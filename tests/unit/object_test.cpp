@@ -294,6 +294,42 @@ TEST_F(ObjectTest, SettingManyFields) {
     EXPECT_EQ(mold(object_reflect(&o, runtime_word_symbol(rt::WORD_CHANGED))), "[a b c]");
 }
 
+TEST_F(ObjectTest, DeepChangeHandlerAndBootObjects) {
+    Cell handler = function_v(blk_v({word_v("owner"), word_v("word"), word_v("target"), word_v("action"),
+                                     word_v("new"), word_v("index"), word_v("part")}),
+                              blk_v({}));
+    Cell o = make_obj(blk_v({set_v("list"), blk_v({}), set_v("on-deep-change*"), handler}));
+    EXPECT_EQ(mold(object_reflect(&o, sym("owner"))), "true");  // it owns its series now
+    Cell* po = rt::stack_push(&o);
+    Cell w = word_v("list"), target = field(o, "list"), action = word_v("appended"), one = int_v(1);
+    CallRecorder::calls.clear();
+    fire_on_deep_change(po, &w, &target, &action, &one, 0, 1);
+    ASSERT_EQ(CallRecorder::calls.size(), 1u);
+    ASSERT_EQ(CallRecorder::calls[0].args.size(), 7u);
+    EXPECT_EQ(mold(&CallRecorder::calls[0].args[3]), "appended");
+    EXPECT_EQ(get_int(&CallRecorder::calls[0].args[6]), 1);
+    fire_on_deep_change(po, &w, &target, &action, nullptr, 0, 1);
+    EXPECT_EQ(type_of(&CallRecorder::calls[1].args[4]), T_NONE);  // a missing new value
+    Cell plain = make_obj(blk_v({set_v("a"), int_v(1)}));
+    Cell* pp = rt::stack_push(&plain);
+    EXPECT_EQ(catch_error([&] { fire_on_deep_change(pp, &w, &target, &action, &one, 0, 1); }),
+              rt::Err::script_invalid_obj_evt);
+
+    // Objects of the start-up code: given contexts and class ids, events from numbers.
+    Node ctx = make_context(2, false, true, nullptr, CTX_OBJECT);
+    Cell a = word_v("a"), hook = word_v("on-change*");
+    context_add_word(ctx, &a);
+    context_add_word(ctx, &hook);
+    Cell* boot = push_object(ctx, 174);
+    EXPECT_EQ(object_class(boot), 174);
+    make_boot_object(ctx, 1, 2, -1, 0);
+    EXPECT_NE(object_events(context_owner(ctx)), 0u);
+    EXPECT_EQ(mold(object_reflect(boot, sym("events?"))), "true");
+    Cell* again = push_object_with_events(ctx, 175, object_events(boot));
+    EXPECT_EQ(object_events(again), object_events(boot));
+    EXPECT_EQ(object_class(context_owner(ctx)), 175);
+}
+
 TEST_F(ObjectTest, ObjectHelpers) {
     Cell inner = make_obj(blk_v({set_v("b"), int_v(1)}));
     Cell o = make_obj(blk_v({set_v("a"), inner}));

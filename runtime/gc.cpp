@@ -293,7 +293,9 @@ __attribute__((no_sanitize_address)) void scan_words(const u8* from, const u8* t
 // unwritten slots hold stale values of earlier calls. `regs` holds the registers saved there.
 void scan_native_stack(const u8* low, const jmp_buf& regs) {
     g_candidates.clear();
-    scan_words(reinterpret_cast<const u8*>(&regs), reinterpret_cast<const u8*>(&regs) + sizeof regs);
+    // Only the register words: the rest of a jmp_buf (the signal mask) is never written.
+    const auto& words = regs[0].__jmpbuf;
+    scan_words(reinterpret_cast<const u8*>(&words), reinterpret_cast<const u8*>(&words) + sizeof words);
     const u8* high = g_stack_high ? g_stack_high : g_native_stack_high;
     if (high && high > low) scan_words(low, high);
     std::sort(g_candidates.begin(), g_candidates.end());

@@ -26,7 +26,7 @@ protected:
 inline rt::Err catch_error(const std::function<void()>& body) {
     using namespace rt;
     Cell* saved_base = g_args.base;
-    Cell* saved_top = g_args.top;
+    Cell* saved_top = g_args.top;  // values the test pushed before stay where they are
     CallFrame* saved_calls = g_calls.top;
     stack_open_try(nullptr);
     try {

@@ -31,17 +31,20 @@ protected:
 inline rt::Err catch_error(const std::function<void()>& body) {
     using namespace rt;
     Cell* saved_base = g_args.base;
+    Cell* saved_top = g_args.top;  // values the test pushed before stay where they are
     CallFrame* saved_calls = g_calls.top;
     stack_open_try(nullptr);
     try {
         body();
     } catch (ErrorThrow&) {
         Err e = error_id_of(stack_top());
-        g_args.base = g_args.top = saved_base;
+        g_args.base = saved_base;
+        g_args.top = saved_top;
         g_calls.top = saved_calls;
         return e;
     }
-    g_args.base = g_args.top = saved_base;
+    g_args.base = saved_base;
+    g_args.top = saved_top;
     g_calls.top = saved_calls;
     return Err::count;
 }

@@ -431,3 +431,14 @@ TEST_F(Integer, CellHelpers) {
 
 }  // namespace
 }  // namespace kel
+
+namespace kel {
+namespace {
+
+// An operation code outside 0..7 cannot come from the language: it is fatal runtime error 101.
+TEST(IntegerDeathTest, UnknownOperationCodeIsFatal) {
+    EXPECT_EXIT(dt::integer_do_math(1, 2, 8, nullptr), ::testing::ExitedWithCode(101), "");
+}
+
+}  // namespace
+}  // namespace kel

@@ -9,6 +9,7 @@
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
+#include "runtime/symbols.h"
 
 namespace kel::console {
 
@@ -22,6 +23,11 @@ void runtime_init() {
     rt::memory_settings_init();
     rt::externals_init();
     dt::register_all_datatypes();
+    // The symbol table, then the names the runtime recognises by id.
+    rt::symbols_init();
+    rt::init_runtime_words();
+    rt::init_refinement_words();
+    rt::init_ooo_word();
     rt::stack_init();
     rt::slot_table_init();
     rt::gc_init();

@@ -22,6 +22,8 @@
 namespace kel::rt {
 
 bool g_gc_enabled = false;
+bool g_gc_collecting = false;
+u32 g_gc_node_moves = 0;
 
 namespace {
 
@@ -34,9 +36,7 @@ constexpr u32 SB_FILLER = 0x40000000;
 constexpr u32 EVACUATE_BELOW = 5000;  // node frames with fewer used nodes may be emptied
 constexpr u32 HISTORY_DEPTH = 5;
 
-std::atomic<bool> g_active{false};
 u32 g_collections = 0;
-u32 g_moves = 0;
 u32 g_stress_count = 0;
 
 std::vector<Off> g_mark_stack;  // buffers whose cells still need marking
@@ -394,7 +394,7 @@ void plan_node_moves() {
         free_nodes -= std::min<u64>(free_nodes, NODES_PER_FRAME);
         moved = true;
     }
-    if (moved) ++g_moves;
+    if (moved) ++g_gc_node_moves;
 }
 
 // ---- compaction -----------------------------------------------------------------------
@@ -549,9 +549,9 @@ void gc_init() {
     g_dead_nodes.reserve(20000);
 }
 
-bool gc_active() { return g_active.load(); }
+bool gc_active() { return g_gc_collecting; }
 u32 gc_collection_count() { return g_collections; }
-u32 gc_move_counter() { return g_moves; }
+u32 gc_move_counter() { return g_gc_node_moves; }
 
 void gc_free_node(Node n) {
     if (n) g_dead_nodes.push_back(n);
@@ -572,8 +572,9 @@ __attribute__((noinline)) void gc_collect() {
     jmp_buf regs;
     setjmp(regs);
     const u8* entry_frame = static_cast<const u8*>(__builtin_frame_address(0));
-    if (g_active.load() || !stacks_ready()) return;
-    g_active.store(true, std::memory_order_seq_cst);
+    if (g_gc_collecting || !stacks_ready()) return;
+    g_gc_collecting = true;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
     build_frame_tables();
     scan_native_stack(entry_frame, regs);
     pin_node_frames_from_stack();
@@ -589,7 +590,8 @@ __attribute__((noinline)) void gc_collect() {
     release_node_frames();
     g_forward.clear();
     ++g_collections;
-    g_active.store(false, std::memory_order_seq_cst);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    g_gc_collecting = false;
 }
 
 void gc_trigger() {

@@ -69,7 +69,7 @@ struct PrintItem {
     };
     PrintItem(bool b) : kind(LOGIC), word(b) {}
     PrintItem(i32 n) : kind(INTEGER), integer(n) {}
-    PrintItem(u32 n) : kind(INTEGER), integer(i32(n)) {}
+    PrintItem(u32 n) : kind(INTEGER), integer(i32(n)) {}  // printed as signed 32-bit
     PrintItem(char c) : kind(BYTE), word(u8(c)) {}
     PrintItem(float f) : kind(FLOAT32), f32(f) {}
     PrintItem(double d) : kind(FLOAT64), f64(d) {}

@@ -74,14 +74,15 @@ i32 signal_error_number(int signo, int code, bool near_stack_limit) {
 namespace {
 
 void on_fatal_signal(int signo, siginfo_t* info, void* context) {
-    // A second fault while the first is being reported ends the process at once.
-    static volatile sig_atomic_t reporting = 0;
-    if (reporting) std::_Exit(signo == SIGINT ? 0 : 99);
-    reporting = 1;
+    // A second signal while the first is being reported ends the process at once, with the
+    // first one's number.
+    static volatile sig_atomic_t first_number = -1;
+    if (first_number >= 0) std::_Exit(first_number);
     const u8* fault = static_cast<const u8*>(info->si_addr);
     // A fault just below the evaluator's stack is the native stack running out.
     bool near_limit = g_native_stack_low && fault < g_native_stack_low && fault + 256 * 1024 >= g_native_stack_low;
     i32 number = signal_error_number(signo, info->si_code, near_limit);
+    first_number = number;
     u64 address = reinterpret_cast<u64>(info->si_addr);
 #if defined(__x86_64__)
     if (context && signo != SIGINT) address = u64(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);

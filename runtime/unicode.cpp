@@ -244,6 +244,12 @@ u32 unit_char_at(const u8* base, u32 unit, u32 i) {
 
 u8* reuse_output_buffer(Cell* str, u32 size) {
     if (size == 0) size = 1;
+    // Only the string kinds have their third word marked by the collector; any other value
+    // (a binary! converted as text) gets a buffer of its own each time.
+    switch (type_of(str)) {
+        case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: break;
+        default: return at(buffer_of(alloc_bytes(size))->offset);
+    }
     Node n = str->data3;
     if (n) {
         SeriesBuffer* b = buffer_of(n);
@@ -439,8 +445,10 @@ Node load_utf8_into(const u8* bytes, u32 length, Cell* str, u32* remaining) {
 Node load_utf8_new(const u8* bytes, u32 length) { return load_utf8(bytes, length, 0, nullptr, false); }
 
 Node load_utf16le(const void* text, u32 count, Cell* target, bool crlf) {
+    if (!text && (!target || !target->data3)) count = 0;  // no scratch text to take
     auto source = [&]() -> const u8* {
         if (text) return static_cast<const u8*>(text);
+        if (!count) return nullptr;
         return at(buffer_of(target->data3)->offset);
     };
     // Check the pairs and find the narrowest unit before anything is allocated.

@@ -47,7 +47,8 @@ u32 unit_char_at(const u8* base, u32 unit, u32 i);
 
 // ---- strings to UTF-8 -----------------------------------------------------------------
 
-// The value's scratch buffer with at least `size` bytes; answers its data address.
+// The value's scratch buffer with at least `size` bytes; answers its data address. Only
+// the string kinds keep one (in data3); other values get a fresh buffer each time.
 u8* reuse_output_buffer(Cell* str, u32 size);
 // NUL-terminated UTF-8 of the value from its head, in its scratch buffer. *length: in, a
 // character limit (negative = up to the tail); out, the byte count without the NUL.

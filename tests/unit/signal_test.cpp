@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "runtime/console_out.h"
+#include "runtime/fatal.h"
 #include "runtime/platform.h"
 #include "support.h"
 
@@ -35,7 +36,8 @@ void write_protected_page() {
 
 void write_unmapped_address() {
     start_like_kel();
-    *reinterpret_cast<volatile int*>(uintptr_t(16)) = 1;
+    volatile uintptr_t unmapped = 16;
+    *reinterpret_cast<volatile int*>(unmapped) = 1;
 }
 
 void divide_by_zero() {
@@ -108,6 +110,20 @@ TEST_F(SignalDeathTest, FaultsBecomeRuntimeErrors) {
 TEST_F(SignalDeathTest, NativeStackOverflowIsStackError) {
     EXPECT_EXIT(overflow_the_native_stack(), ::testing::ExitedWithCode(19),
                 "^\n\\*\\*\\* Runtime Error 19: stack error or overflow\n");
+}
+
+void fault_while_reporting() {
+    start_like_kel();
+    on_process_exit([] {
+        void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *static_cast<volatile int*>(page) = 1;
+    });
+    asm volatile("xor %%ecx, %%ecx\n\tcltd\n\tidivl %%ecx" : : "a"(1) : "ecx", "edx");
+}
+
+TEST_F(SignalDeathTest, AFaultDuringTheReportKeepsTheFirstNumber) {
+    EXPECT_EXIT(fault_while_reporting(), ::testing::ExitedWithCode(13),
+                "^\n\\*\\*\\* Runtime Error 13: integer divide by zero\n\\*\\*\\* at: [0-9A-F]{8}h\n$");
 }
 
 TEST_F(SignalDeathTest, InterruptEndsQuietly) { EXPECT_EXIT(interrupt(), ::testing::ExitedWithCode(0), "^$"); }

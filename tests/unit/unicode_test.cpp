@@ -227,6 +227,12 @@ TEST_F(UnicodeTest, StringToUtf8Variants) {
     *at<u32>(buffer_of(series_node(bad))->offset) = 0x110000;
     len = -1;
     EXPECT_EQ(catch_error([&] { string_to_utf8(bad, &len); }), Err::script_invalid_char);
+
+    // The collector marks the third word of string kinds only: a binary! keeps none.
+    Cell* bin = push_text(1, U"\u00FF", T_BINARY);
+    len = -1;
+    EXPECT_STREQ(string_to_utf8(bin, &len), "\xC3\xBF");
+    EXPECT_EQ(bin->data3, 0u);
 }
 
 std::u16string utf16_of(const u16* p, i32 n) { return std::u16string(reinterpret_cast<const char16_t*>(p), size_t(n)); }
@@ -305,6 +311,9 @@ TEST_F(UnicodeTest, RoundTrips) {
     Cell* target = push_text(1, U"");
     target->data3 = s->data3;
     EXPECT_EQ(node_text(load_utf16le(nullptr, u32(len), target, false)), text);
+    // Without a scratch buffer there is nothing to take.
+    Cell* bare = push_text(1, U"abc");
+    EXPECT_EQ(node_text(load_utf16le(nullptr, 5, bare, false)), U"");
 }
 
 TEST_F(UnicodeTest, WideningKeepsTextAfterHeadRoom) {

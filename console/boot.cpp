@@ -6,6 +6,8 @@
 #include "datatypes/registry.h"
 #include "evaluator/random.h"
 #include "runtime/console_out.h"
+#include "runtime/externals.h"
+#include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -21,6 +23,7 @@ void runtime_init() {
     rt::platform_init();
     ev::random_init();
     rt::memory_settings_init();
+    rt::externals_init();
     dt::register_all_datatypes();
     // The symbol table, then the names the runtime recognises by id.
     rt::symbols_init();
@@ -34,6 +37,8 @@ void runtime_init() {
     // The error catalog (system/catalog/errors once the system object exists): from here on
     // raise_error builds full error! values.
     dt::error_catalog_init();
+    rt::slot_table_init();
+    rt::gc_init();
 }
 
 }  // namespace kel::console

@@ -11,6 +11,7 @@
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kel::dt {
 
@@ -83,7 +84,15 @@ Cell* char_make(Cell*, Cell* spec, u32) {
             if (!(d >= 0.0 && d <= double(MAX_CODE_POINT))) raise_error(Err::script_out_of_range, spec);
             return push_char(u32(d));
         }
-        // binary! (the UTF-8 character at the index) waits for the validating decoder.
+        case T_BINARY: {
+            // The UTF-8 character at the index: malformed bytes raise access/invalid-utf8,
+            // a sequence cut off by the tail cannot become a character.
+            num::UnitRange t = num::series_units(spec);
+            u32 consumed = 0;
+            i32 cp = t.count ? utf8_decode_next(t.start, t.count, &consumed) : -1;
+            if (cp < 0) num::raise_bad_to_arg(T_CHAR, spec);
+            return push_char(u32(cp));
+        }
         default: num::raise_bad_to_arg(T_CHAR, spec);
     }
 }

@@ -381,8 +381,10 @@ namespace {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above 0x10FFFF.
 // TODO(unicode): use the Unicode layer's load_utf8 once it lands.
+bool g_error_keeps_rest = false;  // the error argument holds every byte from the fault on
+
 [[noreturn]] void raise_bad_utf8(const u8* p, u32 left) {
-    u32 n = left < 4 ? left : 4;
+    u32 n = g_error_keeps_rest || left < 4 ? left : 4;
     Cell bin;
     Node node = alloc_bytes(n);
     SeriesBuffer* b = buffer_of(node);
@@ -446,6 +448,14 @@ Cell* load_string_at(const u8* bytes, u32 length, Cell* out, i32 encoding) {
 }
 
 Cell* load_string(const u8* bytes, u32 length, i32 encoding) { return load_string_at(bytes, length, nullptr, encoding); }
+
+Cell* string_from_binary_bytes(const u8* bytes, u32 length) {
+    struct Restore {
+        ~Restore() { g_error_keeps_rest = false; }
+    } restore;
+    g_error_keeps_rest = true;
+    return load_string_at(bytes, length, nullptr, 0);
+}
 
 // ---- hexadecimal helpers ----------------------------------------------------------------
 

@@ -109,7 +109,7 @@ Cell* string_to(Cell*, Cell* spec, u32 type) {
             u32 used = b->tail - b->offset;
             std::vector<u8> bytes;
             if (head >= 0 && u32(head) < used) bytes.assign(at(b->offset) + head, at(b->tail));
-            Cell* out = load_string(bytes.data(), u32(bytes.size()), 0);
+            Cell* out = string_from_binary_bytes(bytes.data(), u32(bytes.size()));
             set_cell_type(out, type);
             return out;
         }

@@ -96,6 +96,10 @@ TEST_F(Char, MakeAndTo) {
         {float_cell(97.9), 'a'},
         {float_cell(-0.5), 0},
         {float_cell(65.0, T_PERCENT), 'A'},
+        {binary_cell({'a', 'b'}), 'a'},
+        {binary_cell({0xC3, 0xA9}), 0xE9},
+        {binary_cell({0xE2, 0x82, 0xAC, 'x'}), 0x20AC},
+        {binary_cell({0xF0, 0x9F, 0x98, 0x80}), 0x1F600},
     };
     for (const Case& c : cases) {
         for (int action : {A_MAKE, A_TO}) {
@@ -126,6 +130,11 @@ TEST_F(Char, ConversionErrors) {
         {float_cell(std::nan("")), Err::script_out_of_range},
         {none_cell(), Err::script_bad_to_arg},
         {logic_cell(true), Err::script_bad_to_arg},
+        {binary_cell({}), Err::script_bad_to_arg},
+        {binary_cell({0xE2, 0x82}), Err::script_bad_to_arg},      // cut off by the tail
+        {binary_cell({0xC0, 0x80}), Err::access_invalid_utf8},    // overlong
+        {binary_cell({0xED, 0xA0, 0x80}), Err::access_invalid_utf8},  // a surrogate
+        {binary_cell({0xFF}), Err::access_invalid_utf8},
     };
     for (const Case& c : cases) EXPECT_EQ(make_error(A_TO, T_CHAR, c.spec), c.error);
 }

@@ -5,6 +5,7 @@
 
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "evaluator/actions.h"
 #include "number_helpers.h"
 
 namespace kel {
@@ -154,6 +155,20 @@ TEST_F(Float, Compare) {
         {float_cell(1.0), none_cell(), 3, -2},
     };
     for (const Case& c : cases) EXPECT_EQ(compare_op(c.a, c.b, c.op), c.want) << "op " << c.op;
+
+    // Through the comparison action, as the language sees it.
+    Cell sum = float_cell(0.1 + 0.2), third = float_cell(0.3), nan = float_cell(NaN), one = float_cell(1.0);
+    EXPECT_TRUE(ev::compare(&sum, &third, ev::OP_EQUAL));
+    EXPECT_FALSE(ev::compare(&sum, &third, ev::OP_NOT_EQUAL));
+    EXPECT_FALSE(ev::compare(&sum, &third, ev::OP_STRICT_EQUAL));
+    EXPECT_FALSE(ev::compare(&nan, &nan, ev::OP_EQUAL));
+    EXPECT_TRUE(ev::compare(&nan, &nan, ev::OP_NOT_EQUAL));
+    for (i32 op : {ev::OP_LESSER, ev::OP_LESSER_OR_EQUAL, ev::OP_GREATER, ev::OP_GREATER_OR_EQUAL}) {
+        EXPECT_FALSE(ev::compare(&nan, &one, op)) << op;
+        EXPECT_FALSE(ev::compare(&one, &nan, op)) << op;
+    }
+    Cell text = text_cell(U"1");
+    EXPECT_EQ(catch_error([&] { ev::compare(&one, &text, ev::OP_LESSER); }), Err::script_invalid_compare);
 }
 
 TEST_F(Float, FormText) {
@@ -179,6 +194,10 @@ TEST_F(Float, FormText) {
         {-INF, 1, "-1.#INF"},
         {NaN, 1, "1.#NaN"},
         {123456789012.0, 1, "123456789012.0"},
+        {1234567890123401.0, 1, "1234567890123401.0"},
+        {-1234567890123401.0, 1, "-1234567890123401.0"},
+        {12345678901234.01, 1, "12345678901234.0"},
+        {-12345678901234.01, 1, "-12345678901234.0"},
         {1e16, 1, "1.0e16"},
         {50.0, 3, "50%"},
         {12.5, 3, "12.5%"},

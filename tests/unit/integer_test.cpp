@@ -4,6 +4,7 @@
 
 #include "datatypes/integer.h"
 #include "evaluator/random.h"
+#include "runtime/symbols.h"
 #include "number_helpers.h"
 
 namespace kel {
@@ -363,6 +364,20 @@ TEST_F(Integer, HexText) {
         EXPECT_EQ(catch_error([&] { hex(bad); }), Err::script_invalid_data) << bad;
 }
 
+TEST_F(Integer, ToFromIssue) {
+    auto issue = [](const char* name) {
+        Cell c;
+        set_cell(&c, T_ISSUE, 0, rt::make_symbol(name), u32(-1));
+        return c;
+    };
+    EXPECT_EQ(i32(make_value(A_TO, T_INTEGER, issue("FF")).data2), 255);
+    EXPECT_EQ(i32(make_value(A_TO, T_INTEGER, issue("deadBEEF")).data2), i32(0xDEADBEEFu));
+    EXPECT_EQ(make_error(A_TO, T_INTEGER, issue("123456789")), Err::script_invalid_data);
+    EXPECT_EQ(make_error(A_TO, T_INTEGER, issue("x1")), Err::script_invalid_data);
+    // Bytes above 127 are no hexadecimal digits (U+00C1 is not "A").
+    EXPECT_EQ(make_error(A_TO, T_INTEGER, issue("\xC3\x81")), Err::script_invalid_data);
+}
+
 TEST_F(Integer, Compare) {
     struct Case {
         Cell a, b;
@@ -427,6 +442,17 @@ TEST_F(Integer, CellHelpers) {
     EXPECT_EQ(dt::result_integer_or_zero(), 11);
     set_cell(rt::g_args.base, T_NONE);
     EXPECT_EQ(dt::result_integer_or_zero(), 0);
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+// An operation code outside 0..7 cannot come from the language: it is fatal runtime error 101.
+TEST(IntegerDeathTest, UnknownOperationCodeIsFatal) {
+    EXPECT_EXIT(dt::integer_do_math(1, 2, 8, nullptr), ::testing::ExitedWithCode(101), "");
 }
 
 }  // namespace

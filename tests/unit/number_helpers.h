@@ -60,7 +60,7 @@ inline Cell text_cell(const std::u32string& s, u32 type = T_STRING) {
 }
 inline Cell binary_cell(std::initializer_list<u8> bytes) {
     Node n = rt::alloc_bytes(u32(bytes.size()) + 1);
-    if (bytes.size()) rt::series_append_bytes(n, bytes.begin(), u32(bytes.size()));
+    rt::series_append_bytes(n, bytes.begin(), u32(bytes.size()));
     Cell c;
     set_cell(&c, T_BINARY, 0, n, 0);
     return c;

@@ -247,6 +247,22 @@ TEST_F(StringTest, MakeAndTo) {
     Cell logic;
     set_cell(&logic, T_LOGIC, 1);
     EXPECT_EQ(text(dt::handler<A_TO>(T_STRING)(nullptr, &logic, T_STRING)), U"true");
+
+    // binary! bytes decode as UTF-8 from the binary's head.
+    auto binary = [](std::vector<u8> bytes, i32 head) {
+        Node n = rt::alloc_bytes(u32(bytes.size()));
+        rt::SeriesBuffer* b = buffer_of(n);
+        std::memcpy(rt::at(b->offset), bytes.data(), bytes.size());
+        b->tail = b->offset + u32(bytes.size());
+        Cell* c = rt::stack_push_slot();
+        set_cell(c, T_BINARY, u32(head), n, 0);
+        return c;
+    };
+    Cell* bin = binary({'x', 0xE2, 0x82, 0xAC, 'y'}, 1);
+    EXPECT_EQ(text(dt::handler<A_TO>(T_STRING)(nullptr, bin, T_STRING)), U"\u20ACy");
+    Cell* bad = binary({'o', 'k', 0xFF, 1, 2, 3, 4, 5}, 0);
+    EXPECT_EQ(test::catch_error([&] { dt::handler<A_TO>(T_STRING)(nullptr, bad, T_STRING); }),
+              rt::Err::access_invalid_utf8);
 }
 
 // ---- comparison -------------------------------------------------------------------------

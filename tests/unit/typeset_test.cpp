@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "datatypes/typeset.h"
+#include "evaluator/actions.h"
 #include "number_helpers.h"
 
 namespace kel {
@@ -216,6 +217,10 @@ TEST_F(Typeset, CompareAndFind) {
     EXPECT_EQ(compare_op(a, c, 7), 1);   // sorting by member count
     EXPECT_EQ(compare_op(c, a, 8), -1);
     EXPECT_EQ(compare_op(a, int_cell(1), 0), -2);
+    // Through the comparison action: equality answers, ordering raises.
+    EXPECT_TRUE(ev::compare(&a, &b, ev::OP_SAME));
+    EXPECT_FALSE(ev::compare(&a, &c, ev::OP_EQUAL));
+    EXPECT_EQ(catch_error([&] { ev::compare(&a, &c, ev::OP_LESSER); }), Err::script_invalid_compare);
 
     auto find = dt::handler<A_FIND>(T_TYPESET);
     Cell integer = datatype_cell(T_INTEGER), text = datatype_cell(T_STRING), five = int_cell(5);

@@ -11,8 +11,10 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unit.h"
 #include "datatypes/word.h"
+#include "evaluator/eval_hooks.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -420,6 +422,9 @@ const Cell* word_value_hook(const Cell* word) { return word_value_or_null(word);
 void context_init() {
     if (g_global_context) return;
     g_global_context = make_context(GLOBAL_SLOTS, false, false, nullptr, CTX_GLOBAL);
+    gc_register_node_root(&g_global_context);
+    // The evaluator's position cell: errors copy it into their `near` field.
+    gc_register_cell_root(&ev::g_eval_cell);
     g_load_word_hook = load_word_hook;
     g_word_value_hook = word_value_hook;
 }

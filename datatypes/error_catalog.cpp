@@ -16,6 +16,7 @@
 #include "datatypes/word.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
+#include "runtime/gc.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
@@ -178,6 +179,7 @@ void error_catalog_init() {
     cells_of(b)[1] = *proto;
     b->tail = b->offset + 2 * sizeof(Cell);
     g_error_roots = roots;
+    gc_register_node_root(&g_error_roots);
     g_args.top = base;
     error_makers_install();
 }

@@ -3,6 +3,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/object.h"
 #include "datatypes/datatype_init.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
@@ -172,8 +173,9 @@ Cell spec_at_head(const Cell* spec) {
     return s;
 }
 
-// Pushes the five-cell record and answers its node (the record stays on the stack).
-Node push_record(const Cell* body_copy, u32 code, i32 fifth, bool fifth_set) {
+// Pushes the five-cell record and answers its node (the record stays on the stack). The
+// fifth cell is `fifth` when given, else unset!.
+Node push_record(const Cell* body_copy, u32 code, const Cell* fifth) {
     Node rec = alloc_cells(5);
     Cell* slot = stack_push_slot();
     set_cell(slot, T_BLOCK, 0, rec, 0);
@@ -185,7 +187,7 @@ Node push_record(const Cell* body_copy, u32 code, i32 fifth, bool fifth_set) {
     if (code) set_cell(&c[FN_CODE], T_INTEGER, 0, code, 0);
     else set_cell(&c[FN_CODE], T_UNSET);
     set_cell(&c[FN_OP_SOURCE], T_UNSET);
-    if (fifth_set) set_cell(&c[FN_OWNER], T_INTEGER, 0, u32(fifth), 0);
+    if (fifth) c[FN_OWNER] = *fifth;
     else set_cell(&c[FN_OWNER], T_UNSET);
     b->tail = b->offset + 5 * sizeof(Cell);
     return rec;
@@ -205,7 +207,14 @@ Node make_function_cell(const Cell* spec, const Cell* body, Node ctx, u32 code, 
         body_copy.header = T_BLOCK;
         body_copy.data1 = 0;
     }
-    Node rec = push_record(has_body ? &body_copy : nullptr, code, i32(owner), owner != 0);
+    // The owner is kept as its object (a cell the collector follows and updates), not as a
+    // bare node number, which would go stale when the collector moves the node.
+    Cell owner_cell;
+    if (owner) {
+        owner_cell = *context_owner(owner);
+        if (!is_object_type(type_of(&owner_cell))) set_cell(&owner_cell, T_OBJECT, owner, 0, 0);
+    }
+    Node rec = push_record(has_body ? &body_copy : nullptr, code, owner ? &owner_cell : nullptr);
     bool made_here = ctx == 0;
     if (made_here) ctx = make_context_from_spec(&s, true, false, CTX_ARGS);
     Cell fn;
@@ -229,7 +238,9 @@ Cell* make_routine_cell(const Cell* spec, const Cell* body, u32 code, i32 return
     Cell b;
     bool has_body = body && type_of(body) == T_BLOCK;
     if (has_body) b = *body;
-    Node rec = push_record(has_body ? &b : nullptr, code, return_type, true);
+    Cell ret;
+    set_cell(&ret, T_INTEGER, 0, u32(return_type), 0);
+    Node rec = push_record(has_body ? &b : nullptr, code, &ret);
     Node ctx = make_context_from_spec(&s, true, false, CTX_ARGS);
     Cell fn;
     set_cell(&fn, T_ROUTINE | (arity << 25) | (variant ? ROUTINE_VARIANT : 0), ctx, series_node(&s), rec);

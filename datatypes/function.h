@@ -7,7 +7,8 @@
 //   [1] unset!, reserved
 //   [2] integer! entry of compiled code, unset! for an interpreted body
 //   [3] unset!; op/make stores the function here when an op! is made from it
-//   [4] integer! node of the owner object's context for an object's member, else unset!
+//   [4] the owner object for an object's member (an object! cell: data1 its context), else
+//       unset!
 // The argument context's owner cell holds a copy of the function.
 //
 // routine! cell: header 29 with the argument count in bits 25-29 and a variant flag in bit

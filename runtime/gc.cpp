@@ -351,7 +351,13 @@ void mark_from_stack() {
             if (interior[i] < end) {
                 if (!(b->flags & SB_FILLER)) {
                     g_pinned.push_back(pos);
-                    if (mark_buffer(b) && b->unit() == 16) g_mark_stack.push_back(pos);
+                    // A hash table record pointed into is walked as a table: marking its
+                    // buffer alone would leave its parts unmarked, and a later visit
+                    // through its node would find it marked already.
+                    if (mark_buffer(b)) {
+                        if ((b->flags & SB_TABLE) && b->node) hashtable_mark(b->node, g_hash_mark_ops);
+                        else if (b->unit() == 16) g_mark_stack.push_back(pos);
+                    }
                 }
                 while (i < interior.size() && interior[i] < end) ++i;
             }

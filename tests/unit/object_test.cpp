@@ -235,7 +235,7 @@ TEST_F(ObjectTest, CopiesOwnTheirSeriesAndFunctions) {
     Cell body = *function_record(&f2, FN_BODY);
     EXPECT_EQ(word_context(ks_abs_at(&body, 0)), f2.data1);
     EXPECT_EQ(word_context(ks_abs_at(&body, 1)), object_context(&deep));
-    EXPECT_EQ(get_int(function_record(&f2, FN_OWNER)), i32(object_context(&deep)));
+    EXPECT_EQ(object_context(function_record(&f2, FN_OWNER)), object_context(&deep));
     Cell part = int_v(1);
     EXPECT_EQ(catch_error([&] { ev::dispatch<A_COPY>(po, slot, &part, false, nullptr); }),
               rt::Err::script_invalid_refine_arg);

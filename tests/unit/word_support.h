@@ -40,13 +40,15 @@ inline Cell str_v(const char* utf8) {
 // for its value, a lit-word for its word, anything else for itself.
 inline rt::Status mini_eval(const Cell* block) {
     Cell b = *block;
-    std::vector<Cell> pending;
+    // The set-words waiting for a value, by position: cells copied to the C++ heap would
+    // escape the collector.
+    std::vector<i32> pending;
     Cell last;
     set_cell(&last, T_UNSET);
     for (i32 i = series_head(&b); i < dt::ks_buffer_length(&b); ++i) {
         Cell item = *dt::ks_abs_at(&b, i);
         if (type_of(&item) == T_SET_WORD) {
-            pending.push_back(item);
+            pending.push_back(i);
             continue;
         }
         Cell v = item;
@@ -57,7 +59,10 @@ inline rt::Status mini_eval(const Cell* block) {
             set_cell_type(&v, T_WORD);
         }
         v.header &= ~CELL_NEW_LINE;
-        for (const Cell& w : pending) dt::set_word_value(&w, &v);
+        for (i32 k : pending) {
+            Cell w = *dt::ks_abs_at(&b, k);
+            dt::set_word_value(&w, &v);
+        }
         pending.clear();
         last = v;
     }

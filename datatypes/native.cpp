@@ -129,11 +129,6 @@ Cell* native_reflect(Cell* value, u32 field) {
     raise_error(Err::internal_not_done);
 }
 
-template <int N>
-struct Text {
-    char s[N];
-};
-
 i32 append_fixed(Cell* out, const char* s, i32 limit) {
     i32 n = 0;
     while (s[n]) append_char(out, u8(s[n++]));

@@ -355,8 +355,30 @@ i32 sort_compare_records(const Cell* a, const Cell* b, i32 op, u32 flags) {
     return 0;
 }
 
+namespace {
+
+// A /compare function's answer as a comparator result. The function gets the later record
+// first, so an integer or float answer is negated, as string sorting does: one function
+// orders blocks and strings alike.
+[[maybe_unused]] i32 comparator_answer(const Cell* r) {
+    switch (type_of(r)) {
+        case T_LOGIC: return r->data1 == 1 ? 1 : -1;
+        case T_INTEGER: return get_int(r) > 0 ? -1 : get_int(r) < 0 ? 1 : 0;
+        case T_FLOAT: {
+            double d = get_float(r);
+            return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
+        }
+        case T_NONE: return -1;
+        default: return 1;
+    }
+}
+
+}  // namespace
+
 i32 sort_call_comparator(const Cell*, const Cell*, Cell*, u32) {
-    // A function comparator needs function calls, which the interpreter provides.
+    // TODO(interpreter): open a function frame, push (b, a), or (a, b) with the reverse bit
+    // (with the all bit each as a scratch block of its record), call the function and
+    // answer comparator_answer of its result.
     raise_error(Err::internal_not_done);
 }
 

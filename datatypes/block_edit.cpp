@@ -10,6 +10,7 @@
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
+#include "runtime/sort.h"
 #include "runtime/stack.h"
 
 namespace kel::dt {
@@ -244,9 +245,86 @@ Cell* block_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) 
 
 // ---- sort -----------------------------------------------------------------------------
 
-Cell* block_sort(Cell*, bool, Cell*, Cell*, Cell*, bool, bool, bool) {
-    // TODO(text): the merge sort and the quicksort arrive with the sorting module.
-    raise_error(Err::internal_not_done);
+namespace {
+
+i32 compare_records(const u8* x, const u8* y, intptr_t op, intptr_t flags) {
+    return sort_compare_records(reinterpret_cast<const Cell*>(x), reinterpret_cast<const Cell*>(y), i32(op),
+                                u32(flags));
+}
+
+
+i32 call_comparator(const u8* x, const u8* y, intptr_t fn, intptr_t flags) {
+    return sort_call_comparator(reinterpret_cast<const Cell*>(x), reinterpret_cast<const Cell*>(y),
+                                reinterpret_cast<Cell*>(fn), u32(flags));
+}
+
+[[noreturn]] void raise_sort_refine(const char* refinement, const Cell* arg) {
+    Cell w;
+    error_word(&w, refinement);
+    raise_error(Err::script_invalid_refine_arg, &w, arg);
+}
+
+}  // namespace
+
+Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+                 bool stable) {
+    i32 head = series_head(series);
+    i32 n = ks_length_q(series);
+    if (n <= 0) return series;
+    i32 from = head;
+    if (part) {
+        i32 l = type_of(part) == T_INTEGER ? get_int(part) : part_series_count(series, part, "part");
+        if (l < 0) {
+            // The cells just before the head; nothing when they would start before the buffer.
+            if (i64(head) + l < 0) return series;
+            from = head + l;
+            n = -l;
+        } else if (l < n) {
+            n = l;
+        }
+        if (n == 0) return series;
+    }
+    i32 size = 1;
+    if (skip) {
+        if (type_of(skip) != T_INTEGER) raise_sort_refine("skip", skip);
+        size = get_int(skip);
+        if (size < 1 || n % size != 0 || n < size) raise_sort_refine("skip", skip);
+    } else if (all) {
+        raise_error(Err::script_bad_refines);
+    }
+    i32 op = case_ ? ev::OP_CASE_SORT : ev::OP_SORT;
+    u32 flags = reverse ? SORT_REVERSE : 0;
+    rt::SortCompareFn cmp = compare_records;
+    intptr_t word1 = op;
+    if (comparator) {
+        switch (type_of(comparator)) {
+            case T_FUNCTION:
+                cmp = call_comparator;
+                word1 = reinterpret_cast<intptr_t>(comparator);
+                if (all && skip) flags |= SORT_ALL | (u32(size) << 2);
+                break;
+            case T_INTEGER: {
+                if (!skip || all) raise_error(Err::script_bad_refines);
+                i32 field = get_int(comparator);
+                if (field < 1 || field > size) raise_error(Err::script_out_of_range, comparator);
+                flags |= u32(field - 1) << 2;
+                break;
+            }
+            default: raise_sort_refine("compare", comparator);
+        }
+    } else if (all && skip) {
+        flags |= SORT_ALL | (u32(size) << 2);
+    }
+    bool owned = ownership_check(series, Change::sort, nullptr, head, 0);
+    // The records are sorted where they lie; the buffer stays put because the sort's own
+    // pointers into it pin it for the collector.
+    u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
+    u32 width = u32(size) * sizeof(Cell);
+    if (stable) rt::merge_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
+    else rt::quick_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
+    if (has_index(series)) index_reindex_from(series, from);
+    if (owned) ownership_check(series, Change::sorted, nullptr, head, 0);
+    return series;
 }
 
 // ---- set operations -------------------------------------------------------------------

@@ -6,13 +6,13 @@
 
 #include "datatypes/datatype_init.h"
 #include "datatypes/hash_index.h"
+#include "datatypes/string.h"
 #include "datatypes/unit.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
-#include "runtime/unicode.h"
 
 namespace kel::dt {
 
@@ -90,25 +90,6 @@ static i32 part_count(const Cell* s, const Cell* part) {
 
 namespace {
 
-// Stores a code point into a text buffer at unit index `i`, widening when it does not fit
-// (1-byte units hold 0-255 on this path).
-void store_text_char(Node node, i32 i, u32 cp) {
-    SeriesBuffer* b = buffer_of(node);
-    u32 unit = b->unit();
-    if (unit == 1 && cp > 0xFF) {
-        b = cp <= 0xFFFF ? widen_latin1_to_ucs2(b) : widen_latin1_to_ucs4(b);
-    } else if (unit == 2 && cp > 0xFFFF) {
-        b = widen_ucs2_to_ucs4(b);
-    }
-    unit = b->unit();
-    u8* p = at(b->offset) + (size_t(i) << unit_shift(unit));
-    switch (unit) {
-        case 1: *p = u8(cp); break;
-        case 2: { u16 v = u16(cp); std::memcpy(p, &v, 2); break; }
-        default: std::memcpy(p, &cp, 4); break;
-    }
-}
-
 // The value of the unit at index i, pushed on the argument stack (cells answer themselves).
 Cell* element_value(const Cell* s, i32 i) {
     SeriesBuffer* b = series_buffer(s);
@@ -127,7 +108,7 @@ Cell* element_value(const Cell* s, i32 i) {
     }
     if (unit == 16) return reinterpret_cast<Cell*>(p);
     Cell* c = stack_push_slot();
-    set_cell(c, T_CHAR, 0, read_text_unit(p, unit));
+    set_cell(c, T_CHAR, 0, get_char_at(p, unit));
     return c;
 }
 
@@ -330,18 +311,12 @@ Cell* move_between(Cell* origin, Cell* target, i32 count) {
         u32 shift = unit_shift(ou);
         std::memcpy(at(b->offset) + (size_t(th) << shift), at(src->offset) + (size_t(oh) << shift),
                     size_t(count) << shift);
+        close_gap(on, oh, count);
     } else {
-        // Text of different widths moves character by character, widening the target
+        // Text of different widths moves character by character, the target widening
         // when a character needs it.
-        SeriesBuffer* b = open_gap(tn, th, count);
-        (void)b;
-        for (i32 k = 0; k < count; ++k) {
-            SeriesBuffer* src = buffer_of(on);
-            u32 cp = read_text_unit(at(src->offset) + (size_t(oh + k) << unit_shift(src->unit())), src->unit());
-            store_text_char(tn, th + k, cp);
-        }
+        string_move_chars(origin, tn, u32(th), u32(count));
     }
-    close_gap(on, oh, count);
     if (has_index(origin)) index_removed(origin, oh, count);
     if (has_index(target)) index_inserted(target, th, count);
     if (owned) ownership_check(origin, Change::moved, nullptr, oh, count);
@@ -465,7 +440,7 @@ Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
         copy_cell(value, reinterpret_cast<Cell*>(p));
         if (has_index(s)) index_replaced(s, i, &old);
     } else {
-        store_text_char(series_node(s), i, value->data2);
+        string_poke_char(s, u32(i), value->data2);
     }
     if (owned) ownership_check(s, Change::poked, value, i, 1);
     return value;

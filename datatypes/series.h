@@ -70,15 +70,6 @@ extern bool (*g_ownership_check_hook)(Cell* series, Change event, const Cell* ne
 extern Cell* (*g_vector_get_value)(const u8* p, u32 unit, u32 element_type);
 extern void (*g_vector_set_value)(u8* p, const Cell* value, u32 unit);
 
-// The code point of a text unit.
-inline u32 read_text_unit(const u8* p, u32 unit) {
-    switch (unit) {
-        case 1: return *p;
-        case 2: { u16 v; __builtin_memcpy(&v, p, 2); return v; }
-        default: { u32 v; __builtin_memcpy(&v, p, 4); return v; }
-    }
-}
-
 // ---- shared handlers ------------------------------------------------------------------
 
 // The series! handlers, for the series datatypes that extend them.

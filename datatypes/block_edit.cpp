@@ -20,17 +20,39 @@ using namespace rt;
 namespace {
 
 // The cells that insert and change put in: a cell series' values from its head, or the
-// value itself as one cell. They are copied out first, since the value may share the
-// target's buffer, which the edit moves.
-std::vector<Cell> source_cells(const Cell* value, bool only) {
-    if (!only && is_cell_series_type(type_of(value))) {
-        i32 from = series_clamped_head(value);
-        i32 n = ks_buffer_length(value) - from;
-        const Cell* c = at<Cell>(series_buffer(value)->offset) + from;
-        return std::vector<Cell>(c, c + (n > 0 ? n : 0));
+// value itself as one cell. Values from the target's own buffer are copied out first,
+// since the edit moves that buffer's cells; others are read through their node after the
+// target has grown.
+class SourceCells {
+public:
+    SourceCells(const Cell* value, bool only, Node target) {
+        if (only || !is_cell_series_type(type_of(value))) {
+            single_ = *value;
+            count_ = 1;
+            return;
+        }
+        from_ = series_clamped_head(value);
+        count_ = ks_buffer_length(value) - from_;
+        node_ = series_node(value);
+        if (node_ == target && count_ > 0) {
+            const Cell* c = at<Cell>(buffer_of(node_)->offset) + from_;
+            copy_.assign(c, c + count_);
+            node_ = 0;
+        }
     }
-    return std::vector<Cell>(1, *value);
-}
+    i32 count() const { return count_; }
+    const Cell* data() const {
+        if (node_) return at<Cell>(buffer_of(node_)->offset) + from_;
+        return copy_.empty() ? &single_ : copy_.data();
+    }
+
+private:
+    Cell single_{};
+    std::vector<Cell> copy_;
+    Node node_ = 0;
+    i32 from_ = 0;
+    i32 count_ = 0;
+};
 
 // count × dup as a cell count, or internal/no-memory when the buffer could not hold it.
 i32 checked_product(i64 count, i64 dup, i64 existing) {
@@ -51,9 +73,9 @@ SeriesBuffer* reserve_cells(Node node, i32 extra, bool doubling) {
     return b;
 }
 
-// Writes the cells at `pos` and repeats the first `n` of them `dup` times by doubling copies.
-void fill_by_doubling(Cell* p, const std::vector<Cell>& src, i32 n, i32 dup) {
-    std::memcpy(p, src.data(), size_t(n) * sizeof(Cell));
+// Writes n cells at `p` and repeats them `dup` times by doubling copies.
+void fill_by_doubling(Cell* p, const Cell* src, i32 n, i32 dup) {
+    std::memcpy(p, src, size_t(n) * sizeof(Cell));
     i64 done = n, total = i64(n) * dup;
     while (done < total) {
         i64 chunk = done < total - done ? done : total - done;
@@ -67,9 +89,9 @@ void fill_by_doubling(Cell* p, const std::vector<Cell>& src, i32 n, i32 dup) {
 // ---- insert and append ----------------------------------------------------------------
 
 Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool append) {
-    std::vector<Cell> src = source_cells(value, only);
-    i32 count = i32(src.size());
-    if (count == 0) return series;
+    SourceCells src(value, only, series_node(series));
+    i32 count = src.count();
+    if (count <= 0) return series;
     if (part < 0 || part > count) part = count;
     if (dup < 1) dup = 1;
     i32 total = ks_buffer_length(series);
@@ -88,7 +110,7 @@ Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool
     if (pos > total) pos = total;
     Cell* p = at<Cell>(b->offset) + pos;
     std::memmove(p + added, p, size_t(total - pos) * sizeof(Cell));
-    fill_by_doubling(p, src, part, dup);
+    fill_by_doubling(p, src.data(), part, dup);
     b->tail += u32(added) * sizeof(Cell);
     if (has_index(series)) index_inserted(series, pos, added);
     if (owned) ownership_check(series, append ? Change::appended : Change::inserted, val, append ? total : head, added);
@@ -111,8 +133,8 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     if (series_head(series) > total) series->data1 = u32(total);
     i32 head = series_head(series);
     i32 remaining = total - head;
-    std::vector<Cell> src = source_cells(value, only);
-    i32 count = i32(src.size());
+    SourceCells src(value, only, series_node(series));
+    i32 count = src.count() > 0 ? src.count() : 0;
     if (dup < 1) dup = 1;
     i32 inserted = checked_product(count, dup, total);
     i32 replaced = part >= 0 ? (part < remaining ? part : remaining) : (inserted < remaining ? inserted : remaining);
@@ -126,7 +148,7 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     if (grow > 0) b = reserve_cells(node, grow, false);
     Cell* p = at<Cell>(b->offset) + head;
     std::memmove(p + inserted, p + replaced, size_t(total - head - replaced) * sizeof(Cell));
-    if (count > 0) fill_by_doubling(p, src, count, dup);
+    if (count > 0) fill_by_doubling(p, src.data(), count, dup);
     b->tail = b->offset + u32(total + grow) * sizeof(Cell);
     if (has_index(series)) index_reindex_from(series, 0);
     if (owned) ownership_check(series, Change::changed, val, head, replaced);

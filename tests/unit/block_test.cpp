@@ -204,6 +204,37 @@ TEST_F(BlockTest, PathMakeChecksCountsLikeBlocks) {
     EXPECT_EQ(mold(from_block), "1/2");
 }
 
+TEST_F(BlockTest, ActionRowsOfTheBlockKinds) {
+    for (u32 t : {T_PATH, T_LIT_PATH, T_SET_PATH, T_GET_PATH}) {
+        for (int a : {A_RANDOM, A_SORT, A_TRIM}) EXPECT_EQ(action_entry(t, a), nullptr) << t << " " << a;
+        EXPECT_EQ(action_entry(t, A_FIND), action_entry(T_BLOCK, A_FIND));
+        EXPECT_EQ(action_entry(t, A_MAKE), action_entry(T_PATH, A_MAKE));
+        EXPECT_EQ(action_entry(t, A_COPY), action_entry(T_PATH, A_COPY));
+    }
+    for (int a = 1; a <= ACTION_COUNT; ++a) {
+        if (a == A_MOLD) continue;
+        EXPECT_EQ(action_entry(T_PAREN, a), action_entry(T_BLOCK, a)) << a;
+    }
+    EXPECT_EQ(action_entry(T_BLOCK, A_PICK), action_entry(T_SERIES, A_PICK));
+    EXPECT_EQ(action_entry(T_BLOCK, A_ADD), nullptr);
+    Cell* p = blk({i(2), i(1)}, T_PATH);
+    EXPECT_EQ(catch_error([&] { ev::dispatch<A_SORT>(p, false, nullptr, nullptr, nullptr, false, false, false); }),
+              Err::script_expect_arg);
+}
+
+TEST_F(BlockTest, PathToWrapsOtherContainersInOneElement) {
+    Cell proto = dt_v(T_PATH);
+    Cell ts;
+    set_cell(&ts, T_TYPESET, 0x00100000, 0, 0);
+    Cell* r = handler<A_TO>(T_PATH)(&proto, &ts, T_SET_PATH);
+    EXPECT_EQ(type_of(r), T_SET_PATH);
+    ASSERT_EQ(ks_length_q(r), 1);
+    EXPECT_EQ(type_of(ks_abs_at(r, 0)), T_TYPESET);
+    Cell n = nl(none_v());
+    r = handler<A_TO>(T_PATH)(&proto, &n, T_PATH);
+    EXPECT_EQ(mold(r), "none") << "a one-element path without the line break";
+}
+
 // ---- comparison ------------------------------------------------------------------------
 
 TEST_F(BlockTest, CompareEach) {

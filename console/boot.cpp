@@ -7,6 +7,7 @@
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
+#include "runtime/symbols.h"
 
 namespace kel::console {
 
@@ -19,6 +20,11 @@ void runtime_init() {
     ev::random_init();
     rt::memory_settings_init();
     dt::register_all_datatypes();
+    // The symbol table, then the names the runtime recognises by id.
+    rt::symbols_init();
+    rt::init_runtime_words();
+    rt::init_refinement_words();
+    rt::init_ooo_word();
     rt::stack_init();
 }
 

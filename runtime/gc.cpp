@@ -4,6 +4,8 @@
 namespace kel::rt {
 
 bool g_gc_enabled = false;
+bool g_gc_collecting = false;
+u32 g_gc_node_moves = 0;
 static u32 g_collections = 0;
 
 void gc_trigger() {

@@ -10,6 +10,20 @@
 namespace kel::rt {
 
 extern bool g_gc_enabled;
+// True while a collection runs.
+extern bool g_gc_collecting;
+// Rises by one after every collection that moved nodes to other node frames: tables whose
+// buckets were computed from node values compare it with their stamp.
+extern u32 g_gc_node_moves;
+
+// Holds the collector off for a scope (the enable flag is saved, cleared and restored).
+struct GcHold {
+    bool saved;
+    GcHold() : saved(g_gc_enabled) { g_gc_enabled = false; }
+    ~GcHold() { g_gc_enabled = saved; }
+    GcHold(const GcHold&) = delete;
+    GcHold& operator=(const GcHold&) = delete;
+};
 
 // Runs a collection when the collector is enabled.
 void gc_trigger();

@@ -57,7 +57,7 @@ Cell* push_string_from(const std::vector<u32>& cps) {
 
 u32 string_length(const Cell* str) {
     SeriesBuffer* b = buffer_of(series_node(str));
-    i32 len = i32(total_chars(b)) - series_head(str);
+    i64 len = i64(total_chars(b)) - clamped_head(str);
     return len < 0 ? 0 : u32(len);
 }
 
@@ -65,13 +65,12 @@ u32 string_length_clamp(Cell* str) {
     SeriesBuffer* b = buffer_of(series_node(str));
     i32 total = i32(total_chars(b));
     if (series_head(str) > total) str->data1 = u32(total);
-    if (series_head(str) < 0) return u32(total);
-    return u32(total - series_head(str));
+    return u32(total - i32(clamped_head(str)));
 }
 
 u32 ks_abs_length(const Cell* str) { return total_chars(buffer_of(series_node(str))); }
 
-u32 string_char_at(const Cell* str, u32 i) { return string_char_at_abs(str, u32(series_head(str)) + i); }
+u32 string_char_at(const Cell* str, u32 i) { return string_char_at_abs(str, clamped_head(str) + i); }
 
 u32 string_char_at_abs(const Cell* str, u32 i) {
     SeriesBuffer* b = buffer_of(series_node(str));
@@ -84,7 +83,7 @@ u8* string_head_ptr(Cell* str) {
     SeriesBuffer* b = buffer_of(series_node(str));
     u32 total = total_chars(b);
     if (series_head(str) > i32(total)) str->data1 = total;
-    return at(b->offset) + (size_t(series_head(str)) << shift_of(b));
+    return at(b->offset) + (size_t(clamped_head(str)) << shift_of(b));
 }
 
 u8* string_tail_ptr(const Cell* str) { return at(buffer_of(series_node(str))->tail); }
@@ -139,7 +138,7 @@ std::vector<u32> string_code_points(const Cell* str, i32 limit) {
     SeriesBuffer* b = buffer_of(series_node(str));
     u32 unit = b->unit();
     check_unit(unit);
-    const u8* p = at(b->offset) + (size_t(series_head(str)) << shift_of(b));
+    const u8* p = at(b->offset) + (size_t(clamped_head(str)) << shift_of(b));
     for (u32 i = 0; i < n; ++i) out[i] = get_char_at(p + (size_t(i) << shift_of(b)), unit);
     return out;
 }
@@ -258,7 +257,7 @@ void string_move_chars(Cell* source, Node target, u32 index, u32 count) {
     std::vector<u32> run = string_code_points(source, i32(count));
     SeriesBuffer* t = buffer_of(target);
     for (u32 i = 0; i < run.size(); ++i) t = string_insert_char(t, index + i, run[i]);
-    string_remove_chars(source, u32(series_head(source)), u32(run.size()));
+    string_remove_chars(source, clamped_head(source), u32(run.size()));
 }
 
 void string_concatenate(Cell* dst, const Cell* src, i32 part, i32 offset, bool keep_source, i32 mode) {
@@ -269,7 +268,7 @@ void string_concatenate(Cell* dst, const Cell* src, i32 part, i32 offset, bool k
     if (n == 0) return;
     Node dnode = series_node(dst);
     Node snode = series_node(src);
-    u32 src_head = u32(series_head(src));
+    u32 src_head = clamped_head(src);
     SeriesBuffer* d = buffer_of(dnode);
     u32 su = buffer_of(snode)->unit();
     check_unit(su);
@@ -282,7 +281,7 @@ void string_concatenate(Cell* dst, const Cell* src, i32 part, i32 offset, bool k
     u32 total = total_chars(d);
     u32 pos = total;
     if (mode != CONCAT_APPEND) {
-        i64 p = i64(series_head(dst)) + offset;
+        i64 p = i64(clamped_head(dst)) + offset;
         pos = p < 0 ? 0 : p > i64(total) ? total : u32(p);
     }
     // A source in the destination's own buffer is copied aside first: the insert shift
@@ -340,8 +339,8 @@ i32 compare_string_values(const Cell* a, const Cell* b, i32 op, bool match) {
     u32 ua = ba->unit(), ub = bb->unit();
     check_unit(ua);
     check_unit(ub);
-    const u8* pa = at(ba->offset) + (size_t(series_head(a)) << unit_shift(ua));
-    const u8* pb = at(bb->offset) + (size_t(series_head(b)) << unit_shift(ub));
+    const u8* pa = at(ba->offset) + (size_t(clamped_head(a)) << unit_shift(ua));
+    const u8* pb = at(bb->offset) + (size_t(clamped_head(b)) << unit_shift(ub));
     u32 c1 = 0, c2 = 0;
     for (u32 i = 0; i < n; ++i) {
         c1 = get_char_at(pa + (size_t(i) << unit_shift(ua)), ua);
@@ -382,8 +381,10 @@ namespace {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above 0x10FFFF.
 // TODO(unicode): use the Unicode layer's load_utf8 once it lands.
+bool g_error_keeps_rest = false;  // the error argument holds every byte from the fault on
+
 [[noreturn]] void raise_bad_utf8(const u8* p, u32 left) {
-    u32 n = left < 4 ? left : 4;
+    u32 n = g_error_keeps_rest || left < 4 ? left : 4;
     Cell bin;
     Node node = alloc_bytes(n);
     SeriesBuffer* b = buffer_of(node);
@@ -447,6 +448,14 @@ Cell* load_string_at(const u8* bytes, u32 length, Cell* out, i32 encoding) {
 }
 
 Cell* load_string(const u8* bytes, u32 length, i32 encoding) { return load_string_at(bytes, length, nullptr, encoding); }
+
+Cell* string_from_binary_bytes(const u8* bytes, u32 length) {
+    struct Restore {
+        ~Restore() { g_error_keeps_rest = false; }
+    } restore;
+    g_error_keeps_rest = true;
+    return load_string_at(bytes, length, nullptr, 0);
+}
 
 // ---- hexadecimal helpers ----------------------------------------------------------------
 

@@ -50,6 +50,9 @@ inline u32 append_unit_for(u32 cp) { return cp < 0x80 ? 1 : cp < 0x10000 ? 2 : 4
 // The narrowest unit that holds cp on the poke and insert paths.
 inline u32 poke_unit_for(u32 cp) { return cp < 0x100 ? 1 : cp < 0x10000 ? 2 : 4; }
 
+// The head index, a negative one counting as 0.
+inline u32 clamped_head(const Cell* str) { return series_head(str) < 0 ? 0 : u32(series_head(str)); }
+
 // ---- construction -----------------------------------------------------------------------
 
 // A new empty string! value with room for `capacity` characters.
@@ -152,6 +155,9 @@ bool string_match_value_q(Cell* str, const Cell* value, i32 op);
 // argument-stack slot. Another encoding ends the process (exit code 1).
 Cell* load_string_at(const u8* bytes, u32 length, Cell* out, i32 encoding);
 Cell* load_string(const u8* bytes, u32 length, i32 encoding);
+// `to string!` of binary bytes: UTF-8, and on a fault access/invalid-utf8 names every byte
+// from the fault to the end.
+Cell* string_from_binary_bytes(const u8* bytes, u32 length);
 
 // ---- hexadecimal helpers ----------------------------------------------------------------
 // Both write into one static area: the text stays valid until the next call of either.

@@ -11,6 +11,7 @@
 #include "datatypes/walk_guard.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
@@ -31,10 +32,7 @@ inline bool is_any_word(u32 t) { return t >= T_WORD && t <= T_ISSUE; }
 inline bool is_number_kind(u32 t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
 
 // The symbol id that names a word whatever its letter case.
-inline u32 resolved_symbol(u32 sym) {
-    // TODO(hashsym): resolve_symbol_alias once the symbol table is merged.
-    return sym;
-}
+inline u32 resolved_symbol(u32 sym) { return resolve_symbol_alias(sym); }
 
 Cell* push_cell_copy(const Cell* c) { return stack_push(c); }
 
@@ -515,11 +513,7 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
     if (head >= total && !reverse) return -1;
     i32 step = 1;
     if (skip) {
-        if (type_of(skip) != T_INTEGER) {
-            Cell w;
-            error_word(&w, "skip");
-            raise_error(Err::script_invalid_refine_arg, &w, skip);
-        }
+        if (type_of(skip) != T_INTEGER) raise_invalid_refine(rt::REF_SKIP, skip);
         step = get_int(skip);
         if (step < 1) raise_error(Err::script_out_of_range, skip);
     }
@@ -531,7 +525,7 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
             if (n < 1) return -1;
             l = i64(head) + n - 1;
         } else {
-            l = i64(head) + part_series_count(series, part, "part") - 1;
+            l = i64(head) + part_series_count(series, part) - 1;
         }
         if (l < limit) limit = i32(l);
     }
@@ -548,6 +542,16 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
     }
     i32 k = f.run ? f.run : 1;
     Node node = series_node(series);
+
+    // A hash! answers single values through its table.
+    bool object_equality = vt == T_OBJECT && !same;
+    if (has_index(series) && !f.run && !f.by_type && !match && !object_equality &&
+        !(is_cell_series_type(vt) && !(only && same))) {
+        Cell* hit = hashtable_get(series->data3, value, head, step, f.op, reverse, last);
+        if (!hit) return -1;
+        i32 pos = i32(hit - at<Cell>(buffer_of(node)->offset));
+        return pos > limit ? -1 : pos;
+    }
 
     auto try_at = [&](i32 pos) {
         if (f.run) return run_matches(f, node, pos);
@@ -579,7 +583,6 @@ Cell* block_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
                  bool last, bool reverse, bool tail, bool match) {
     i32 run;
     bool backward;
-    // TODO(hashsym): a hash! answers single values through its table.
     i32 pos = block_search(series, value, part, only, case_, same, skip, last, reverse, match, &run, &backward);
     if (pos < 0) return &g_none_cell;
     Cell* r = push_cell_copy(series);
@@ -625,11 +628,10 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
         // Stored whatever put's equality says: a value that differs only in letter case
         // or word kind must still replace the old one.
         Cell* dst = ks_abs_at(series, pos + span);
-        Cell old = *dst;
         u32 flag = dst->header & CELL_NEW_LINE;
         *dst = *v;
         dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
-        if (has_index(series)) index_replaced(series, pos + span, &old);
+        if (has_index(series)) index_replaced(series, pos + span);
     } else {
         ks_append(series, v);
         if (has_index(series)) index_inserted(series, ks_buffer_length(series) - 1, 1);

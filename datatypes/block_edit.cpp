@@ -150,7 +150,7 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     std::memmove(p + inserted, p + replaced, size_t(total - head - replaced) * sizeof(Cell));
     if (count > 0) fill_by_doubling(p, src.data(), count, dup);
     b->tail = b->offset + u32(total + grow) * sizeof(Cell);
-    if (has_index(series)) index_reindex_from(series, 0);
+    if (has_index(series)) index_rebuild(series);
     if (owned) ownership_check(series, Change::changed, val, head, replaced);
     stack_pop(1);
 
@@ -199,8 +199,8 @@ Cell* block_swap(Cell* s1, Cell* s2) {
     Cell old_a = *a, old_b = *b;
     *a = old_b;
     *b = old_a;
-    if (has_index(s1)) index_replaced(s1, h1, &old_a);
-    if (has_index(s2)) index_replaced(s2, h2, &old_b);
+    if (has_index(s1)) index_replaced(s1, h1);
+    if (has_index(s2)) index_replaced(s2, h2);
     if (o1) ownership_check(s1, Change::swaped, nullptr, h1, 1);
     if (o2) ownership_check(s2, Change::swaped, nullptr, h2, 1);
     return s1;
@@ -218,7 +218,7 @@ Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     for (i32 i = head; i < total; ++i)
         if (type_of(&c[i]) != T_NONE) c[out++] = c[i];
     b->tail = b->offset + u32(out) * sizeof(Cell);
-    if (has_index(series)) index_reindex_from(series, head);
+    if (has_index(series)) index_rebuild(series);
     if (owned) ownership_check(series, Change::trimmed, nullptr, head, 0);
     return series;
 }
@@ -280,12 +280,6 @@ i32 call_comparator(const u8* x, const u8* y, intptr_t fn, intptr_t flags) {
                                 reinterpret_cast<Cell*>(fn), u32(flags));
 }
 
-[[noreturn]] void raise_sort_refine(const char* refinement, const Cell* arg) {
-    Cell w;
-    error_word(&w, refinement);
-    raise_error(Err::script_invalid_refine_arg, &w, arg);
-}
-
 }  // namespace
 
 Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
@@ -295,7 +289,7 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     if (n <= 0) return series;
     i32 from = head;
     if (part) {
-        i32 l = type_of(part) == T_INTEGER ? get_int(part) : part_series_count(series, part, "part");
+        i32 l = type_of(part) == T_INTEGER ? get_int(part) : part_series_count(series, part);
         if (l < 0) {
             // The cells just before the head; nothing when they would start before the buffer.
             if (i64(head) + l < 0) return series;
@@ -308,9 +302,9 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     }
     i32 size = 1;
     if (skip) {
-        if (type_of(skip) != T_INTEGER) raise_sort_refine("skip", skip);
+        if (type_of(skip) != T_INTEGER) raise_invalid_refine(rt::REF_SKIP, skip);
         size = get_int(skip);
-        if (size < 1 || n % size != 0 || n < size) raise_sort_refine("skip", skip);
+        if (size < 1 || n % size != 0 || n < size) raise_invalid_refine(rt::REF_SKIP, skip);
     } else if (all) {
         raise_error(Err::script_bad_refines);
     }
@@ -332,7 +326,7 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
                 flags |= u32(field - 1) << 2;
                 break;
             }
-            default: raise_sort_refine("compare", comparator);
+            default: raise_invalid_refine(rt::REF_COMPARE, comparator);
         }
     } else if (all && skip) {
         flags |= SORT_ALL | (u32(size) << 2);
@@ -344,16 +338,9 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     u32 width = u32(size) * sizeof(Cell);
     if (stable) rt::merge_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
     else rt::quick_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
-    if (has_index(series)) index_reindex_from(series, from);
+    if (has_index(series)) index_reordered(series, from, n);
     if (owned) ownership_check(series, Change::sorted, nullptr, head, 0);
     return series;
-}
-
-// ---- set operations -------------------------------------------------------------------
-
-void block_set_operation(bool, Cell*, i32) {
-    // TODO(hashsym): the result's distinctness is kept with a hash table.
-    raise_error(Err::internal_not_done);
 }
 
 }  // namespace kel::dt

@@ -11,6 +11,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
 #include "runtime/errors.h"
+#include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
@@ -19,6 +20,8 @@ namespace kel::dt {
 using namespace rt;
 
 bool (*g_ownership_check_hook)(Cell*, Change, const Cell*, i32, i32) = nullptr;
+Cell* (*g_ownership_owner_hook)(Cell*) = nullptr;
+void (*g_ownership_modify_hook)(Cell*, Cell*) = nullptr;
 Cell* (*g_vector_get_value)(const u8*, u32, u32) = nullptr;
 void (*g_vector_set_value)(u8*, const Cell*, u32) = nullptr;
 
@@ -64,20 +67,12 @@ bool ownership_check(Cell* series, Change event, const Cell* new_value, i32 inde
 
 // ---- shared helpers -------------------------------------------------------------------
 
-void error_word(Cell* out, const char* name) {
-    // Symbols are interned by the symbol table; until a name has one, the word is anonymous.
-    (void)name;
-    set_cell(out, T_WORD, 0, 0, u32(-1));
+void raise_invalid_refine(RefinementWord refinement, const Cell* arg) {
+    raise_error(Err::script_invalid_refine_arg, &g_refinement_words[refinement], arg);
 }
 
-[[noreturn]] static void raise_refine_arg(const char* refinement, const Cell* arg) {
-    Cell word;
-    error_word(&word, refinement);
-    raise_error(Err::script_invalid_refine_arg, &word, arg);
-}
-
-i32 part_series_count(const Cell* s, const Cell* part, const char* refinement) {
-    if (type_of(part) != type_of(s) || series_node(part) != series_node(s)) raise_refine_arg(refinement, part);
+i32 part_series_count(const Cell* s, const Cell* part) {
+    if (type_of(part) != type_of(s) || series_node(part) != series_node(s)) raise_invalid_refine(REF_PART, part);
     return series_head(part) - series_head(s);
 }
 
@@ -85,7 +80,7 @@ i32 part_series_count(const Cell* s, const Cell* part, const char* refinement) {
 // same buffer as the distance to it.
 static i32 part_count(const Cell* s, const Cell* part) {
     if (type_of(part) == T_INTEGER) return get_int(part);
-    return part_series_count(s, part, "part");
+    return part_series_count(s, part);
 }
 
 namespace {
@@ -178,8 +173,12 @@ void swap_units(u8* a, u8* b, u32 unit) {
 
 Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     if (seed) {
-        // TODO(hashsym): seed from murmur3-32 of the bytes from head to tail.
-        raise_error(Err::internal_not_done);
+        SeriesBuffer* b = series_buffer(s);
+        u32 shift = unit_shift(b->unit());
+        i32 head = series_clamped_head(s);
+        u32 from = b->offset + (u32(head) << shift);
+        ev::random_seed(murmur3_32(at(from), b->tail - from));
+        return &g_unset_cell;
     }
     i32 remaining = series_length_q(s, false);
     bool owned = ownership_check(s, Change::random, nullptr, series_head(s), remaining);
@@ -195,7 +194,7 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
         i32 j = ev::random_int(secure, c);
         if (j != 1) swap_units(p, p + size_t(j - 1) * unit, unit);
     }
-    if (has_index(s)) index_reindex_from(s, series_head(s));
+    if (has_index(s)) index_reordered(s, series_head(s), remaining);
     if (owned) ownership_check(s, Change::randomized, nullptr, series_head(s), remaining);
     return s;
 }
@@ -235,11 +234,11 @@ Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
     }
     i32 size = 1;
     if (skip) {
-        if (type_of(skip) != T_INTEGER) raise_refine_arg("skip", skip);
+        if (type_of(skip) != T_INTEGER) raise_invalid_refine(REF_SKIP, skip);
         size = get_int(skip);
         if (size == count) return s;
         if (size <= 0) raise_error(Err::script_out_of_range, skip);
-        if (size > count || count % size != 0) raise_refine_arg("skip", skip);
+        if (size > count || count % size != 0) raise_invalid_refine(REF_SKIP, skip);
     }
     i32 head = series_head(s);
     bool owned = ownership_check(s, Change::reverse, nullptr, head, count);
@@ -254,7 +253,7 @@ Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
         std::memcpy(lo, hi, rec);
         std::memcpy(hi, tmp.data(), rec);
     }
-    if (has_index(s)) index_reindex_from(s, head);
+    if (has_index(s)) index_reordered(s, head, count);
     if (owned) ownership_check(s, Change::reversed, nullptr, head, count);
     return s;
 }
@@ -354,7 +353,10 @@ Cell* move_within(Cell* origin, Cell* target, i32 count) {
         dest = t;
     }
     std::memcpy(base + (size_t(dest) << shift), tmp.data(), run);
-    if (has_index(origin)) index_moved(origin, o, dest, count);
+        if (has_index(origin)) {
+        i32 lo = o < dest ? o : dest, hi = (o > dest ? o : dest) + count;
+        index_reordered(origin, lo, hi - lo);
+    }
     if (owned) ownership_check(origin, Change::moved, nullptr, series_head(target) - count, count);
     return target;
 }
@@ -367,7 +369,7 @@ Cell* series_move(Cell* origin, Cell* target, Cell* part) {
     i32 remaining = series_length_q(origin, false);
     i32 count = 1;
     if (part) {
-        if (type_of(part) != T_INTEGER) raise_refine_arg("part", part);
+        if (type_of(part) != T_INTEGER) raise_invalid_refine(REF_PART, part);
         count = get_int(part);
         if (count < 1) return target;
         if (count > remaining) count = remaining;
@@ -380,12 +382,20 @@ namespace {
 
 // ---- reflect and modify ---------------------------------------------------------------------
 
-Cell* series_reflect(Cell*, u32) {
-    // The only field, `owned`, needs the ownership table.
-    raise_error(Err::internal_not_done);
+Cell* series_reflect(Cell* s, u32 field) {
+    if (resolve_symbol_alias(field) != resolve_symbol_alias(runtime_symbol(SYM_OWNED)))
+        raise_error(Err::internal_not_done);
+    Cell* owner = g_ownership_owner_hook ? g_ownership_owner_hook(s) : nullptr;
+    return owner ? owner : &g_none_cell;
 }
 
-Cell* series_modify(Cell*, Cell*, Cell* value, bool) { return value; }
+Cell* series_modify(Cell* s, Cell* field, Cell* value, bool) {
+    bool owned = type_of(field) >= T_WORD && type_of(field) <= T_ISSUE &&
+                 resolve_symbol_alias(word_symbol(field)) == resolve_symbol_alias(runtime_symbol(SYM_OWNED));
+    if (owned && (type_of(value) == T_NONE || type_of(value) == T_BLOCK) && g_ownership_modify_hook)
+        g_ownership_modify_hook(s, value);
+    return value;
+}
 
 void init_series() {
     TypeRegistration r(T_SERIES, 0, "series!");
@@ -436,9 +446,8 @@ Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
     } else if (t == T_BINARY) {
         *p = u8(value->data2);
     } else if (unit == 16) {
-        Cell old = *reinterpret_cast<Cell*>(p);
         copy_cell(value, reinterpret_cast<Cell*>(p));
-        if (has_index(s)) index_replaced(s, i, &old);
+        if (has_index(s)) index_replaced(s, i);
     } else {
         string_poke_char(s, u32(i), value->data2);
     }
@@ -463,7 +472,7 @@ Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
                 count = y >= x ? i64(y) - x : 0;
                 break;
             }
-            default: count = part_series_count(value, part, "part"); break;
+            default: count = part_series_count(value, part); break;
         }
     }
     if (count < 0) {
@@ -531,7 +540,7 @@ Cell* series_take(Cell* s, Cell* part, bool, bool last) {
         if (type_of(part) == T_INTEGER) {
             given = get_int(part);
         } else {
-            given = part_series_count(s, part, "part");
+            given = part_series_count(s, part);
             if (given < 0) given = 0;
             if (last) given = remaining - given;
         }

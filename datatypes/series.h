@@ -9,6 +9,7 @@
 #pragma once
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/symbols.h"
 
 namespace kel::dt {
 
@@ -62,6 +63,10 @@ enum class Change : u8 {
 bool ownership_check(Cell* series, Change event, const Cell* new_value, i32 index, i32 part);
 // Installed by the ownership layer once objects can own series.
 extern bool (*g_ownership_check_hook)(Cell* series, Change event, const Cell* new_value, i32 index, i32 part);
+// The owner record of a series (reflect's `owned`), null when it has none; and setting it
+// from modify's `owned` (none resets, a block binds to the owner its first two values give).
+extern Cell* (*g_ownership_owner_hook)(Cell* series);
+extern void (*g_ownership_modify_hook)(Cell* series, Cell* value);
 
 // ---- element access by type ----------------------------------------------------------
 
@@ -90,11 +95,11 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only);
 Cell* series_take(Cell* s, Cell* part, bool deep, bool last);
 
 // The count that a series given as /part measures: it must be of the same type on the
-// same buffer as `s` (else script/invalid-refine-arg naming `refinement`); answers its
-// head minus the head of `s`.
-i32 part_series_count(const Cell* s, const Cell* part, const char* refinement);
+// same buffer as `s` (else script/invalid-refine-arg naming /part); answers its head minus
+// the head of `s`.
+i32 part_series_count(const Cell* s, const Cell* part);
 
-// A word cell for a well-known name, as error arguments need ("part", "skip", ...).
-void error_word(Cell* out, const char* name);
+// script/invalid-refine-arg naming the refinement (/part, /skip, /compare) and its argument.
+[[noreturn]] void raise_invalid_refine(rt::RefinementWord refinement, const Cell* arg);
 
 }  // namespace kel::dt

@@ -294,8 +294,11 @@ i32 compare_each(Cell* b1, Cell* b2, i32 op) {
     if (same_place) return 0;
     if (walk_in_progress(n1)) return walk_in_progress(n2) ? 0 : -1;
     i32 h1 = series_head(b1), h2 = series_head(b2);
+    // A head beyond the tail sees an empty block.
     i32 rem1 = ks_buffer_length(b1) - h1;
     i32 rem2 = ks_buffer_length(b2) - h2;
+    if (rem1 < 0) rem1 = 0;
+    if (rem2 < 0) rem2 = 0;
     switch (op) {
         case ev::OP_EQUAL: case ev::OP_NOT_EQUAL: case ev::OP_STRICT_EQUAL:
         case ev::OP_FIND: case ev::OP_STRICT_FIND: case ev::OP_PUT:

@@ -113,13 +113,6 @@ i64 pick_position(const Cell* s, i32 i) {
     return i > 0 ? head + i - 1 : head + i;
 }
 
-// The scratch series of take without /part: one fixed unit, reused by every such take.
-Node take_scratch() {
-    static Node node = 0;
-    if (!node) node = alloc_fixed_series(1, 16, 0);
-    return node;
-}
-
 // ---- navigation (stack form) --------------------------------------------------------------
 
 i32 int_arg(Cell* arg) {
@@ -160,8 +153,6 @@ void series_index_q() { set_cell(stack_result(), T_INTEGER, 0, u32(series_head(s
 
 i32 series_length_action(Cell* s) { return series_length_q(s, false); }
 
-// ---- random ---------------------------------------------------------------------------------
-
 void swap_units(u8* a, u8* b, u32 unit) {
     u8 tmp[16];
     std::memcpy(tmp, a, unit);
@@ -170,6 +161,8 @@ void swap_units(u8* a, u8* b, u32 unit) {
 }
 
 }  // namespace
+
+// ---- random ---------------------------------------------------------------------------------
 
 Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     if (seed) {
@@ -199,11 +192,7 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     return s;
 }
 
-namespace {
-
 // ---- clear ----------------------------------------------------------------------------------
-
-}  // namespace
 
 Cell* series_clear(Cell* s) {
     i32 remaining = series_length_q(s, false);
@@ -216,11 +205,7 @@ Cell* series_clear(Cell* s) {
     return s;
 }
 
-namespace {
-
 // ---- reverse --------------------------------------------------------------------------------
-
-}  // namespace
 
 Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
     if (series_tail_q(s)) return s;
@@ -353,7 +338,7 @@ Cell* move_within(Cell* origin, Cell* target, i32 count) {
         dest = t;
     }
     std::memcpy(base + (size_t(dest) << shift), tmp.data(), run);
-        if (has_index(origin)) {
+    if (has_index(origin)) {
         i32 lo = o < dest ? o : dest, hi = (o > dest ? o : dest) + count;
         index_reordered(origin, lo, hi - lo);
     }
@@ -528,6 +513,13 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
 }
 
 // ---- take -----------------------------------------------------------------------------------
+
+// The scratch series of take without /part: one fixed unit, reused by every such take.
+Node take_scratch() {
+    static Node node = 0;
+    if (!node) node = alloc_fixed_series(1, 16, 0);
+    return node;
+}
 
 Cell* series_take(Cell* s, Cell* part, bool, bool last) {
     i32 remaining = series_length_q(s, false);

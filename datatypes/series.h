@@ -93,6 +93,8 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only);
 // one-unit series over a shared scratch buffer that the caller reads at once (a type's own
 // take turns it into the single value). Answers the none cell when nothing remains.
 Cell* series_take(Cell* s, Cell* part, bool deep, bool last);
+// That scratch buffer (fixed; the collector marks it as a root).
+Node take_scratch();
 
 // The count that a series given as /part measures: it must be of the same type on the
 // same buffer as `s` (else script/invalid-refine-arg naming /part); answers its head minus

@@ -4,6 +4,8 @@
 #include "datatypes/registry.h"
 #include "evaluator/random.h"
 #include "runtime/console_out.h"
+#include "runtime/externals.h"
+#include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -19,6 +21,7 @@ void runtime_init() {
     rt::platform_init();
     ev::random_init();
     rt::memory_settings_init();
+    rt::externals_init();
     dt::register_all_datatypes();
     // The symbol table, then the names the runtime recognises by id.
     rt::symbols_init();
@@ -26,6 +29,8 @@ void runtime_init() {
     rt::init_refinement_words();
     rt::init_ooo_word();
     rt::stack_init();
+    rt::slot_table_init();
+    rt::gc_init();
 }
 
 }  // namespace kel::console

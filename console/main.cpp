@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <new>
 
 #include "console/boot.h"
 #include "runtime/exits.h"
@@ -18,6 +19,9 @@ int program_main() {
         kel::console::runtime_init();
     } catch (kel::rt::SystemThrow& t) {
         kel::rt::on_uncaught_throw(t.code);
+    } catch (std::bad_alloc&) {
+        // The C++ library's own allocations ran out: the same fatal error as the heap's.
+        kel::rt::runtime_quit(94, 0);
     }
     return 0;
 }

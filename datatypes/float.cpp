@@ -150,13 +150,14 @@ const char* form_float_value(double x, i32 kind) {
     scan();
     if (g_float_pretty_print) {
         // A last digit pair of "01" or "99" at full precision is noise of the binary
-        // representation (0.1 + 0.7 gives 0.7999999999999999): print shorter.
+        // representation (0.1 + 0.7 gives 0.7999999999999999): print shorter. Lengths are
+        // measured after the sign, so that x and -x print alike.
         i32 len = i32(std::strlen(buf));
         i32 first = buf[0] == '-' ? 1 : 0;
         i32 end = -1;
         if (e_pos < 0) {
-            if (len > (buf[first] == '0' ? 17 : 16)) end = len;
-        } else if (e_pos > 16) {
+            if (len - first > (buf[first] == '0' ? 17 : 16)) end = len;
+        } else if (e_pos - first > 16) {
             end = e_pos;
         }
         if (end >= 2) {

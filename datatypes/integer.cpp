@@ -14,6 +14,7 @@
 #include "runtime/fatal.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
+#include "runtime/symbols.h"
 
 namespace kel::dt {
 
@@ -318,8 +319,12 @@ Cell* integer_to(Cell*, Cell* spec, u32) {
             for (u32 i = 0; i < t.count && i < 4; ++i) v = (v << 8) | t.start[i];
             return push_integer(i32(v));
         }
-        // issue! needs the symbol's text (integer_from_hex_text reads it once symbols
-        // exist); date! and money! conversions arrive with those datatypes.
+        case T_ISSUE: {
+            u32 symbol = word_symbol(spec);
+            return push_integer(integer_from_hex_text(reinterpret_cast<const u8*>(symbol_name(symbol)),
+                                                      symbol_name_length(symbol), spec));
+        }
+        // date! and money! conversions arrive with those datatypes.
         default: num::raise_bad_to_arg(T_INTEGER, spec);
     }
 }

@@ -63,4 +63,14 @@ inline UnitRange series_units(const Cell* s) {
     return UnitRange{rt::at(b->offset) + size_t(index) * unit, total - index, unit};
 }
 
+// The code point at unit i of a range.
+inline u32 unit_at(const UnitRange& r, u32 i) {
+    const u8* p = r.start + size_t(i) * r.unit;
+    switch (r.unit) {
+        case 1: return *p;
+        case 2: { u16 v; __builtin_memcpy(&v, p, 2); return v; }
+        default: { u32 v; __builtin_memcpy(&v, p, 4); return v; }
+    }
+}
+
 }  // namespace kel::dt::num

@@ -1,7 +1,6 @@
 // Datatype registry.
 #include "datatypes/registry.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "datatypes/datatype_init.h"
@@ -36,13 +35,9 @@ void register_datatype(i32 entry_count, const TypeRegistration& r) {
 
     i32 actions = entry_count - 3;
     if (actions != ACTION_COUNT) {
-        char line[96];
-        std::snprintf(line, sizeof line, "*** Datatype Error: invalid actions count for type: %u", r.type);
-        rt::print_c_line(line);
-        std::snprintf(line, sizeof line, "*** Found: %d", actions);
-        rt::print_c_line(line);
-        std::snprintf(line, sizeof line, "*** Expected: %d", ACTION_COUNT);
-        rt::print_c_line(line);
+        rt::print_values_line({"*** Datatype Error: invalid actions count for type: ", r.type});
+        rt::print_values_line({"*** Found: ", actions});
+        rt::print_values_line({"*** Expected: ", ACTION_COUNT});
         // A build fault must not look like success.
         rt::process_exit(1);
     }
@@ -50,7 +45,9 @@ void register_datatype(i32 entry_count, const TypeRegistration& r) {
     const AnyFn* parent = &g_action_table[r.parent * ACTION_ROW_SIZE];
     for (int a = 0; a < ACTION_COUNT; ++a) {
         AnyFn fn = r.actions[a];
-        row[a] = (r.parent != 0 && fn == INHERIT) ? parent[a] : fn;
+        // A root has nothing to inherit: the action is unsupported rather than a -1 entry.
+        if (fn == INHERIT) fn = r.parent != 0 ? parent[a] : nullptr;
+        row[a] = fn;
     }
 }
 

@@ -86,7 +86,7 @@ bool check_decimal_text(const char* text, u32 length) {
 }
 
 double scan_float(const void* start, u32 count, u32 unit, i32* status) {
-    if (count > MAX_DECIMAL_TEXT) {
+    if (count == 0 || count > MAX_DECIMAL_TEXT) {
         *status = SCAN_FAILED;
         return std::nan("");
     }

@@ -17,8 +17,7 @@ RuntimeSystemRecord g_system;
 
 namespace {
 
-// Host pointers are 64-bit, so the header takes 32 bytes (keeping malloc's alignment).
-constexpr size_t HEADER = 32;
+constexpr size_t HEADER = HEAP_HEADER_SIZE;
 static_assert(sizeof(HeapBlockHeader) <= HEADER);
 
 HeapBlockHeader* header_of(void* block) { return reinterpret_cast<HeapBlockHeader*>(static_cast<u8*>(block) - HEADER); }
@@ -95,17 +94,15 @@ void heap_free_all() {
 }
 
 void heap_dump_stats() {
-    char line[64];
-    print_c_line("-- Heap-allocations --");
-    print_c_line("Asked   Real");
-    long sum = 0;
+    print_values_line({"-- Heap-allocations --"});
+    print_values_line({"Asked   Real"});
+    i32 sum = 0;
     for (HeapBlockHeader* h = g_system.heap.first; h; h = h->next) {
-        std::snprintf(line, sizeof line, "%d\t%d", h->size, h->size + int(HEADER));
-        print_c_line(line);
-        sum += h->size + long(HEADER);
+        i32 real = h->size + i32(HEADER);
+        print_values_line({h->size, '\t', real});
+        sum += real;
     }
-    std::snprintf(line, sizeof line, "-- Sum: %ld --", sum);
-    print_c_line(line);
+    print_values_line({"-- Sum: ", sum, " --"});
 }
 
 // ---- fatal errors ---------------------------------------------------------------------
@@ -185,12 +182,14 @@ void process_exit(int code) {
 }
 
 void runtime_quit(i32 number, u64 address) {
+    // A fault inside the report itself must not loop back here.
+    static bool quitting = false;
+    if (quitting) std::_Exit(number);
+    quitting = true;
     if (number != 0) {
         g_system.error_address = address;
-        char text[160];
-        int n = std::snprintf(text, sizeof text, "\n*** Runtime Error %d: %s\n*** at: %08Xh\n", number,
-                              runtime_error_message(number), unsigned(address & 0xFFFFFFFFu));
-        print_raw(text, size_t(n));
+        print_values({"\n*** Runtime Error ", number, ": ", runtime_error_message(number), "\n*** at: ",
+                      PrintItem::hex(u32(address)), "h\n"});
     }
     process_exit(number);
 }

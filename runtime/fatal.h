@@ -2,11 +2,18 @@
 //
 // Everything that cannot go on ends here: one report on standard output and an exit code
 // equal to the runtime error number. Heap blocks that the systems layer takes from malloc
-// carry a header (32 bytes: two host pointers, the size asked for, a spare word) and sit in one list, so that all of them are freed at exit.
+// carry a header (32 bytes: two host pointers, the size asked for, a spare word) and sit in
+// one list, so that all of them are freed at exit.
 #pragma once
+#include <cstddef>
+
 #include "runtime/types.h"
 
 namespace kel::rt {
+
+// Host pointers are 64-bit, so the header takes 32 bytes (keeping malloc's alignment); the
+// caller's block starts right after it.
+constexpr size_t HEAP_HEADER_SIZE = 32;
 
 struct HeapBlockHeader {
     HeapBlockHeader* prev;

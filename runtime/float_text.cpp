@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <algorithm>
 #include <string>
 
 namespace kel::rt {
@@ -109,17 +110,18 @@ double parse_float(const char* start, const char* end, i32 adjust, i32* left) {
     // Only zeros: +0.0 whatever the sign, as stored texts have always read.
     if (p == end && p > digits_start) return report(p, 0.0);
 
-    // Significant digits (without the point) and how many of them stand before it.
-    std::string sig;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p) sig.push_back(*p);
-    i64 point_shift = i64(sig.size());  // digits before the point
+    // The integer digits (leading zeros skipped) and the fraction digits.
+    const char* int_begin = p;
+    while (p < end && *p >= '0' && *p <= '9') ++p;
+    const char* int_end = p;
     bool any_digit = p > digits_start;
-    i64 int_digit_count = p - digits_start;
+    const char* frac_begin = p;
+    const char* frac_end = p;
 
     if (p < end && *p == '.') {
         ++p;
         // "1.#INF", "-1.#INF", "1.#NaN": the texts that infinities and NaN are written as.
-        if (int_digit_count == 1 && p + 1 < end && *p == '#') {
+        if (p - 1 - digits_start == 1 && p + 1 < end && *p == '#') {
             char k = p[1];
             if (k == 'I' || k == 'i' || k == 'N' || k == 'n') {
                 bool inf = k == 'I' || k == 'i';
@@ -132,19 +134,12 @@ double parse_float(const char* start, const char* end, i32 adjust, i32* left) {
                 return report(q, v);
             }
         }
-        const char* frac_start = p;
-        for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-            if (sig.empty() && *p == '0') {
-                --point_shift;
-                continue;
-            }
-            sig.push_back(*p);
-        }
-        any_digit = any_digit || p > frac_start;
-        if (!any_digit) return report(start, 0.0);  // "." alone, or a sign and a point
-    } else if (!any_digit) {
-        return report(start, 0.0);
+        frac_begin = p;
+        while (p < end && *p >= '0' && *p <= '9') ++p;
+        frac_end = p;
+        any_digit = any_digit || p > frac_begin;
     }
+    if (!any_digit) return report(start, 0.0);  // nothing, or "." alone, or a sign and a point
 
     // Exponent: only when a digit follows "e" (and its sign); else reading stops before it.
     i64 exp10 = 0;
@@ -160,20 +155,34 @@ double parse_float(const char* start, const char* end, i32 adjust, i32* left) {
         }
     }
 
-    // No significant digit: zero carrying the text's sign ("-0.0" is -0.0).
-    if (sig.empty()) return report(p, negative ? -0.0 : 0.0);
-
-    // The value is 0.sig x 10^e10.
-    i64 e10 = point_shift + exp10 + adjust;
+    // The value is 0.ddd x 10^e10, ddd the digits from the first significant one.
+    i64 e10 = int_end - int_begin;
+    if (int_begin == int_end) {
+        while (frac_begin < frac_end && *frac_begin == '0') ++frac_begin, --e10;
+        // No significant digit: zero carrying the text's sign ("-0.0" is -0.0).
+        if (frac_begin == frac_end) return report(p, negative ? -0.0 : 0.0);
+    }
+    e10 += exp10 + i64(adjust);
     double v;
     if (e10 > 400) {
         v = HUGE_VAL;
     } else if (e10 < -400) {
         v = 0.0;
     } else {
-        sig.push_back('e');
-        sig += std::to_string(e10 - i64(sig.size() - 1));
-        auto r = std::from_chars(sig.data(), sig.data() + sig.size(), v);
+        // Digits without the point, then the exponent that applies to them as an integer.
+        size_t n = size_t(int_end - int_begin) + size_t(frac_end - frac_begin);
+        char local[384];
+        std::string large;
+        char* buf = local;
+        if (n + 24 > sizeof local) {
+            large.resize(n + 24);
+            buf = large.data();
+        }
+        char* w = std::copy(int_begin, int_end, buf);
+        w = std::copy(frac_begin, frac_end, w);
+        *w++ = 'e';
+        w = std::to_chars(w, buf + n + 24, e10 - i64(n)).ptr;
+        auto r = std::from_chars(buf, w, v);
         if (r.ec == std::errc::result_out_of_range) v = e10 > 0 ? HUGE_VAL : 0.0;
     }
     // A negative value that underflows reads as +0.0, as stored texts have always read.

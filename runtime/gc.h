@@ -1,10 +1,34 @@
-// Garbage collector interface.
+// Garbage collector: stop-the-world mark and compact.
 //
-// The collector runs only from allocation (gc_trigger, when a buffer finds no room or before
-// a big buffer) and from `recycle`; it stays disabled during start-up. Roots are the root
-// block, the symbol table, the stacks, the global context, registered mark hooks and root
-// guards, plus a conservative scan of the native stack, which marks and pins.
+// The collector runs only from allocation (gc_trigger: a buffer finds no room in the
+// frames, or a big buffer is about to be made) and from `recycle`; it is disabled during
+// start-up. A cycle:
+//   1. scans the native stack and saved registers conservatively: a 32- or 64-bit word that
+//      is a node, or that points (as a host pointer or an arena offset) into a buffer's
+//      storage, marks that buffer and pins it: pinned buffers never move and pinned nodes'
+//      frames are never evacuated;
+//   2. plans node moves: lightly used node frames whose use has not changed for several
+//      collections are emptied into other frames (a forward map rewrites every reference
+//      met while marking);
+//   3. marks from the roots: the argument stack cells, the call frames, registered node and
+//      cell roots, root guards and mark hooks (the symbol table, the global context and the
+//      other subsystems' roots register themselves);
+//   4. sweeps the external-resource table;
+//   5. compacts every series frame in address order: dead buffers' nodes go to the dead-node
+//      list, live buffers slide into the previous frame's free space or down within their
+//      own frame; pinned buffers stay where they are;
+//   6. sweeps big frames, returns dead nodes to their frames, releases empty node frames.
+//
+// Invariants for code that holds values (see docs/architecture.md): a value held only by
+// C++ code across an allocation must be reachable from a root or from the native stack; a
+// raw pointer into a buffer is re-derived after any allocation (the buffer may have grown).
+// Globals that hold nodes or cells register themselves (gc_register_node_root,
+// gc_register_cell_root): the conservative scan covers the stack and registers only.
+//
+// GC-stress builds (KEL_GC_STRESS=N): a collection at every N-th buffer allocation, every
+// movable buffer moved at every collection, and all freed space poisoned or unmapped.
 #pragma once
+#include "runtime/cell.h"
 #include "runtime/types.h"
 
 namespace kel::rt {
@@ -25,13 +49,75 @@ struct GcHold {
     GcHold& operator=(const GcHold&) = delete;
 };
 
-// Runs a collection when the collector is enabled.
+void gc_init();
+// Runs a collection when the collector is enabled and none is running.
 void gc_trigger();
+// One full cycle now (the `recycle` native); nothing when a cycle is already running.
+void gc_collect();
 // Called on every buffer allocation; in a GC-stress build collects every N-th time.
 void gc_stress_point();
-// How many collections have run.
+bool gc_active();
 u32 gc_collection_count();
-// Hands a node back (to the dead-node list during a sweep).
+u32 gc_move_counter();
+// push-gc-node: hands a node of a dead buffer back (through the dead-node list).
 void gc_free_node(Node n);
+
+// Makes the calling thread's stack the one the conservative scan walks.
+void gc_attach_current_thread();
+
+// ---- marking, for datatypes' marking code and mark hooks ------------------------------
+
+// Marks a node's buffer; answers true when it was not yet marked. The slot is rewritten
+// first when its node moved in this cycle.
+bool mark_node(Node& slot);
+// Marks a node and every cell of its buffer (from the first used cell to the tail).
+void mark_block(Node& slot);
+// Marks what one cell refers to, by its type.
+void mark_value(Cell* c);
+void mark_cells(Cell* first, Cell* end);
+// A context node: the node, its context cell (word table, values) and owner cell.
+inline void mark_context(Node& slot) { mark_block(slot); }
+// A hash table record (any kind): its own buffers and the hashed block.
+void mark_hashtable(Node& slot);
+
+// Per-type marking for types whose payload needs more than the built-in rules.
+using TypeMarker = void (*)(Cell* c);
+void gc_set_type_marker(u32 type, TypeMarker marker);
+
+// ---- roots ----------------------------------------------------------------------------
+
+using MarkHook = void (*)();
+void register_mark_hook(MarkHook hook);
+void unregister_mark_hook(MarkHook hook);
+// A C++ variable that holds a node or a cell for the whole run.
+void gc_register_node_root(Node* slot);
+void gc_unregister_node_root(Node* slot);
+void gc_register_cell_root(Cell* cell);
+void gc_unregister_cell_root(Cell* cell);
+
+// A cell held by C++ code across allocations, rooted while the guard lives.
+class RootGuard {
+public:
+    RootGuard() { cell.header = T_NONE; gc_register_cell_root(&cell); }
+    explicit RootGuard(const Cell& c) : cell(c) { gc_register_cell_root(&cell); }
+    // Cleared so that the dead guard's bytes on the stack keep nothing alive.
+    ~RootGuard() {
+        gc_unregister_cell_root(&cell);
+        cell = Cell{};
+    }
+    RootGuard(const RootGuard&) = delete;
+    RootGuard& operator=(const RootGuard&) = delete;
+    Cell cell;
+};
+
+// ---- figures --------------------------------------------------------------------------
+
+struct MemoryFigures {
+    u64 node_used_bytes;    // 4 per used node
+    u64 series_used_bytes;  // bump - data start of every series frame
+    u64 big_bytes;          // big frames' sizes
+    u64 os_bytes;           // everything taken from the arena
+};
+MemoryFigures memory_figures();
 
 }  // namespace kel::rt

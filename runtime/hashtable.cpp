@@ -84,6 +84,8 @@ inline u32 block_length(HashTable* h) {
 inline Cell* block_cell(HashTable* h, u32 index) { return cells_of(buffer_of(h->block)) + index; }
 
 inline bool is_word_kind(u32 t) { return t >= T_WORD && t <= T_ISSUE; }
+// The word kinds a map stores (and looks up) as set-words; refinements and issues stay.
+inline bool is_map_word_key(u32 t) { return t >= T_WORD && t <= T_GET_WORD; }
 
 // Equality through the key type's compare action: 0 answers equal.
 inline bool equal_under(Cell* a, Cell* b, i32 op) { return ev::compare_values(a, b, op) == 0; }
@@ -173,6 +175,13 @@ void ensure_index(Node table, u32 n) {
     }
 }
 
+// The index ends at its last indexed position, so that cells appended to the block after
+// it (or left behind by a removal) never make it longer than the block.
+void trim_index(HashTable* h) {
+    SeriesBuffer* b = buffer_of(h->aux);
+    while (b->tail > b->offset && at<u32>(b->tail)[-1] == NOT_INDEXED) b->tail -= 4;
+}
+
 inline Node chain_node(HashTable* h, i32 entry) { return series_int_at(h->chains, u32(-entry)); }
 inline u32 chain_length(Node chain) { return series_length(chain) / 4; }
 inline u32* chain_items(Node chain) { return at<u32>(buffer_of(chain)->offset); }
@@ -206,6 +215,7 @@ void unindex(Node table, u32 i) {
     if (e == NOT_INDEXED || e == 0) return;
     u32 b = e - 1;
     index_entries(h)[i] = NOT_INDEXED;
+    if (i + 1 == index_length(h)) trim_index(h);
     i32 k = key_slots(h)[b];
     if (k < 0) {
         Node c = chain_node(h, k);
@@ -279,6 +289,7 @@ void rebuild_block_table(Node table, u32 cap) {
         ensure_index(table, len);
         h = hashtable_of(table);
         std::memset(index_entries(h), 0xFF, index_length(h) * 4);
+        buffer_of(h->aux)->tail = buffer_of(h->aux)->offset + len * 4;
         bool fits = true;
         for (u32 i = 0; i < len && fits; ++i) fits = index_cell(table, i, true);
         if (fits) return;
@@ -351,7 +362,7 @@ void grow_in_place(Node table) {
 Probe probe_direct(Node table, Cell key, i32 op) {
     HashTable* h = hashtable_of(table);
     u32 kind = h->kind;
-    if (kind == HASH_MAP && is_word_kind(type_of(&key))) set_cell_type(&key, T_SET_WORD);
+    if (kind == HASH_MAP && is_map_word_key(type_of(&key))) set_cell_type(&key, T_SET_WORD);
     u32 hv = hash_value(&key);
     return probe(table, hv, [&](u32 b) {
         HashTable* t = hashtable_of(table);
@@ -724,7 +735,8 @@ void hashtable_refresh_after_gc(Node table, bool (*is_marked)(Node node)) {
         if (bucket_state(h, b) != LIVE) continue;
         Cell* rec = record_at(h, u32(key_slots(h)[b]));
         bool dead = !is_marked(rec->data1);
-        if (!dead && h->kind == HASH_OWNERSHIP && rec[2].data1) dead = !is_marked(rec[2].data1);
+        if (!dead && h->kind == HASH_OWNERSHIP && record_size(h) >= 3 * sizeof(Cell) && rec[2].data1)
+            dead = !is_marked(rec[2].data1);
         if (!dead) continue;
         rec->header = 0;
         set_bucket_state(h, b, DELETED);
@@ -757,7 +769,7 @@ void hashtable_put_all(Node table, u32 index, u32 step) {
     }
     for (u32 i = index; i + 1 < block_length(hashtable_of(table));) {
         Cell* key = block_cell(hashtable_of(table), i);
-        if (is_word_kind(type_of(key))) set_cell_type(key, T_SET_WORD);
+        if (is_map_word_key(type_of(key))) set_cell_type(key, T_SET_WORD);
         Probe p = probe_direct(table, *key, ev::OP_STRICT_EQUAL);
         if (p.found < 0) {
             put_direct(table, i);
@@ -795,23 +807,19 @@ Cell* hashtable_get(Node table, const Cell* key, i32 start, i32 skip, i32 op, bo
     if (skip < 1) skip = 1;
     h = hashtable_of(table);
     i32 e = key_slots(h)[p.found];
-    std::vector<u32> candidates;
-    if (e >= 0) {
-        candidates.push_back(u32(e));
-    } else {
-        Node c = chain_node(h, e);
-        candidates.assign(chain_items(c), chain_items(c) + chain_length(c));
-    }
+    u32 n = e >= 0 ? 1 : chain_length(chain_node(h, e));
     i64 best = -1;
     i64 last_index = i64(block_length(h)) - 1;
-    for (u32 i : candidates) {
-        i64 pos = i;
-        bool aligned;
-        if (last) aligned = (last_index - pos) % skip == 0 && (best < 0 || pos > best);
-        else if (reverse) aligned = pos < start && (start - 1 - pos) % skip == 0 && (best < 0 || pos > best);
-        else aligned = pos >= start && (pos - start) % skip == 0 && (best < 0 || pos < best);
-        if (!aligned) continue;
-        if (op != ev::OP_EQUAL && !equal_under(block_cell(hashtable_of(table), i), &k, op)) continue;
+    for (u32 c = 0; c < n; ++c) {
+        // Read through the node each time: a compare may allocate.
+        HashTable* t = hashtable_of(table);
+        i64 pos = e >= 0 ? e : chain_items(chain_node(t, e))[c];
+        bool wanted;
+        if (last) wanted = (last_index - pos) % skip == 0 && (best < 0 || pos > best);
+        else if (reverse) wanted = pos < start && (start - 1 - pos) % skip == 0 && (best < 0 || pos > best);
+        else wanted = pos >= start && (pos - start) % skip == 0 && (best < 0 || pos < best);
+        if (!wanted) continue;
+        if (op != ev::OP_EQUAL && !equal_under(block_cell(t, u32(pos)), &k, op)) continue;
         best = pos;
     }
     return best < 0 ? nullptr : block_cell(hashtable_of(table), u32(best));
@@ -821,7 +829,7 @@ Cell* hashtable_get_next(Node table, const Cell* key, HashCursor& cursor) {
     hashtable_check_stamp(table);
     HashTable* h = hashtable_of(table);
     Cell k = *key;
-    if (h->kind == HASH_MAP && is_word_kind(type_of(&k))) set_cell_type(&k, T_SET_WORD);
+    if (h->kind == HASH_MAP && is_map_word_key(type_of(&k))) set_cell_type(&k, T_SET_WORD);
     u32 type = type_of(&k);
     u32 cap = h->capacity;
     u32 mask = cap - 1;
@@ -919,7 +927,6 @@ u32 hashtable_find_string(Node table, const u8* name, u32 length, bool ci_only) 
 }
 
 void hashtable_delete(Node table, u32 index) {
-    hashtable_check_stamp(table);
     HashTable* h = hashtable_of(table);
     if (h->kind == HASH_BLOCK) {
         unindex(table, index);
@@ -954,7 +961,8 @@ void hashtable_reset(Node table) {
 }
 
 bool hashtable_refresh(Node table, u32 start, i32 shift) {
-    hashtable_check_stamp(table);
+    // Only indexes move here, no hash is computed: a table whose node hashes went stale
+    // is rebuilt at its next look-up, once the block is complete again.
     HashTable* h = hashtable_of(table);
     u32 len = index_length(h);
     if (h->kind != HASH_BLOCK || shift == 0 || start >= len) {
@@ -990,6 +998,7 @@ bool hashtable_refresh(Node table, u32 start, i32 shift) {
         idx[i - n] = e;
         idx[i] = NOT_INDEXED;
     }
+    trim_index(h);
     return false;
 }
 

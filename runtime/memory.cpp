@@ -26,7 +26,11 @@ constexpr u64 ARENA_BYTES = u64(1) << 32;
 // The top 64 KiB stay unmapped too, so that "end" offsets always fit 32 bits.
 constexpr u64 ARENA_LIMIT = ARENA_BYTES - ARENA_GUARD;
 
-u64 g_arena_bump = ARENA_GUARD;
+// Blocks are taken from the upper half first: the collector scans the native stack for
+// offsets, and small integers (counts, sizes) then never look like a buffer's address.
+constexpr u64 UPPER_HALF = u64(1) << 31;
+u64 g_arena_bump = UPPER_HALF;
+u64 g_arena_limit = ARENA_LIMIT;
 std::map<u32, u32> g_free_ranges;  // start -> length, coalesced
 std::map<u32, u32> g_live_blocks;  // start -> length, for checking frees
 
@@ -42,7 +46,13 @@ bool take_range(u32 len, u32& start) {
             return true;
         }
     }
-    if (g_arena_bump + len > ARENA_LIMIT) return false;
+    if (g_arena_bump + len > g_arena_limit) {
+        if (g_arena_limit != ARENA_LIMIT) return false;
+        // The upper half is used up: go on in the lower half.
+        g_arena_bump = ARENA_GUARD;
+        g_arena_limit = UPPER_HALF;
+        if (g_arena_bump + len > g_arena_limit) return false;
+    }
     start = u32(g_arena_bump);
     g_arena_bump += len;
     return true;

@@ -5,7 +5,11 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "runtime/console_out.h"
 #include "runtime/fatal.h"
@@ -70,10 +74,15 @@ i32 signal_error_number(int signo, int code, bool near_stack_limit) {
 namespace {
 
 void on_fatal_signal(int signo, siginfo_t* info, void* context) {
+    // A second signal while the first is being reported ends the process at once, with the
+    // first one's number.
+    static volatile sig_atomic_t first_number = -1;
+    if (first_number >= 0) std::_Exit(first_number);
     const u8* fault = static_cast<const u8*>(info->si_addr);
     // A fault just below the evaluator's stack is the native stack running out.
     bool near_limit = g_native_stack_low && fault < g_native_stack_low && fault + 256 * 1024 >= g_native_stack_low;
     i32 number = signal_error_number(signo, info->si_code, near_limit);
+    first_number = number;
     u64 address = reinterpret_cast<u64>(info->si_addr);
 #if defined(__x86_64__)
     if (context && signo != SIGINT) address = u64(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
@@ -129,5 +138,111 @@ void platform_start(int argc, char** argv) {
 }
 
 void platform_init() { console_output_init(); }
+
+// ---- current directory ----------------------------------------------------------------
+
+std::string get_current_dir_os() {
+    std::string dir(256, '\0');
+    for (;;) {
+        if (getcwd(dir.data(), dir.size())) {
+            dir.resize(std::strlen(dir.c_str()));
+            return dir;
+        }
+        if (errno != ERANGE || dir.size() > (1u << 20)) return std::string();
+        dir.resize(dir.size() * 2);
+    }
+}
+
+bool set_current_dir_os(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return false;
+    return chdir(path.c_str()) == 0;
+}
+
+// ---- environment ----------------------------------------------------------------------
+
+namespace {
+bool valid_env_name(const std::string& name) {
+    return !name.empty() && name.find('=') == std::string::npos && name.find('\0') == std::string::npos;
+}
+}  // namespace
+
+std::optional<std::string> get_env_os(const std::string& name) {
+    if (!valid_env_name(name)) return std::nullopt;
+    const char* v = std::getenv(name.c_str());
+    if (!v) return std::nullopt;
+    return std::string(v);
+}
+
+bool set_env_os(const std::string& name, const std::string* value) {
+    if (!valid_env_name(name)) return false;
+    if (!value) return unsetenv(name.c_str()) == 0;
+    if (value->find('\0') != std::string::npos) return false;
+    return setenv(name.c_str(), value->c_str(), 1) == 0;
+}
+
+std::vector<std::pair<std::string, std::string>> list_env_os() {
+    std::vector<std::pair<std::string, std::string>> list;
+    for (char** e = environ; e && *e; ++e) {
+        const char* entry = *e;
+        const char* eq = entry[0] ? std::strchr(entry + 1, '=') : nullptr;
+        if (eq) list.emplace_back(std::string(entry, size_t(eq - entry)), std::string(eq + 1));
+        else list.emplace_back(std::string(entry), std::string());
+    }
+    return list;
+}
+
+// ---- time -----------------------------------------------------------------------------
+
+double sleep_milliseconds(double seconds) {
+    double ms = seconds * 1000.0;
+    if (!(ms >= 1.0)) return 1.0;  // NaN too
+    return std::trunc(ms);
+}
+
+void os_sleep(double seconds) {
+    double ms = sleep_milliseconds(seconds);
+    // Pieces of at most a day: no conversion ever overflows, however long the wait.
+    constexpr double PIECE_MS = 86400.0 * 1000.0;
+    while (ms > 0) {
+        double piece = ms < PIECE_MS ? ms : PIECE_MS;
+        ms -= piece;
+        timespec t{time_t(piece / 1000.0), long(std::fmod(piece, 1000.0) * 1e6)};
+        while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+        }
+    }
+}
+
+double get_utc_time(bool precise) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    i64 secs = i64(now.tv_sec) % 86400;
+    if (secs < 0) secs += 86400;
+    double t = double(secs);
+    if (precise) t += double(now.tv_nsec) / 1e9;
+    return t;
+}
+
+u32 pack_zone(i32 offset_minutes) {
+    u32 magnitude = u32(offset_minutes < 0 ? -i64(offset_minutes) : offset_minutes);
+    u32 hours = (magnitude / 60) & 0xF;
+    u32 quarters = (magnitude % 60) / 15;
+    // The sign comes from the whole offset, so -0:30 keeps it.
+    return (offset_minutes < 0 ? 0x40u : 0u) | (hours << 2) | quarters;
+}
+
+u32 pack_date(i32 year, i32 month, i32 day, i32 offset_minutes) {
+    return (u32(year) << 17) | (u32(month & 0x1F) << 12) | (u32(day & 0x1F) << 7) | pack_zone(offset_minutes);
+}
+
+u32 get_local_time(bool utc) {
+    time_t now = time(nullptr);
+    tm parts{};
+    if (utc) {
+        gmtime_r(&now, &parts);
+        return pack_date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, 0);
+    }
+    localtime_r(&now, &parts);
+    return pack_date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, i32(parts.tm_gmtoff / 60));
+}
 
 }  // namespace kel::rt

@@ -52,6 +52,7 @@ void series_append_byte(Node n, u8 byte) {
 }
 
 void series_append_bytes(Node n, const void* src, u32 count) {
+    if (count == 0) return;  // an empty source may be null, which memcpy must not see
     SeriesBuffer* b = buffer_of(n);
     // The source may lie in the buffer being grown: copy it aside first when it does.
     const u8* s = static_cast<const u8*>(src);

@@ -3,6 +3,7 @@
 
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
 
 namespace kel::rt {
 
@@ -25,6 +26,8 @@ void stack_init() {
     SeriesBuffer* c = buffer_of(g_call_stack_node);
     g_calls.bottom = g_calls.top = at<CallFrame>(c->offset);
     g_calls.end = g_calls.bottom + CALL_STACK_FRAMES;
+    gc_register_node_root(&g_arg_stack_node);
+    gc_register_node_root(&g_call_stack_node);
 }
 
 [[noreturn]] void arg_stack_overflow() {

@@ -138,6 +138,14 @@ TEST_F(HashTableTest, MapFindsWordKeysStoredAsSetWords) {
     EXPECT_EQ(hashtable_get(t, &key, 0, 1, ev::OP_STRICT_EQUAL), nullptr);
     Cell absent = int_cell(1);
     EXPECT_EQ(hashtable_get(t, &absent), nullptr);
+    // Refinements and issues are keys of their own type.
+    Node b2 = make_block({word_cell("r", T_REFINEMENT), int_cell(1), word_cell("i", T_ISSUE), int_cell(2)});
+    Cell blk2 = block_cell(b2);
+    Node t2 = hashtable_init(4, &blk2, HASH_MAP);
+    EXPECT_EQ(type_of(cell_at(b2, 0)), T_REFINEMENT);
+    EXPECT_EQ(type_of(cell_at(b2, 2)), T_ISSUE);
+    Cell r = word_cell("r", T_REFINEMENT);
+    EXPECT_EQ(index_of(b2, hashtable_get(t2, &r, 0, 1, ev::OP_STRICT_EQUAL)), 0u);
 }
 
 TEST_F(HashTableTest, MapBuildKeepsFirstPositionAndLastValue) {
@@ -361,6 +369,7 @@ TEST_F(HashTableTest, HashBlockUsedAsQueueDoesNotGrow) {
     EXPECT_LE(cap, 32u);
     churn(20000);
     EXPECT_EQ(table(h.table)->capacity, cap);
+    EXPECT_LE(series_length(table(h.table)->aux) / 4, block_len(h.block));
     EXPECT_EQ(table(h.table)->count, 8u);
     expect_consistent(h.table, h.block);
 }

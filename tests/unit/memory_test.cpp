@@ -12,6 +12,13 @@ using test::RuntimeTest;
 
 class MemoryTest : public RuntimeTest {};
 
+// Tests that swap the memory state out must not meet a collection meanwhile.
+struct CollectorOff {
+    bool was = g_gc_enabled;
+    CollectorOff() { g_gc_enabled = false; }
+    ~CollectorOff() { g_gc_enabled = was; }
+};
+
 TEST_F(MemoryTest, EmptyAllocationsStillGetSixteenBytes) {
     EXPECT_EQ(buffer_of(alloc_bytes(0))->size, 16u);
     SeriesBuffer* b = buffer_of(alloc_codepoints(0, 4));
@@ -45,6 +52,7 @@ TEST_F(MemoryTest, BigFrameBoundary) {
 
 TEST_F(MemoryTest, FrameSizesGrowFromOneToTwoMegabytes) {
     // Start from a fresh state so that the frame sizes are those of a new process.
+    CollectorOff off;
     MemoryState saved = g_memory;
     memory_settings_init();
     Off first = new_series_frame();
@@ -67,6 +75,7 @@ TEST_F(MemoryTest, FrameSizesGrowFromOneToTwoMegabytes) {
 }
 
 TEST_F(MemoryTest, LargeRequestForcesTwoMegabyteFrame) {
+    CollectorOff off;
     MemoryState saved = g_memory;
     memory_settings_init();
     // Needs more than the 1 MiB a first frame would have.

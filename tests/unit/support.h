@@ -7,6 +7,7 @@
 #include "console/boot.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
+#include "runtime/gc.h"
 #include "runtime/stack.h"
 
 namespace kel::test {
@@ -16,6 +17,10 @@ class RuntimeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         console::runtime_init();
+        // Tests run with the collector on, as programs do: a stress build collects at
+        // every allocation.
+        rt::gc_attach_current_thread();
+        rt::g_gc_enabled = true;
         rt::g_args.base = rt::g_args.top = rt::g_args.bottom;
         rt::g_calls.top = rt::g_calls.bottom;
     }

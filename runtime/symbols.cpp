@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "datatypes/registry.h"
+#include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -57,6 +58,12 @@ void symbols_init() {
     Cell block;
     set_cell(&block, T_BLOCK, 0, g_symbol_block, 0);
     g_symbol_table = hashtable_init(i32(SYMBOL_ROOM), &block, HASH_SYMBOLS);
+    // Names live for the whole run: the collector marks (and, when they move, rewrites)
+    // both globals.
+    register_mark_hook([] {
+        mark_hashtable(g_symbol_table);
+        mark_block(g_symbol_block);
+    });
 }
 
 bool ascii_equal_ignoring_case(const u8* a, const u8* b, u32 n) {

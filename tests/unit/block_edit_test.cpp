@@ -7,6 +7,7 @@ namespace kel::dt {
 namespace {
 
 using namespace test;
+using namespace test::blocks;
 using rt::Err;
 
 class BlockEditTest : public RuntimeTest {

@@ -11,9 +11,10 @@
 #include "evaluator/actions.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
-#include "unit/support.h"
+#include "support.h"
 
-namespace kel::test {
+// A namespace of their own: other test helpers use some of the same short names.
+namespace kel::test::blocks {
 
 inline Cell none_v() {
     Cell c;
@@ -104,4 +105,4 @@ inline Cell stack_action(int action, const Cell& series, const Cell* arg = nullp
 
 inline i32 head_of(const Cell& s) { return series_head(&s); }
 
-}  // namespace kel::test
+}  // namespace kel::test::blocks

@@ -8,6 +8,7 @@ namespace kel::dt {
 namespace {
 
 using namespace test;
+using namespace test::blocks;
 using rt::Err;
 
 class BlockTest : public RuntimeTest {

@@ -5,6 +5,7 @@ namespace kel::dt {
 namespace {
 
 using namespace test;
+using namespace test::blocks;
 
 class BlockTextTest : public RuntimeTest {};
 

@@ -13,6 +13,7 @@ namespace kel::dt {
 namespace {
 
 using namespace test;
+using namespace test::blocks;
 using rt::Err;
 
 class BlockWalkTest : public RuntimeTest {

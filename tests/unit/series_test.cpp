@@ -9,6 +9,7 @@ namespace kel::dt {
 namespace {
 
 using namespace test;
+using namespace test::blocks;
 using rt::Err;
 
 class SeriesTest : public RuntimeTest {

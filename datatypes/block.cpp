@@ -11,6 +11,7 @@
 #include "datatypes/walk_guard.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -652,6 +653,7 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
 namespace {
 
 void init_block() {
+    gc_register_cell_root(&g_root_slot);
     TypeRegistration r(T_BLOCK, T_SERIES, "block!");
     for (int a : {A_RANDOM, A_REFLECT, A_AT, A_BACK, A_CLEAR, A_HEAD, A_HEAD_Q, A_INDEX_Q, A_LENGTH_Q, A_MOVE, A_NEXT,
                   A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SKIP, A_TAIL, A_TAIL_Q, A_MODIFY})

@@ -11,6 +11,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -517,7 +518,10 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
 // The scratch series of take without /part: one fixed unit, reused by every such take.
 Node take_scratch() {
     static Node node = 0;
-    if (!node) node = alloc_fixed_series(1, 16, 0);
+    if (!node) {
+        node = alloc_fixed_series(1, 16, 0);
+        gc_register_node_root(&node);
+    }
     return node;
 }
 

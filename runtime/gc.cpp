@@ -142,14 +142,18 @@ void mark_block(Node& slot) {
 }
 
 void mark_hashtable(Node& slot) {
-    if (!mark_node(slot)) return;
+    // The native stack may have marked the record already without knowing it is a table:
+    // its parts are marked whether or not the record was (marking twice is harmless).
+    mark_node(slot);
+    if (!slot || !*at<u32>(slot)) return;
     SeriesBuffer* b = buffer_of(slot);
     if (b->tail - b->offset < 40) return;
     u32* f = at<u32>(b->offset);
     u32 kind = f[9];
     if (kind == 0) {
-        mark_node(f[1]);                // index buffer
-        if (f[2] && mark_node(f[2])) {  // chain list: a series of int-series nodes
+        mark_node(f[1]);  // index buffer
+        if (f[2]) {       // chain list: a series of int-series nodes
+            mark_node(f[2]);
             SeriesBuffer* chains = buffer_of(f[2]);
             for (u32* c = at<u32>(chains->offset); c < at<u32>(chains->tail); ++c) mark_node(*c);
         }

@@ -189,7 +189,7 @@ TEST_F(BlockEditTest, CopyDeepSharesNothing) {
     Cell* s = push_string(4);
     append_c_string(s, "ab");
     Cell* b = blk({blk_v({blk_v({i(1)}), *s}), nl(i(2))});
-    Cell* r = rt::stack_push_slot();
+    Cell* r = none_slot();
     block_copy(b, r, nullptr, true, nullptr);
     ASSERT_EQ(ks_length_q(r), 2);
     EXPECT_TRUE(ks_abs_at(r, 1)->header & CELL_NEW_LINE);
@@ -198,7 +198,7 @@ TEST_F(BlockEditTest, CopyDeepSharesNothing) {
     EXPECT_NE(series_node(c0), series_node(ks_abs_at(b, 0)));
     EXPECT_NE(series_node(ks_abs_at(c0, 0)), series_node(ks_abs_at(ks_abs_at(b, 0), 0)));
     EXPECT_NE(series_node(ks_abs_at(c0, 1)), series_node(s)) << "strings are copied too";
-    Cell* shallow = rt::stack_push_slot();
+    Cell* shallow = none_slot();
     block_copy(b, shallow, nullptr, false, nullptr);
     EXPECT_EQ(series_node(ks_abs_at(shallow, 0)), series_node(ks_abs_at(b, 0)));
 }
@@ -208,7 +208,7 @@ TEST_F(BlockEditTest, CopyTypesReplacesOnlyThoseTypes) {
     Cell inner = blk_v({i(1)});
     Cell* b = blk({inner, *s});
     Cell types = dt_v(T_STRING);
-    Cell* r = rt::stack_push_slot();
+    Cell* r = none_slot();
     block_copy(b, r, nullptr, false, &types);
     EXPECT_EQ(series_node(ks_abs_at(r, 0)), series_node(&inner));
     EXPECT_NE(series_node(ks_abs_at(r, 1)), series_node(s));
@@ -221,7 +221,7 @@ TEST_F(BlockEditTest, CopyTypesReplacesOnlyThoseTypes) {
 TEST_F(BlockEditTest, CopyWithPartKeepsThePathType) {
     Cell* p = blk({i(1), i(2), i(3)}, T_GET_PATH);
     Cell two = i(2);
-    Cell* r = rt::stack_push_slot();
+    Cell* r = none_slot();
     ev::dispatch<A_COPY>(p, r, &two, false, nullptr);
     EXPECT_EQ(mold(r), ":1/2");
 }

@@ -105,4 +105,10 @@ inline Cell stack_action(int action, const Cell& series, const Cell* arg = nullp
 
 inline i32 head_of(const Cell& s) { return series_head(&s); }
 
+// A fresh argument-stack slot holding none (a result slot for copy and the like).
+inline Cell* none_slot() {
+    Cell n = none_v();
+    return rt::stack_push(&n);
+}
+
 }  // namespace kel::test::blocks

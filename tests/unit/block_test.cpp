@@ -44,7 +44,7 @@ TEST_F(BlockTest, AccessorsAtAndBeyondTheTail) {
 }
 
 TEST_F(BlockTest, AppendGrowsEvenAnEmptyBuffer) {
-    Cell* b = rt::stack_push_slot();
+    Cell* b = none_slot();
     make_block_at(b, 0);
     for (i32 n = 0; n < 100; ++n) {
         Cell v = i(n);

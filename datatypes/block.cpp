@@ -7,6 +7,7 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/hash_index.h"
 #include "datatypes/series.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
 #include "evaluator/actions.h"
@@ -435,8 +436,11 @@ Cell* block_to(Cell*, Cell* spec, u32 type) {
     if (is_cell_series_type(t)) {
         r = clone_block(spec, false, false);
     } else if ((r = body_block(spec))) {
-    } else if (t == T_STRING || t == T_TYPESET) {
-        // TODO: a string! is loaded as source (the lexer), a typeset! gives its datatypes.
+    } else if (t == T_TYPESET) {
+        r = stack_push(&g_none_cell);
+        typeset_to_block(spec, r);
+    } else if (t == T_STRING) {
+        // TODO(lexer): the text is loaded as source.
         raise_error(Err::internal_not_done);
     } else {
         r = push_new_block(1);

@@ -263,6 +263,14 @@ TEST_F(BlockEditTest, Sort) {
     }
 }
 
+TEST_F(BlockEditTest, SortCase) {
+    Cell* b = blk({str_v("b"), str_v("A"), str_v("a"), str_v("B")});
+    block_sort(b, false, nullptr, nullptr, nullptr, false, false, true);
+    EXPECT_EQ(whole(b), "\"A\" \"a\" \"b\" \"B\"");
+    block_sort(b, true, nullptr, nullptr, nullptr, false, false, false);
+    EXPECT_EQ(whole(b), "\"A\" \"B\" \"a\" \"b\"");
+}
+
 TEST_F(BlockEditTest, SortOrdersOtherTypesByTypeId) {
     Cell* b = blk({i(2), none_v(), i(1), logic_v(true)});
     block_sort(b, false, nullptr, nullptr, nullptr, false, false, true);

@@ -37,6 +37,15 @@ inline Cell int_v(i32 n) {
     set_cell(&c, T_INTEGER, 0, u32(n));
     return c;
 }
+// A string! of ASCII text (the cell; its buffer is reached through the conservative scan
+// until it is put on the stack or in a block).
+inline Cell str_v(const char* s) {
+    Cell* c = dt::push_string(16);
+    dt::append_c_string(c, s);
+    Cell r = *c;
+    rt::stack_pop(1);
+    return r;
+}
 // The same value starting a new line when molded.
 inline Cell nl(Cell c) {
     c.header |= CELL_NEW_LINE;

@@ -387,6 +387,20 @@ TEST_F(BlockTest, FindSameAndCase) {
     EXPECT_EQ(series_head(r), 1) << "/case compares strictly";
 }
 
+TEST_F(BlockTest, FindTextIgnoresCaseUnlessAsked) {
+    Cell* b = blk({str_v("x"), str_v("abc"), str_v("ABC")});
+    Cell* key = push(str_v("ABC"));
+    Cell* r = block_find(b, key, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false);
+    EXPECT_EQ(series_head(r), 1);
+    r = block_find(b, key, nullptr, false, true, false, false, nullptr, nullptr, false, false, false, false);
+    EXPECT_EQ(series_head(r), 2);
+    // put stores a value that differs from the old one only in letter case
+    Cell* x = push(str_v("x"));
+    Cell* upper = push(str_v("ABC"));
+    block_put(b, x, upper, false);
+    EXPECT_EQ(mold(b), "[\"x\" \"ABC\" \"ABC\"]");
+}
+
 TEST_F(BlockTest, Select) {
     Cell run = blk_v({i(2), i(3)});
     struct Case {

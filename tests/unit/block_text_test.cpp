@@ -80,6 +80,15 @@ TEST_F(BlockTextTest, FormSeparatesWithSpaces) {
     EXPECT_EQ(form(blk({nl(i(1)), nl(i(2))})), "1 2") << "form ignores line breaks";
     EXPECT_EQ(form(blk({})), "");
     EXPECT_EQ(form(blk({none_v(), blk_v({}), none_v()})), "none  none");
+    EXPECT_EQ(form(blk({str_v("a"), str_v("b")})), "a b");
+    // No space after a value whose form ends a line or a tab.
+    EXPECT_EQ(form(blk({str_v("a\n"), str_v("b\t"), str_v("c\r"), str_v("d")})), "a\nb\tc\rd");
+}
+
+TEST_F(BlockTextTest, StringsInBlocks) {
+    EXPECT_EQ(mold(blk({str_v("a"), nl(str_v("b c"))})), "[\"a\"\n\"b c\"]");
+    EXPECT_EQ(mold(blk({str_v("x")}, T_PATH)), "\"x\"");
+    EXPECT_EQ(form(blk({str_v("x"), i(1)}, T_PATH)), "x/1");
 }
 
 TEST_F(BlockTextTest, PartCutsTheText) {

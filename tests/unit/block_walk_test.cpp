@@ -310,6 +310,20 @@ TEST_F(BlockWalkTest, SetOperationsOnNestedBlocks) {
     EXPECT_EQ(mold(push(r)), "[[2]]");
 }
 
+TEST_F(BlockWalkTest, SetOperationsIgnoreCaseUnlessAsked) {
+    Cell args[] = {blk_v({str_v("a"), str_v("A"), str_v("b")}), blk_v({str_v("B")})};
+    Cell* a = push(args[0]);
+    Cell* b = push(args[1]);
+    Cell r = set_op(SET_UNIQUE, *a, *b);
+    EXPECT_EQ(mold(push(r)), "[\"a\" \"b\"]");
+    r = set_op(SET_UNIQUE, *a, *b, nullptr, true);
+    EXPECT_EQ(mold(push(r)), "[\"a\" \"A\" \"b\"]");
+    r = set_op(SET_EXCLUDE, *a, *b);
+    EXPECT_EQ(mold(push(r)), "[\"a\"]");
+    r = set_op(SET_EXCLUDE, *a, *b, nullptr, true);
+    EXPECT_EQ(mold(push(r)), "[\"a\" \"A\" \"b\"]");
+}
+
 TEST_F(BlockWalkTest, SetOperationSkipErrors) {
     Cell zero = int_v(0), t = logic_v(true);
     EXPECT_EQ(catch_error([&] { set_op(SET_UNIQUE, ints_v({1}), ints_v({}), &zero); }),

@@ -291,9 +291,11 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     if (part) {
         i32 l = type_of(part) == T_INTEGER ? get_int(part) : part_series_count(series, part);
         if (l < 0) {
-            // The cells just before the head; nothing when they would start before the buffer.
+            // The cells just before the head, the head moving back to them; nothing when they
+            // would start before the buffer.
             if (i64(head) + l < 0) return series;
             from = head + l;
+            series->data1 = u32(from);
             n = -l;
         } else if (l < n) {
             n = l;
@@ -331,7 +333,7 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     } else if (all && skip) {
         flags |= SORT_ALL | (u32(size) << 2);
     }
-    bool owned = ownership_check(series, Change::sort, nullptr, head, 0);
+    bool owned = ownership_check(series, Change::sort, nullptr, from, 0);
     // The records are sorted where they lie; the buffer stays put because the sort's own
     // pointers into it pin it for the collector.
     u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
@@ -339,7 +341,7 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     if (stable) rt::merge_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
     else rt::quick_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
     if (has_index(series)) index_reordered(series, from, n);
-    if (owned) ownership_check(series, Change::sorted, nullptr, head, 0);
+    if (owned) ownership_check(series, Change::sorted, nullptr, from, 0);
     return series;
 }
 

@@ -445,7 +445,6 @@ Cell* block_to(Cell*, Cell* spec, u32 type) {
     } else {
         r = push_new_block(1);
         ks_append(r, spec);
-        clear_cell_flag(ks_abs_at(r, 0));
     }
     set_cell_type(r, type);
     return r;

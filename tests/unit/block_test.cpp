@@ -177,10 +177,13 @@ TEST_F(BlockTest, MakeAndTo) {
     Cell n = none_v();
     EXPECT_EQ(catch_error([&] { block_make(&proto, &n, T_BLOCK); }), Err::script_bad_make_arg);
 
-    Cell one = nl(i(42));
+    Cell one = i(42);
     Cell* t = block_to(&proto, &one, T_PAREN);
     EXPECT_EQ(type_of(t), T_PAREN);
     EXPECT_EQ(mold(t), "(42)");
+    Cell ts;
+    set_cell(&ts, T_TYPESET, 0x00001000, 0, 0);  // integer! (id 11: byte 1, bit 0x10)
+    EXPECT_EQ(mold(block_to(&proto, &ts, T_BLOCK)), "[integer!]");
     Cell* copy = block_to(&proto, src, T_BLOCK);
     EXPECT_EQ(mold(copy), "[2]");
 }
@@ -233,7 +236,7 @@ TEST_F(BlockTest, PathToWrapsOtherContainersInOneElement) {
     EXPECT_EQ(type_of(ks_abs_at(r, 0)), T_TYPESET);
     Cell n = nl(none_v());
     r = handler<A_TO>(T_PATH)(&proto, &n, T_PATH);
-    EXPECT_EQ(mold(r), "none") << "a one-element path without the line break";
+    EXPECT_EQ(mold(r), "none") << "a path never breaks its line";
 }
 
 // ---- comparison ------------------------------------------------------------------------

@@ -569,7 +569,8 @@ Cell* series_take(Cell* s, Cell* part, bool, bool last) {
     if (has_index(s)) index_removed(s, from, count);
     u32 data3 = type_of(s) == T_VECTOR ? s->data3 : 0;
     set_cell(result, type_of(s), 0, taken, data3);
-    if (type_of(s) == T_HASH) index_build(result);
+    // A hash! answers a hash! of its own; without /part the one value is answered instead.
+    if (type_of(s) == T_HASH && part) index_build(result);
     if (owned) ownership_check(s, Change::taken, nullptr, from, given);
     return result;
 }

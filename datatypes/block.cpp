@@ -395,15 +395,17 @@ namespace {
     raise_error(Err::script_bad_make_arg, &dt, spec);
 }
 
-// The values of an object!, map! or vector! as a new block; null for other specs.
+// The values of an object!, map! or vector! as a new block on the stack; null for other
+// specs.
 Cell* body_block(Cell* spec) {
     switch (type_of(spec)) {
         case T_OBJECT:
-        case T_MAP:
-        case T_VECTOR:
-            // TODO: object! and map! answer their bodies through reflect, vector! through
-            // vector/to-block, once those datatypes exist.
-            raise_error(Err::internal_not_done);
+        case T_MAP: return stack_push(ev::dispatch<A_REFLECT>(spec, runtime_symbol(SYM_BODY)));
+        case T_VECTOR: {
+            if (!g_vector_to_block) raise_error(Err::internal_not_done);
+            Cell* out = stack_push(&g_none_cell);
+            return g_vector_to_block(spec, out);
+        }
         default: return nullptr;
     }
 }

@@ -25,6 +25,7 @@ Cell* (*g_ownership_owner_hook)(Cell*) = nullptr;
 void (*g_ownership_modify_hook)(Cell*, Cell*) = nullptr;
 Cell* (*g_vector_get_value)(const u8*, u32, u32) = nullptr;
 void (*g_vector_set_value)(u8*, const Cell*, u32) = nullptr;
+Cell* (*g_vector_to_block)(const Cell*, Cell*) = nullptr;
 
 // ---- positions ------------------------------------------------------------------------
 

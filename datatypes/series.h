@@ -74,6 +74,8 @@ extern void (*g_ownership_modify_hook)(Cell* series, Cell* value);
 // element at `p` as a value; set stores `value` at `p` (the element type already checked).
 extern Cell* (*g_vector_get_value)(const u8* p, u32 unit, u32 element_type);
 extern void (*g_vector_set_value)(u8* p, const Cell* value, u32 unit);
+// vector/to-block: a new block of the vector's values from its head, made in `out`.
+extern Cell* (*g_vector_to_block)(const Cell* vector, Cell* out);
 
 // ---- shared handlers ------------------------------------------------------------------
 

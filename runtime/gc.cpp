@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/externals.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -141,28 +142,33 @@ void mark_block(Node& slot) {
     if (b->unit() == 16) g_mark_stack.push_back(off_of(b));
 }
 
-void mark_hashtable(Node& slot) {
-    // The native stack may have marked the record already without knowing it is a table:
-    // its parts are marked whether or not the record was (marking twice is harmless).
-    mark_node(slot);
-    if (!slot || !*at<u32>(slot)) return;
-    SeriesBuffer* b = buffer_of(slot);
-    if (b->tail - b->offset < 40) return;
-    u32* f = at<u32>(b->offset);
-    u32 kind = f[9];
-    if (kind == 0) {
-        mark_node(f[1]);  // index buffer
-        if (f[2]) {       // chain list: a series of int-series nodes
-            mark_node(f[2]);
-            SeriesBuffer* chains = buffer_of(f[2]);
-            for (u32* c = at<u32>(chains->offset); c < at<u32>(chains->tail); ++c) mark_node(*c);
-        }
-    }
-    mark_node(f[3]);  // flags
-    mark_node(f[4]);  // keys
-    if (kind <= 2) mark_block(f[5]);
-    else mark_node(f[5]);  // record tables: records are weak, dropped after the cycle
+namespace {
+// Record tables may be keyed by values that are not nodes: only real nodes are marked.
+bool mark_node_slot(u32* slot) {
+    if (*slot && !node_frame_of(*slot) && !g_forward.count(*slot)) return false;
+    return mark_node(*slot);
 }
+void mark_block_cells(Node block) {
+    auto* b = buffer_of(block);
+    if (b->unit() == 16) g_mark_stack.push_back(off_of(b));
+}
+const HashMarkOps g_hash_mark_ops{mark_node_slot, mark_block_cells};
+}  // namespace
+
+void mark_hashtable(Node& slot) {
+    if (mark_node(slot)) hashtable_mark(slot, g_hash_mark_ops);
+}
+
+namespace {
+// A node held without a cell that tells its type (native stack, node roots).
+void mark_bare_node(Node& slot) {
+    if (!slot) return;
+    forward(slot);
+    Off buf = *at<u32>(slot);
+    if (buf && (at<SeriesBuffer>(buf)->flags & SB_TABLE)) mark_hashtable(slot);
+    else mark_block(slot);
+}
+}  // namespace
 
 void mark_value(Cell* c) {
     u32 t = type_of(c);
@@ -268,7 +274,7 @@ void mark_frames() {
 void mark_roots() {
     mark_cells(g_args.bottom, g_args.top);
     mark_frames();
-    for (Node* slot : g_node_roots) mark_block(*slot);
+    for (Node* slot : g_node_roots) mark_bare_node(*slot);
     for (Cell* cell : g_cell_roots) mark_value(cell);
     for (MarkHook hook : g_hooks)
         if (hook) hook();
@@ -326,10 +332,7 @@ void mark_from_stack() {
         if (node_frame_of(o)) {
             Node n = o;
             Off buf = *at<u32>(n);
-            if (buf && is_storage(buf)) {
-                forward(n);
-                mark_block(n);
-            }
+            if (buf && is_storage(buf)) mark_bare_node(n);
         } else if (is_storage(o)) {
             interior.push_back(o);
         }

@@ -642,6 +642,8 @@ Node hashtable_init(i32 size, const Cell* block, u32 kind, u32 d) {
 
     Node table = alloc_bytes(sizeof(HashTable));
     buffer_of(table)->tail = buffer_of(table)->offset + sizeof(HashTable);
+    // Lets the collector mark the table's buffers when only its node is held somewhere.
+    set_series_flag(buffer_of(table), SB_TABLE);
     *hashtable_of(table) = HashTable{};
     Node f = new_flags(cap);
     Node k = new_keys(cap);

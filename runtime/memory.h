@@ -66,6 +66,7 @@ constexpr u32 SB_FIXED = 0x00100000;      // never moved or freed by the collect
 constexpr u32 SB_COMPLEMENT = 0x00080000; // bitset! complement flag
 constexpr u32 SB_UTF16_LOADED = 0x00040000;
 constexpr u32 SB_OWNED = 0x00020000;      // the series has an owner object (ownership table)
+constexpr u32 SB_TABLE = 0x00008000;      // a hash table record: its fields are nodes
 
 struct SeriesBuffer {
     u32 flags;

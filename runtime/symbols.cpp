@@ -1,10 +1,11 @@
 // Symbols and the runtime's well-known names.
 #include "runtime/symbols.h"
 
+#include "runtime/gc.h"
+
 #include <cstring>
 
 #include "datatypes/registry.h"
-#include "runtime/gc.h"
 #include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -52,18 +53,26 @@ void make_word(const char* name, Cell* out) {
 
 }  // namespace
 
+namespace {
+
+// The well-known word cells live in C++ arrays: the collector reaches them through a hook.
+void mark_runtime_words() {
+    mark_cells(g_runtime_words, g_runtime_words + WORD_COUNT);
+    mark_cells(g_refinement_words, g_refinement_words + REF_COUNT);
+    mark_value(&g_ooo_issue);
+}
+
+}  // namespace
+
 void symbols_init() {
     if (g_symbol_table) return;
     g_symbol_block = alloc_cells(SYMBOL_ROOM);
     Cell block;
     set_cell(&block, T_BLOCK, 0, g_symbol_block, 0);
     g_symbol_table = hashtable_init(i32(SYMBOL_ROOM), &block, HASH_SYMBOLS);
-    // Names live for the whole run: the collector marks (and, when they move, rewrites)
-    // both globals.
-    register_mark_hook([] {
-        mark_hashtable(g_symbol_table);
-        mark_block(g_symbol_block);
-    });
+    gc_register_node_root(&g_symbol_block);
+    gc_register_node_root(&g_symbol_table);
+    register_mark_hook(mark_runtime_words);
 }
 
 bool ascii_equal_ignoring_case(const u8* a, const u8* b, u32 n) {

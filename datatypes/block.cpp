@@ -270,8 +270,8 @@ Cell* clone_block(const Cell* b, bool deep, bool paths) {
 
 void find_value_in_cells(Cell* b, i32 from, i32 to, i32 step, bool deep, Cell* types) {
     bool typeset = type_of(types) == T_TYPESET;
-    for (i32 i = from; i < to; i += step) {
-        Cell* c = ks_abs_at(b, i);
+    for (i64 i = from; i < to; i += step) {
+        Cell* c = ks_abs_at(b, i32(i));
         u32 t = type_of(c);
         bool wanted = typeset ? typeset_has(types, t) : t == types->data1;
         if (!wanted || !has_copy(t)) continue;
@@ -279,7 +279,7 @@ void find_value_in_cells(Cell* b, i32 from, i32 to, i32 step, bool deep, Cell* t
         Cell* slot = stack_push_slot();
         set_cell(slot, T_NONE);
         Cell* copy = ev::dispatch<A_COPY>(arg, slot, nullptr, deep, deep ? types : nullptr);
-        Cell* dst = ks_abs_at(b, i);
+        Cell* dst = ks_abs_at(b, i32(i));
         u32 flag = dst->header & CELL_NEW_LINE;
         *dst = *copy;
         dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
@@ -567,20 +567,21 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
         return cell_matches(f, at<Cell>(buffer_of(node)->offset) + pos);
     };
 
+    // Positions are 64-bit: a large step must not wrap around.
     if (*backward) {
-        i32 pos;
-        if (part) pos = limit - k + 1;
+        i64 pos;
+        if (part) pos = i64(limit) - k + 1;
         else if (last) pos = total - k;
-        else pos = (head > total ? total : head) - k;
+        else pos = i64(head > total ? total : head) - k;
         if (pos + k - 1 > total - 1) pos = total - k;
         for (; pos >= 0; pos -= step) {
-            if (try_at(pos)) return pos;
+            if (try_at(i32(pos))) return i32(pos);
             if (match) break;
         }
         return -1;
     }
-    for (i32 pos = head; pos + k - 1 <= limit; pos += step) {
-        if (try_at(pos)) return pos;
+    for (i64 pos = head; pos + k - 1 <= limit; pos += step) {
+        if (try_at(i32(pos))) return i32(pos);
         if (match) break;
     }
     return -1;
@@ -597,11 +598,11 @@ Cell* block_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
     Cell* r = push_cell_copy(series);
     if (tail) {
         // After the whole run; after a single value one step on forwards, one cell backwards.
-        i32 step = (!backward && skip) ? get_int(skip) : 1;
-        pos += run ? run : step;
+        i64 step = (!backward && skip) ? get_int(skip) : 1;
+        i64 after = pos + (run ? run : step);
         // A step past the tail lands on the tail.
         i32 total = ks_buffer_length(series);
-        if (pos > total) pos = total;
+        pos = after > total ? total : i32(after);
     }
     r->data1 = u32(pos);
     return r;

@@ -49,12 +49,12 @@ Cell* searchable(Cell* arg) {
 template <class Keep>
 void set_pass(const SetContext& sc, Cell* from, Cell* result, Keep keep) {
     i32 total = ks_buffer_length(from);
-    for (i32 i = series_head(from); i < total; i += sc.size) {
-        Cell* key = stack_push(ks_abs_at(from, i));
+    for (i64 i = series_head(from); i < total; i += sc.size) {
+        Cell* key = stack_push(ks_abs_at(from, i32(i)));
         if (keep(key) && !record_key_found(sc, result, key)) {
-            i32 end = i + sc.size < total ? i + sc.size : total;
+            i64 end = i + sc.size < total ? i + sc.size : total;
             i32 at_index = ks_buffer_length(result);
-            for (i32 k = i; k < end; ++k) ks_append(result, ks_abs_at(from, k));
+            for (i64 k = i; k < end; ++k) ks_append(result, ks_abs_at(from, i32(k)));
             // Only the record's first cell is a key; the others just follow it.
             hashtable_put(result->data3, u32(at_index));
         }

@@ -276,6 +276,7 @@ TEST_F(BlockWalkTest, SetOperations) {
         {"exclude records", SET_EXCLUDE, {1, 10, 2, 20}, {10, 1}, 2, "1 10 2 20"},
         {"union records", SET_UNION, {1, 10}, {1, 99, 5, 50}, 2, "1 10 5 50"},
         {"partial last record", SET_UNIQUE, {1, 10, 2}, {}, 2, "1 10 2"},
+        {"one huge record", SET_UNIQUE, {1, 1, 2}, {}, 0x7FFFFFFF, "1 1 2"},
     };
     for (const SetCase& c : cases) {
         Cell skip = int_v(c.skip);

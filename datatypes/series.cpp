@@ -543,7 +543,7 @@ Cell* series_take(Cell* s, Cell* part, bool, bool last) {
         }
         if (given < 0) {
             // Units just before the head; none before the buffer's start.
-            count = last ? 0 : (-given > head ? head : -given);
+            count = last ? 0 : (-i64(given) > head ? head : -given);
             from = head - count;
         } else {
             count = given > remaining ? remaining : given;

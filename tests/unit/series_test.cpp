@@ -330,6 +330,7 @@ TEST_F(SeriesTest, TakeRemovesAndAnswersTheUnits) {
         {2, true, -1, false, {T_STRING}, {T_INTEGER, T_BLOCK, T_NONE}},
         {1, true, -3, false, {T_INTEGER}, {T_STRING, T_BLOCK, T_NONE}},
         {0, true, -2, false, {}, {T_INTEGER, T_STRING, T_BLOCK, T_NONE}},
+        {2, true, INT32_MIN, false, {T_INTEGER, T_STRING}, {T_BLOCK, T_NONE}},
         {2, true, -1, true, {}, {T_INTEGER, T_STRING, T_BLOCK, T_NONE}},
     };
     for (const Case& c : cases) {

@@ -354,7 +354,11 @@ void mark_from_stack() {
                     if (mark_buffer(b)) {
                         if (b->unit() == 16) g_mark_stack.push_back(pos);
                         // A pointer into a table's record: its parts live as long as it.
-                        else if ((b->flags & SB_TABLE) && b->node) hashtable_mark(b->node, g_hash_mark_ops);
+                        else if ((b->flags & SB_TABLE) && b->node) {
+                            Node n = b->node;
+                            forward(n);
+                            hashtable_mark(n, g_hash_mark_ops);
+                        }
                     }
                 }
                 while (i < interior.size() && interior[i] < end) ++i;

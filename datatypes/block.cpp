@@ -7,10 +7,13 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/hash_index.h"
 #include "datatypes/series.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
@@ -31,10 +34,7 @@ inline bool is_any_word(u32 t) { return t >= T_WORD && t <= T_ISSUE; }
 inline bool is_number_kind(u32 t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
 
 // The symbol id that names a word whatever its letter case.
-inline u32 resolved_symbol(u32 sym) {
-    // TODO(hashsym): resolve_symbol_alias once the symbol table is merged.
-    return sym;
-}
+inline u32 resolved_symbol(u32 sym) { return resolve_symbol_alias(sym); }
 
 Cell* push_cell_copy(const Cell* c) { return stack_push(c); }
 
@@ -270,8 +270,8 @@ Cell* clone_block(const Cell* b, bool deep, bool paths) {
 
 void find_value_in_cells(Cell* b, i32 from, i32 to, i32 step, bool deep, Cell* types) {
     bool typeset = type_of(types) == T_TYPESET;
-    for (i32 i = from; i < to; i += step) {
-        Cell* c = ks_abs_at(b, i);
+    for (i64 i = from; i < to; i += step) {
+        Cell* c = ks_abs_at(b, i32(i));
         u32 t = type_of(c);
         bool wanted = typeset ? typeset_has(types, t) : t == types->data1;
         if (!wanted || !has_copy(t)) continue;
@@ -279,7 +279,7 @@ void find_value_in_cells(Cell* b, i32 from, i32 to, i32 step, bool deep, Cell* t
         Cell* slot = stack_push_slot();
         set_cell(slot, T_NONE);
         Cell* copy = ev::dispatch<A_COPY>(arg, slot, nullptr, deep, deep ? types : nullptr);
-        Cell* dst = ks_abs_at(b, i);
+        Cell* dst = ks_abs_at(b, i32(i));
         u32 flag = dst->header & CELL_NEW_LINE;
         *dst = *copy;
         dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
@@ -296,8 +296,11 @@ i32 compare_each(Cell* b1, Cell* b2, i32 op) {
     if (same_place) return 0;
     if (walk_in_progress(n1)) return walk_in_progress(n2) ? 0 : -1;
     i32 h1 = series_head(b1), h2 = series_head(b2);
+    // A head beyond the tail sees an empty block.
     i32 rem1 = ks_buffer_length(b1) - h1;
     i32 rem2 = ks_buffer_length(b2) - h2;
+    if (rem1 < 0) rem1 = 0;
+    if (rem2 < 0) rem2 = 0;
     switch (op) {
         case ev::OP_EQUAL: case ev::OP_NOT_EQUAL: case ev::OP_STRICT_EQUAL:
         case ev::OP_FIND: case ev::OP_STRICT_FIND: case ev::OP_PUT:
@@ -355,8 +358,30 @@ i32 sort_compare_records(const Cell* a, const Cell* b, i32 op, u32 flags) {
     return 0;
 }
 
+namespace {
+
+// A /compare function's answer as a comparator result. The function gets the later record
+// first, so an integer or float answer is negated, as string sorting does: one function
+// orders blocks and strings alike.
+[[maybe_unused]] i32 comparator_answer(const Cell* r) {
+    switch (type_of(r)) {
+        case T_LOGIC: return r->data1 == 1 ? 1 : -1;
+        case T_INTEGER: return get_int(r) > 0 ? -1 : get_int(r) < 0 ? 1 : 0;
+        case T_FLOAT: {
+            double d = get_float(r);
+            return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;
+        }
+        case T_NONE: return -1;
+        default: return 1;
+    }
+}
+
+}  // namespace
+
 i32 sort_call_comparator(const Cell*, const Cell*, Cell*, u32) {
-    // A function comparator needs function calls, which the interpreter provides.
+    // TODO(interpreter): open a function frame, push (b, a), or (a, b) with the reverse bit
+    // (with the all bit each as a scratch block of its record), call the function and
+    // answer comparator_answer of its result.
     raise_error(Err::internal_not_done);
 }
 
@@ -370,15 +395,17 @@ namespace {
     raise_error(Err::script_bad_make_arg, &dt, spec);
 }
 
-// The values of an object!, map! or vector! as a new block; null for other specs.
+// The values of an object!, map! or vector! as a new block on the stack; null for other
+// specs.
 Cell* body_block(Cell* spec) {
     switch (type_of(spec)) {
         case T_OBJECT:
-        case T_MAP:
-        case T_VECTOR:
-            // TODO: object! and map! answer their bodies through reflect, vector! through
-            // vector/to-block, once those datatypes exist.
-            raise_error(Err::internal_not_done);
+        case T_MAP: return stack_push(ev::dispatch<A_REFLECT>(spec, runtime_symbol(SYM_BODY)));
+        case T_VECTOR: {
+            if (!g_vector_to_block) raise_error(Err::internal_not_done);
+            Cell* out = stack_push(&g_none_cell);
+            return g_vector_to_block(spec, out);
+        }
         default: return nullptr;
     }
 }
@@ -411,13 +438,15 @@ Cell* block_to(Cell*, Cell* spec, u32 type) {
     if (is_cell_series_type(t)) {
         r = clone_block(spec, false, false);
     } else if ((r = body_block(spec))) {
-    } else if (t == T_STRING || t == T_TYPESET) {
-        // TODO: a string! is loaded as source (the lexer), a typeset! gives its datatypes.
+    } else if (t == T_TYPESET) {
+        r = stack_push(&g_none_cell);
+        typeset_to_block(spec, r);
+    } else if (t == T_STRING) {
+        // TODO(lexer): the text is loaded as source.
         raise_error(Err::internal_not_done);
     } else {
         r = push_new_block(1);
         ks_append(r, spec);
-        clear_cell_flag(ks_abs_at(r, 0));
     }
     set_cell_type(r, type);
     return r;
@@ -493,11 +522,7 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
     if (head >= total && !reverse) return -1;
     i32 step = 1;
     if (skip) {
-        if (type_of(skip) != T_INTEGER) {
-            Cell w;
-            error_word(&w, "skip");
-            raise_error(Err::script_invalid_refine_arg, &w, skip);
-        }
+        if (type_of(skip) != T_INTEGER) raise_invalid_refine(rt::REF_SKIP, skip);
         step = get_int(skip);
         if (step < 1) raise_error(Err::script_out_of_range, skip);
     }
@@ -509,7 +534,7 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
             if (n < 1) return -1;
             l = i64(head) + n - 1;
         } else {
-            l = i64(head) + part_series_count(series, part, "part") - 1;
+            l = i64(head) + part_series_count(series, part) - 1;
         }
         if (l < limit) limit = i32(l);
     }
@@ -527,25 +552,36 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
     i32 k = f.run ? f.run : 1;
     Node node = series_node(series);
 
+    // A hash! answers single values through its table.
+    bool object_equality = vt == T_OBJECT && !same;
+    if (has_index(series) && !f.run && !f.by_type && !match && !object_equality &&
+        !(is_cell_series_type(vt) && !(only && same))) {
+        Cell* hit = hashtable_get(series->data3, value, head, step, f.op, reverse, last);
+        if (!hit) return -1;
+        i32 pos = i32(hit - at<Cell>(buffer_of(node)->offset));
+        return pos > limit ? -1 : pos;
+    }
+
     auto try_at = [&](i32 pos) {
         if (f.run) return run_matches(f, node, pos);
         return cell_matches(f, at<Cell>(buffer_of(node)->offset) + pos);
     };
 
+    // Positions are 64-bit: a large step must not wrap around.
     if (*backward) {
-        i32 pos;
-        if (part) pos = limit - k + 1;
+        i64 pos;
+        if (part) pos = i64(limit) - k + 1;
         else if (last) pos = total - k;
-        else pos = (head > total ? total : head) - k;
+        else pos = i64(head > total ? total : head) - k;
         if (pos + k - 1 > total - 1) pos = total - k;
         for (; pos >= 0; pos -= step) {
-            if (try_at(pos)) return pos;
+            if (try_at(i32(pos))) return i32(pos);
             if (match) break;
         }
         return -1;
     }
-    for (i32 pos = head; pos + k - 1 <= limit; pos += step) {
-        if (try_at(pos)) return pos;
+    for (i64 pos = head; pos + k - 1 <= limit; pos += step) {
+        if (try_at(i32(pos))) return i32(pos);
         if (match) break;
     }
     return -1;
@@ -557,17 +593,16 @@ Cell* block_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
                  bool last, bool reverse, bool tail, bool match) {
     i32 run;
     bool backward;
-    // TODO(hashsym): a hash! answers single values through its table.
     i32 pos = block_search(series, value, part, only, case_, same, skip, last, reverse, match, &run, &backward);
     if (pos < 0) return &g_none_cell;
     Cell* r = push_cell_copy(series);
     if (tail) {
         // After the whole run; after a single value one step on forwards, one cell backwards.
-        i32 step = (!backward && skip) ? get_int(skip) : 1;
-        pos += run ? run : step;
+        i64 step = (!backward && skip) ? get_int(skip) : 1;
+        i64 after = pos + (run ? run : step);
         // A step past the tail lands on the tail.
         i32 total = ks_buffer_length(series);
-        if (pos > total) pos = total;
+        pos = after > total ? total : i32(after);
     }
     r->data1 = u32(pos);
     return r;
@@ -603,11 +638,10 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
         // Stored whatever put's equality says: a value that differs only in letter case
         // or word kind must still replace the old one.
         Cell* dst = ks_abs_at(series, pos + span);
-        Cell old = *dst;
         u32 flag = dst->header & CELL_NEW_LINE;
         *dst = *v;
         dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
-        if (has_index(series)) index_replaced(series, pos + span, &old);
+        if (has_index(series)) index_replaced(series, pos + span);
     } else {
         ks_append(series, v);
         if (has_index(series)) index_inserted(series, ks_buffer_length(series) - 1, 1);
@@ -625,6 +659,7 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
 namespace {
 
 void init_block() {
+    gc_register_cell_root(&g_root_slot);
     TypeRegistration r(T_BLOCK, T_SERIES, "block!");
     for (int a : {A_RANDOM, A_REFLECT, A_AT, A_BACK, A_CLEAR, A_HEAD, A_HEAD_Q, A_INDEX_Q, A_LENGTH_Q, A_MOVE, A_NEXT,
                   A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SKIP, A_TAIL, A_TAIL_Q, A_MODIFY})

@@ -10,6 +10,7 @@
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
+#include "runtime/sort.h"
 #include "runtime/stack.h"
 
 namespace kel::dt {
@@ -19,17 +20,39 @@ using namespace rt;
 namespace {
 
 // The cells that insert and change put in: a cell series' values from its head, or the
-// value itself as one cell. They are copied out first, since the value may share the
-// target's buffer, which the edit moves.
-std::vector<Cell> source_cells(const Cell* value, bool only) {
-    if (!only && is_cell_series_type(type_of(value))) {
-        i32 from = series_clamped_head(value);
-        i32 n = ks_buffer_length(value) - from;
-        const Cell* c = at<Cell>(series_buffer(value)->offset) + from;
-        return std::vector<Cell>(c, c + (n > 0 ? n : 0));
+// value itself as one cell. Values from the target's own buffer are copied out first,
+// since the edit moves that buffer's cells; others are read through their node after the
+// target has grown.
+class SourceCells {
+public:
+    SourceCells(const Cell* value, bool only, Node target) {
+        if (only || !is_cell_series_type(type_of(value))) {
+            single_ = *value;
+            count_ = 1;
+            return;
+        }
+        from_ = series_clamped_head(value);
+        count_ = ks_buffer_length(value) - from_;
+        node_ = series_node(value);
+        if (node_ == target && count_ > 0) {
+            const Cell* c = at<Cell>(buffer_of(node_)->offset) + from_;
+            copy_.assign(c, c + count_);
+            node_ = 0;
+        }
     }
-    return std::vector<Cell>(1, *value);
-}
+    i32 count() const { return count_; }
+    const Cell* data() const {
+        if (node_) return at<Cell>(buffer_of(node_)->offset) + from_;
+        return copy_.empty() ? &single_ : copy_.data();
+    }
+
+private:
+    Cell single_{};
+    std::vector<Cell> copy_;
+    Node node_ = 0;
+    i32 from_ = 0;
+    i32 count_ = 0;
+};
 
 // count × dup as a cell count, or internal/no-memory when the buffer could not hold it.
 i32 checked_product(i64 count, i64 dup, i64 existing) {
@@ -50,9 +73,9 @@ SeriesBuffer* reserve_cells(Node node, i32 extra, bool doubling) {
     return b;
 }
 
-// Writes the cells at `pos` and repeats the first `n` of them `dup` times by doubling copies.
-void fill_by_doubling(Cell* p, const std::vector<Cell>& src, i32 n, i32 dup) {
-    std::memcpy(p, src.data(), size_t(n) * sizeof(Cell));
+// Writes n cells at `p` and repeats them `dup` times by doubling copies.
+void fill_by_doubling(Cell* p, const Cell* src, i32 n, i32 dup) {
+    std::memcpy(p, src, size_t(n) * sizeof(Cell));
     i64 done = n, total = i64(n) * dup;
     while (done < total) {
         i64 chunk = done < total - done ? done : total - done;
@@ -66,9 +89,9 @@ void fill_by_doubling(Cell* p, const std::vector<Cell>& src, i32 n, i32 dup) {
 // ---- insert and append ----------------------------------------------------------------
 
 Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool append) {
-    std::vector<Cell> src = source_cells(value, only);
-    i32 count = i32(src.size());
-    if (count == 0) return series;
+    SourceCells src(value, only, series_node(series));
+    i32 count = src.count();
+    if (count <= 0) return series;
     if (part < 0 || part > count) part = count;
     if (dup < 1) dup = 1;
     i32 total = ks_buffer_length(series);
@@ -87,7 +110,7 @@ Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool
     if (pos > total) pos = total;
     Cell* p = at<Cell>(b->offset) + pos;
     std::memmove(p + added, p, size_t(total - pos) * sizeof(Cell));
-    fill_by_doubling(p, src, part, dup);
+    fill_by_doubling(p, src.data(), part, dup);
     b->tail += u32(added) * sizeof(Cell);
     if (has_index(series)) index_inserted(series, pos, added);
     if (owned) ownership_check(series, append ? Change::appended : Change::inserted, val, append ? total : head, added);
@@ -110,8 +133,8 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     if (series_head(series) > total) series->data1 = u32(total);
     i32 head = series_head(series);
     i32 remaining = total - head;
-    std::vector<Cell> src = source_cells(value, only);
-    i32 count = i32(src.size());
+    SourceCells src(value, only, series_node(series));
+    i32 count = src.count() > 0 ? src.count() : 0;
     if (dup < 1) dup = 1;
     i32 inserted = checked_product(count, dup, total);
     i32 replaced = part >= 0 ? (part < remaining ? part : remaining) : (inserted < remaining ? inserted : remaining);
@@ -125,9 +148,9 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     if (grow > 0) b = reserve_cells(node, grow, false);
     Cell* p = at<Cell>(b->offset) + head;
     std::memmove(p + inserted, p + replaced, size_t(total - head - replaced) * sizeof(Cell));
-    if (count > 0) fill_by_doubling(p, src, count, dup);
+    if (count > 0) fill_by_doubling(p, src.data(), count, dup);
     b->tail = b->offset + u32(total + grow) * sizeof(Cell);
-    if (has_index(series)) index_reindex_from(series, 0);
+    if (has_index(series)) index_rebuild(series);
     if (owned) ownership_check(series, Change::changed, val, head, replaced);
     stack_pop(1);
 
@@ -176,8 +199,8 @@ Cell* block_swap(Cell* s1, Cell* s2) {
     Cell old_a = *a, old_b = *b;
     *a = old_b;
     *b = old_a;
-    if (has_index(s1)) index_replaced(s1, h1, &old_a);
-    if (has_index(s2)) index_replaced(s2, h2, &old_b);
+    if (has_index(s1)) index_replaced(s1, h1);
+    if (has_index(s2)) index_replaced(s2, h2);
     if (o1) ownership_check(s1, Change::swaped, nullptr, h1, 1);
     if (o2) ownership_check(s2, Change::swaped, nullptr, h2, 1);
     return s1;
@@ -195,7 +218,7 @@ Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     for (i32 i = head; i < total; ++i)
         if (type_of(&c[i]) != T_NONE) c[out++] = c[i];
     b->tail = b->offset + u32(out) * sizeof(Cell);
-    if (has_index(series)) index_reindex_from(series, head);
+    if (has_index(series)) index_rebuild(series);
     if (owned) ownership_check(series, Change::trimmed, nullptr, head, 0);
     return series;
 }
@@ -244,16 +267,82 @@ Cell* block_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) 
 
 // ---- sort -----------------------------------------------------------------------------
 
-Cell* block_sort(Cell*, bool, Cell*, Cell*, Cell*, bool, bool, bool) {
-    // TODO(text): the merge sort and the quicksort arrive with the sorting module.
-    raise_error(Err::internal_not_done);
+namespace {
+
+i32 compare_records(const u8* x, const u8* y, intptr_t op, intptr_t flags) {
+    return sort_compare_records(reinterpret_cast<const Cell*>(x), reinterpret_cast<const Cell*>(y), i32(op),
+                                u32(flags));
 }
 
-// ---- set operations -------------------------------------------------------------------
 
-void block_set_operation(bool, Cell*, i32) {
-    // TODO(hashsym): the result's distinctness is kept with a hash table.
-    raise_error(Err::internal_not_done);
+i32 call_comparator(const u8* x, const u8* y, intptr_t fn, intptr_t flags) {
+    return sort_call_comparator(reinterpret_cast<const Cell*>(x), reinterpret_cast<const Cell*>(y),
+                                reinterpret_cast<Cell*>(fn), u32(flags));
+}
+
+}  // namespace
+
+Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+                 bool stable) {
+    i32 head = series_head(series);
+    i32 n = ks_length_q(series);
+    if (n <= 0) return series;
+    i32 from = head;
+    if (part) {
+        i32 l = type_of(part) == T_INTEGER ? get_int(part) : part_series_count(series, part);
+        if (l < 0) {
+            // The cells just before the head, the head moving back to them; nothing when they
+            // would start before the buffer.
+            if (i64(head) + l < 0) return series;
+            from = head + l;
+            series->data1 = u32(from);
+            n = -l;
+        } else if (l < n) {
+            n = l;
+        }
+        if (n == 0) return series;
+    }
+    i32 size = 1;
+    if (skip) {
+        if (type_of(skip) != T_INTEGER) raise_invalid_refine(rt::REF_SKIP, skip);
+        size = get_int(skip);
+        if (size < 1 || n % size != 0 || n < size) raise_invalid_refine(rt::REF_SKIP, skip);
+    } else if (all) {
+        raise_error(Err::script_bad_refines);
+    }
+    i32 op = case_ ? ev::OP_CASE_SORT : ev::OP_SORT;
+    u32 flags = reverse ? SORT_REVERSE : 0;
+    rt::SortCompareFn cmp = compare_records;
+    intptr_t word1 = op;
+    if (comparator) {
+        switch (type_of(comparator)) {
+            case T_FUNCTION:
+                cmp = call_comparator;
+                word1 = reinterpret_cast<intptr_t>(comparator);
+                if (all && skip) flags |= SORT_ALL | (u32(size) << 2);
+                break;
+            case T_INTEGER: {
+                if (!skip || all) raise_error(Err::script_bad_refines);
+                i32 field = get_int(comparator);
+                if (field < 1 || field > size) raise_error(Err::script_out_of_range, comparator);
+                flags |= u32(field - 1) << 2;
+                break;
+            }
+            default: raise_invalid_refine(rt::REF_COMPARE, comparator);
+        }
+    } else if (all && skip) {
+        flags |= SORT_ALL | (u32(size) << 2);
+    }
+    bool owned = ownership_check(series, Change::sort, nullptr, from, 0);
+    // The records are sorted where they lie; the buffer stays put because the sort's own
+    // pointers into it pin it for the collector.
+    u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
+    u32 width = u32(size) * sizeof(Cell);
+    if (stable) rt::merge_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
+    else rt::quick_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
+    if (has_index(series)) index_reordered(series, from, n);
+    if (owned) ownership_check(series, Change::sorted, nullptr, from, 0);
+    return series;
 }
 
 }  // namespace kel::dt

@@ -17,7 +17,7 @@ u32 last_char(const Cell* out) {
     SeriesBuffer* b = series_buffer(out);
     if (b->tail == b->offset) return 0;
     u32 unit = b->unit();
-    return read_text_unit(at(b->tail - unit), unit);
+    return get_char_at(at(b->tail - unit), unit);
 }
 
 void append_spaces(Cell* out, i32 n) {

@@ -1,7 +1,8 @@
 // Keeping a hash!'s table in step with its block.
 //
 // A hash! cell carries the node of its table in data3. Every block or series handler that
-// edits cells calls these after the edit; each does nothing for a value without a table.
+// edits cells calls these after the edit (the block already holds its new cells); a value
+// without a table needs nothing.
 #pragma once
 #include "runtime/cell.h"
 
@@ -9,20 +10,19 @@ namespace kel::dt {
 
 inline bool has_index(const Cell* s) { return type_of(s) == T_HASH && s->data3 != 0; }
 
-// `count` cells were inserted at `index` (already in the block): shift the later entries
-// and enter the new cells.
+// `count` cells were inserted at `index`: the later entries shift and the new cells enter.
 void index_inserted(Cell* s, i32 index, i32 count);
-// `count` cells were removed at `index`: drop them and shift the later entries.
+// `count` cells were removed at `index`: they leave and the later entries shift.
 void index_removed(Cell* s, i32 index, i32 count);
-// The cell at `index` was replaced: its old entry goes, the new cell is entered.
-void index_replaced(Cell* s, i32 index, const Cell* old_cell);
-// The cells from `index` on changed wholesale (sort, trim, change): re-index them.
-void index_reindex_from(Cell* s, i32 index);
-// Forget the keys from `index` to the end.
+// The cell at `index` was replaced by another value.
+void index_replaced(Cell* s, i32 index);
+// The `count` cells from `index` were reordered in place (sort, reverse, shuffle, move).
+void index_reordered(Cell* s, i32 index, i32 count);
+// The keys from `index` to the tail are about to go (clear).
 void index_clear_from(Cell* s, i32 index);
-// A run of `count` cells moved from `from` to `to` inside the block.
-void index_moved(Cell* s, i32 from, i32 to, i32 count);
-// A new table for the cells of `s` from its head (copies, set operations).
+// The whole block changed: the table is rebuilt for its length.
+void index_rebuild(Cell* s);
+// A new table for the cells of `s` from its head, stored in its data3.
 void index_build(Cell* s);
 
 }  // namespace kel::dt

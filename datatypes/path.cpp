@@ -66,7 +66,6 @@ Cell* path_to(Cell* proto, Cell* spec, u32 type) {
     if (t == T_OBJECT || t == T_TYPESET || t == T_MAP) {
         Cell* r = push_new_block(1);
         ks_append(r, spec);
-        clear_cell_flag(ks_abs_at(r, 0));
         set_cell_type(r, type);
         return r;
     }

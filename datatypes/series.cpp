@@ -6,21 +6,26 @@
 
 #include "datatypes/datatype_init.h"
 #include "datatypes/hash_index.h"
+#include "datatypes/string.h"
 #include "datatypes/unit.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
+#include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
-#include "runtime/unicode.h"
 
 namespace kel::dt {
 
 using namespace rt;
 
 bool (*g_ownership_check_hook)(Cell*, Change, const Cell*, i32, i32) = nullptr;
+Cell* (*g_ownership_owner_hook)(Cell*) = nullptr;
+void (*g_ownership_modify_hook)(Cell*, Cell*) = nullptr;
 Cell* (*g_vector_get_value)(const u8*, u32, u32) = nullptr;
 void (*g_vector_set_value)(u8*, const Cell*, u32) = nullptr;
+Cell* (*g_vector_to_block)(const Cell*, Cell*) = nullptr;
 
 // ---- positions ------------------------------------------------------------------------
 
@@ -64,20 +69,12 @@ bool ownership_check(Cell* series, Change event, const Cell* new_value, i32 inde
 
 // ---- shared helpers -------------------------------------------------------------------
 
-void error_word(Cell* out, const char* name) {
-    // Symbols are interned by the symbol table; until a name has one, the word is anonymous.
-    (void)name;
-    set_cell(out, T_WORD, 0, 0, u32(-1));
+void raise_invalid_refine(RefinementWord refinement, const Cell* arg) {
+    raise_error(Err::script_invalid_refine_arg, &g_refinement_words[refinement], arg);
 }
 
-[[noreturn]] static void raise_refine_arg(const char* refinement, const Cell* arg) {
-    Cell word;
-    error_word(&word, refinement);
-    raise_error(Err::script_invalid_refine_arg, &word, arg);
-}
-
-i32 part_series_count(const Cell* s, const Cell* part, const char* refinement) {
-    if (type_of(part) != type_of(s) || series_node(part) != series_node(s)) raise_refine_arg(refinement, part);
+i32 part_series_count(const Cell* s, const Cell* part) {
+    if (type_of(part) != type_of(s) || series_node(part) != series_node(s)) raise_invalid_refine(REF_PART, part);
     return series_head(part) - series_head(s);
 }
 
@@ -85,29 +82,10 @@ i32 part_series_count(const Cell* s, const Cell* part, const char* refinement) {
 // same buffer as the distance to it.
 static i32 part_count(const Cell* s, const Cell* part) {
     if (type_of(part) == T_INTEGER) return get_int(part);
-    return part_series_count(s, part, "part");
+    return part_series_count(s, part);
 }
 
 namespace {
-
-// Stores a code point into a text buffer at unit index `i`, widening when it does not fit
-// (1-byte units hold 0-255 on this path).
-void store_text_char(Node node, i32 i, u32 cp) {
-    SeriesBuffer* b = buffer_of(node);
-    u32 unit = b->unit();
-    if (unit == 1 && cp > 0xFF) {
-        b = cp <= 0xFFFF ? widen_latin1_to_ucs2(b) : widen_latin1_to_ucs4(b);
-    } else if (unit == 2 && cp > 0xFFFF) {
-        b = widen_ucs2_to_ucs4(b);
-    }
-    unit = b->unit();
-    u8* p = at(b->offset) + (size_t(i) << unit_shift(unit));
-    switch (unit) {
-        case 1: *p = u8(cp); break;
-        case 2: { u16 v = u16(cp); std::memcpy(p, &v, 2); break; }
-        default: std::memcpy(p, &cp, 4); break;
-    }
-}
 
 // The value of the unit at index i, pushed on the argument stack (cells answer themselves).
 Cell* element_value(const Cell* s, i32 i) {
@@ -127,7 +105,7 @@ Cell* element_value(const Cell* s, i32 i) {
     }
     if (unit == 16) return reinterpret_cast<Cell*>(p);
     Cell* c = stack_push_slot();
-    set_cell(c, T_CHAR, 0, read_text_unit(p, unit));
+    set_cell(c, T_CHAR, 0, get_char_at(p, unit));
     return c;
 }
 
@@ -135,13 +113,6 @@ Cell* element_value(const Cell* s, i32 i) {
 i64 pick_position(const Cell* s, i32 i) {
     i64 head = series_head(s);
     return i > 0 ? head + i - 1 : head + i;
-}
-
-// The scratch series of take without /part: one fixed unit, reused by every such take.
-Node take_scratch() {
-    static Node node = 0;
-    if (!node) node = alloc_fixed_series(1, 16, 0);
-    return node;
 }
 
 // ---- navigation (stack form) --------------------------------------------------------------
@@ -184,8 +155,6 @@ void series_index_q() { set_cell(stack_result(), T_INTEGER, 0, u32(series_head(s
 
 i32 series_length_action(Cell* s) { return series_length_q(s, false); }
 
-// ---- random ---------------------------------------------------------------------------------
-
 void swap_units(u8* a, u8* b, u32 unit) {
     u8 tmp[16];
     std::memcpy(tmp, a, unit);
@@ -195,10 +164,16 @@ void swap_units(u8* a, u8* b, u32 unit) {
 
 }  // namespace
 
+// ---- random ---------------------------------------------------------------------------------
+
 Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     if (seed) {
-        // TODO(hashsym): seed from murmur3-32 of the bytes from head to tail.
-        raise_error(Err::internal_not_done);
+        SeriesBuffer* b = series_buffer(s);
+        u32 shift = unit_shift(b->unit());
+        i32 head = series_clamped_head(s);
+        u32 from = b->offset + (u32(head) << shift);
+        ev::random_seed(murmur3_32(at(from), b->tail - from));
+        return &g_unset_cell;
     }
     i32 remaining = series_length_q(s, false);
     bool owned = ownership_check(s, Change::random, nullptr, series_head(s), remaining);
@@ -214,16 +189,12 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
         i32 j = ev::random_int(secure, c);
         if (j != 1) swap_units(p, p + size_t(j - 1) * unit, unit);
     }
-    if (has_index(s)) index_reindex_from(s, series_head(s));
+    if (has_index(s)) index_reordered(s, series_head(s), remaining);
     if (owned) ownership_check(s, Change::randomized, nullptr, series_head(s), remaining);
     return s;
 }
 
-namespace {
-
 // ---- clear ----------------------------------------------------------------------------------
-
-}  // namespace
 
 Cell* series_clear(Cell* s) {
     i32 remaining = series_length_q(s, false);
@@ -236,11 +207,7 @@ Cell* series_clear(Cell* s) {
     return s;
 }
 
-namespace {
-
 // ---- reverse --------------------------------------------------------------------------------
-
-}  // namespace
 
 Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
     if (series_tail_q(s)) return s;
@@ -254,11 +221,11 @@ Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
     }
     i32 size = 1;
     if (skip) {
-        if (type_of(skip) != T_INTEGER) raise_refine_arg("skip", skip);
+        if (type_of(skip) != T_INTEGER) raise_invalid_refine(REF_SKIP, skip);
         size = get_int(skip);
         if (size == count) return s;
         if (size <= 0) raise_error(Err::script_out_of_range, skip);
-        if (size > count || count % size != 0) raise_refine_arg("skip", skip);
+        if (size > count || count % size != 0) raise_invalid_refine(REF_SKIP, skip);
     }
     i32 head = series_head(s);
     bool owned = ownership_check(s, Change::reverse, nullptr, head, count);
@@ -273,7 +240,7 @@ Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
         std::memcpy(lo, hi, rec);
         std::memcpy(hi, tmp.data(), rec);
     }
-    if (has_index(s)) index_reindex_from(s, head);
+    if (has_index(s)) index_reordered(s, head, count);
     if (owned) ownership_check(s, Change::reversed, nullptr, head, count);
     return s;
 }
@@ -330,18 +297,12 @@ Cell* move_between(Cell* origin, Cell* target, i32 count) {
         u32 shift = unit_shift(ou);
         std::memcpy(at(b->offset) + (size_t(th) << shift), at(src->offset) + (size_t(oh) << shift),
                     size_t(count) << shift);
+        close_gap(on, oh, count);
     } else {
-        // Text of different widths moves character by character, widening the target
+        // Text of different widths moves character by character, the target widening
         // when a character needs it.
-        SeriesBuffer* b = open_gap(tn, th, count);
-        (void)b;
-        for (i32 k = 0; k < count; ++k) {
-            SeriesBuffer* src = buffer_of(on);
-            u32 cp = read_text_unit(at(src->offset) + (size_t(oh + k) << unit_shift(src->unit())), src->unit());
-            store_text_char(tn, th + k, cp);
-        }
+        string_move_chars(origin, tn, u32(th), u32(count));
     }
-    close_gap(on, oh, count);
     if (has_index(origin)) index_removed(origin, oh, count);
     if (has_index(target)) index_inserted(target, th, count);
     if (owned) ownership_check(origin, Change::moved, nullptr, oh, count);
@@ -379,7 +340,10 @@ Cell* move_within(Cell* origin, Cell* target, i32 count) {
         dest = t;
     }
     std::memcpy(base + (size_t(dest) << shift), tmp.data(), run);
-    if (has_index(origin)) index_moved(origin, o, dest, count);
+    if (has_index(origin)) {
+        i32 lo = o < dest ? o : dest, hi = (o > dest ? o : dest) + count;
+        index_reordered(origin, lo, hi - lo);
+    }
     if (owned) ownership_check(origin, Change::moved, nullptr, series_head(target) - count, count);
     return target;
 }
@@ -392,7 +356,7 @@ Cell* series_move(Cell* origin, Cell* target, Cell* part) {
     i32 remaining = series_length_q(origin, false);
     i32 count = 1;
     if (part) {
-        if (type_of(part) != T_INTEGER) raise_refine_arg("part", part);
+        if (type_of(part) != T_INTEGER) raise_invalid_refine(REF_PART, part);
         count = get_int(part);
         if (count < 1) return target;
         if (count > remaining) count = remaining;
@@ -405,12 +369,20 @@ namespace {
 
 // ---- reflect and modify ---------------------------------------------------------------------
 
-Cell* series_reflect(Cell*, u32) {
-    // The only field, `owned`, needs the ownership table.
-    raise_error(Err::internal_not_done);
+Cell* series_reflect(Cell* s, u32 field) {
+    if (resolve_symbol_alias(field) != resolve_symbol_alias(runtime_symbol(SYM_OWNED)))
+        raise_error(Err::internal_not_done);
+    Cell* owner = g_ownership_owner_hook ? g_ownership_owner_hook(s) : nullptr;
+    return owner ? owner : &g_none_cell;
 }
 
-Cell* series_modify(Cell*, Cell*, Cell* value, bool) { return value; }
+Cell* series_modify(Cell* s, Cell* field, Cell* value, bool) {
+    bool owned = type_of(field) >= T_WORD && type_of(field) <= T_ISSUE &&
+                 resolve_symbol_alias(word_symbol(field)) == resolve_symbol_alias(runtime_symbol(SYM_OWNED));
+    if (owned && (type_of(value) == T_NONE || type_of(value) == T_BLOCK) && g_ownership_modify_hook)
+        g_ownership_modify_hook(s, value);
+    return value;
+}
 
 void init_series() {
     TypeRegistration r(T_SERIES, 0, "series!");
@@ -461,11 +433,10 @@ Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
     } else if (t == T_BINARY) {
         *p = u8(value->data2);
     } else if (unit == 16) {
-        Cell old = *reinterpret_cast<Cell*>(p);
         copy_cell(value, reinterpret_cast<Cell*>(p));
-        if (has_index(s)) index_replaced(s, i, &old);
+        if (has_index(s)) index_replaced(s, i);
     } else {
-        store_text_char(series_node(s), i, value->data2);
+        string_poke_char(s, u32(i), value->data2);
     }
     if (owned) ownership_check(s, Change::poked, value, i, 1);
     return value;
@@ -488,7 +459,7 @@ Cell* series_copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
                 count = y >= x ? i64(y) - x : 0;
                 break;
             }
-            default: count = part_series_count(value, part, "part"); break;
+            default: count = part_series_count(value, part); break;
         }
     }
     if (count < 0) {
@@ -545,6 +516,16 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
 
 // ---- take -----------------------------------------------------------------------------------
 
+// The scratch series of take without /part: one fixed unit, reused by every such take.
+Node take_scratch() {
+    static Node node = 0;
+    if (!node) {
+        node = alloc_fixed_series(1, 16, 0);
+        gc_register_node_root(&node);
+    }
+    return node;
+}
+
 Cell* series_take(Cell* s, Cell* part, bool, bool last) {
     i32 remaining = series_length_q(s, false);
     if (remaining <= 0) return &g_none_cell;
@@ -556,13 +537,13 @@ Cell* series_take(Cell* s, Cell* part, bool, bool last) {
         if (type_of(part) == T_INTEGER) {
             given = get_int(part);
         } else {
-            given = part_series_count(s, part, "part");
+            given = part_series_count(s, part);
             if (given < 0) given = 0;
             if (last) given = remaining - given;
         }
         if (given < 0) {
             // Units just before the head; none before the buffer's start.
-            count = last ? 0 : (-given > head ? head : -given);
+            count = last ? 0 : (-i64(given) > head ? head : -given);
             from = head - count;
         } else {
             count = given > remaining ? remaining : given;
@@ -589,7 +570,8 @@ Cell* series_take(Cell* s, Cell* part, bool, bool last) {
     if (has_index(s)) index_removed(s, from, count);
     u32 data3 = type_of(s) == T_VECTOR ? s->data3 : 0;
     set_cell(result, type_of(s), 0, taken, data3);
-    if (type_of(s) == T_HASH) index_build(result);
+    // A hash! answers a hash! of its own; without /part the one value is answered instead.
+    if (type_of(s) == T_HASH && part) index_build(result);
     if (owned) ownership_check(s, Change::taken, nullptr, from, given);
     return result;
 }

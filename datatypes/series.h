@@ -9,6 +9,7 @@
 #pragma once
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/symbols.h"
 
 namespace kel::dt {
 
@@ -62,6 +63,10 @@ enum class Change : u8 {
 bool ownership_check(Cell* series, Change event, const Cell* new_value, i32 index, i32 part);
 // Installed by the ownership layer once objects can own series.
 extern bool (*g_ownership_check_hook)(Cell* series, Change event, const Cell* new_value, i32 index, i32 part);
+// The owner record of a series (reflect's `owned`), null when it has none; and setting it
+// from modify's `owned` (none resets, a block binds to the owner its first two values give).
+extern Cell* (*g_ownership_owner_hook)(Cell* series);
+extern void (*g_ownership_modify_hook)(Cell* series, Cell* value);
 
 // ---- element access by type ----------------------------------------------------------
 
@@ -69,15 +74,8 @@ extern bool (*g_ownership_check_hook)(Cell* series, Change event, const Cell* ne
 // element at `p` as a value; set stores `value` at `p` (the element type already checked).
 extern Cell* (*g_vector_get_value)(const u8* p, u32 unit, u32 element_type);
 extern void (*g_vector_set_value)(u8* p, const Cell* value, u32 unit);
-
-// The code point of a text unit.
-inline u32 read_text_unit(const u8* p, u32 unit) {
-    switch (unit) {
-        case 1: return *p;
-        case 2: { u16 v; __builtin_memcpy(&v, p, 2); return v; }
-        default: { u32 v; __builtin_memcpy(&v, p, 4); return v; }
-    }
-}
+// vector/to-block: a new block of the vector's values from its head, made in `out`.
+extern Cell* (*g_vector_to_block)(const Cell* vector, Cell* out);
 
 // ---- shared handlers ------------------------------------------------------------------
 
@@ -97,13 +95,15 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only);
 // one-unit series over a shared scratch buffer that the caller reads at once (a type's own
 // take turns it into the single value). Answers the none cell when nothing remains.
 Cell* series_take(Cell* s, Cell* part, bool deep, bool last);
+// That scratch buffer (fixed; the collector marks it as a root).
+Node take_scratch();
 
 // The count that a series given as /part measures: it must be of the same type on the
-// same buffer as `s` (else script/invalid-refine-arg naming `refinement`); answers its
-// head minus the head of `s`.
-i32 part_series_count(const Cell* s, const Cell* part, const char* refinement);
+// same buffer as `s` (else script/invalid-refine-arg naming /part); answers its head minus
+// the head of `s`.
+i32 part_series_count(const Cell* s, const Cell* part);
 
-// A word cell for a well-known name, as error arguments need ("part", "skip", ...).
-void error_word(Cell* out, const char* name);
+// script/invalid-refine-arg naming the refinement (/part, /skip, /compare) and its argument.
+[[noreturn]] void raise_invalid_refine(rt::RefinementWord refinement, const Cell* arg);
 
 }  // namespace kel::dt

@@ -351,12 +351,14 @@ void mark_from_stack() {
             if (interior[i] < end) {
                 if (!(b->flags & SB_FILLER)) {
                     g_pinned.push_back(pos);
-                    // A hash table record pointed into is walked as a table: marking its
-                    // buffer alone would leave its parts unmarked, and a later visit
-                    // through its node would find it marked already.
                     if (mark_buffer(b)) {
-                        if ((b->flags & SB_TABLE) && b->node) hashtable_mark(b->node, g_hash_mark_ops);
-                        else if (b->unit() == 16) g_mark_stack.push_back(pos);
+                        if (b->unit() == 16) g_mark_stack.push_back(pos);
+                        // A pointer into a table's record: its parts live as long as it.
+                        else if ((b->flags & SB_TABLE) && b->node) {
+                            Node n = b->node;
+                            forward(n);
+                            hashtable_mark(n, g_hash_mark_ops);
+                        }
                     }
                 }
                 while (i < interior.size() && interior[i] < end) ++i;

@@ -11,9 +11,10 @@
 #include "evaluator/actions.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
-#include "unit/support.h"
+#include "support.h"
 
-namespace kel::test {
+// A namespace of their own: other test helpers use some of the same short names.
+namespace kel::test::blocks {
 
 inline Cell none_v() {
     Cell c;
@@ -35,6 +36,15 @@ inline Cell int_v(i32 n) {
     Cell c;
     set_cell(&c, T_INTEGER, 0, u32(n));
     return c;
+}
+// A string! of ASCII text (the cell; its buffer is reached through the conservative scan
+// until it is put on the stack or in a block).
+inline Cell str_v(const char* s) {
+    Cell* c = dt::push_string(16);
+    dt::append_c_string(c, s);
+    Cell r = *c;
+    rt::stack_pop(1);
+    return r;
 }
 // The same value starting a new line when molded.
 inline Cell nl(Cell c) {
@@ -104,4 +114,10 @@ inline Cell stack_action(int action, const Cell& series, const Cell* arg = nullp
 
 inline i32 head_of(const Cell& s) { return series_head(&s); }
 
-}  // namespace kel::test
+// A fresh argument-stack slot holding none (a result slot for copy and the like).
+inline Cell* none_slot() {
+    Cell n = none_v();
+    return rt::stack_push(&n);
+}
+
+}  // namespace kel::test::blocks

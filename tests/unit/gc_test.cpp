@@ -131,11 +131,16 @@ TEST_F(GcTest, RootGuardKeepsAndReleases) {
 __attribute__((noinline)) void make_big_garbage() { alloc_bytes(3 * 1024 * 1024); }
 
 TEST_F(GcTest, BigBuffersAreFreedWhenUnreachable) {
+    // The conservative scan may keep one by chance (any stack word that happens to fall in
+    // its 3 MiB counts); what must hold is that garbage does not pile up.
     u64 before = memory_figures().big_bytes;
     make_big_garbage();
     EXPECT_GT(memory_figures().big_bytes, before);
-    collect_clean();
-    EXPECT_EQ(memory_figures().big_bytes, before);
+    for (int i = 0; i < 20; ++i) {
+        make_big_garbage();
+        collect_clean();
+    }
+    EXPECT_LE(memory_figures().big_bytes, before + 2 * (3 * 1024 * 1024 + 64));
 }
 
 TEST_F(GcTest, DisabledCollectorDoesNothing) {

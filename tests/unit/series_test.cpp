@@ -9,6 +9,7 @@ namespace kel::dt {
 namespace {
 
 using namespace test;
+using namespace test::blocks;
 using rt::Err;
 
 class SeriesTest : public RuntimeTest {
@@ -193,7 +194,7 @@ TEST_F(SeriesTest, CopyTakesThePartRange) {
     for (const Case& c : cases) {
         Cell* s = push(abcd(c.head));
         Cell part = c.part;
-        Cell* r = rt::stack_push_slot();
+        Cell* r = none_slot();
         series_copy(s, r, c.has_part ? &part : nullptr, false, nullptr);
         ASSERT_EQ(ks_length_q(r), i32(c.expected.size())) << "head " << c.head;
         EXPECT_EQ(series_head(r), 0);
@@ -205,7 +206,7 @@ TEST_F(SeriesTest, CopyPartBySeriesNeedsTheSameBuffer) {
     Cell* s = push(abcd(1));
     Cell* end = push(*s);
     end->data1 = 3;
-    Cell* r = rt::stack_push_slot();
+    Cell* r = none_slot();
     series_copy(s, r, end, false, nullptr);
     EXPECT_EQ(ks_length_q(r), 2);
     Cell* other = push(abcd(3));
@@ -220,7 +221,7 @@ TEST_F(SeriesTest, CopyKeepsTypeAndNewLineFlagButNotTheOwnedMark) {
     s->header |= CELL_NEW_LINE;
     set_cell_type(s, T_PAREN);
     series_buffer(s)->flags |= rt::SB_OWNED;
-    Cell* r = rt::stack_push_slot();
+    Cell* r = none_slot();
     series_copy(s, r, nullptr, false, nullptr);
     EXPECT_EQ(type_of(r), T_PAREN);
     EXPECT_TRUE(r->header & CELL_NEW_LINE);
@@ -329,6 +330,7 @@ TEST_F(SeriesTest, TakeRemovesAndAnswersTheUnits) {
         {2, true, -1, false, {T_STRING}, {T_INTEGER, T_BLOCK, T_NONE}},
         {1, true, -3, false, {T_INTEGER}, {T_STRING, T_BLOCK, T_NONE}},
         {0, true, -2, false, {}, {T_INTEGER, T_STRING, T_BLOCK, T_NONE}},
+        {2, true, INT32_MIN, false, {T_INTEGER, T_STRING}, {T_BLOCK, T_NONE}},
         {2, true, -1, true, {}, {T_INTEGER, T_STRING, T_BLOCK, T_NONE}},
     };
     for (const Case& c : cases) {

@@ -18,6 +18,8 @@
 
 namespace kel::test {
 
+using namespace blocks;
+
 // A global word of the given kind, spelled `name`.
 inline Cell word_v(const char* name, u32 type = T_WORD) {
     Cell w = dt::load_word(name);
@@ -28,13 +30,6 @@ inline Cell set_v(const char* name) { return word_v(name, T_SET_WORD); }
 inline Cell lit_v(const char* name) { return word_v(name, T_LIT_WORD); }
 inline Cell get_v(const char* name) { return word_v(name, T_GET_WORD); }
 inline Cell ref_v(const char* name) { return word_v(name, T_REFINEMENT); }
-inline Cell str_v(const char* utf8) {
-    Cell* s = dt::push_string(16);
-    dt::append_utf8(s, utf8);
-    Cell c = *s;
-    rt::stack_pop(1);
-    return c;
-}
 
 // The stand-in for eval-block: runs of set-words take the value that follows; a word stands
 // for its value, a lit-word for its word, anything else for itself.

@@ -8,6 +8,7 @@
 #include "runtime/console_out.h"
 #include "runtime/externals.h"
 #include "runtime/gc.h"
+#include "runtime/ownership.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -37,6 +38,7 @@ void runtime_init() {
     // The error catalog (system/catalog/errors once the system object exists): from here on
     // raise_error builds full error! values.
     dt::error_catalog_init();
+    rt::ownership_init();
     rt::slot_table_init();
     rt::gc_init();
 }

@@ -44,6 +44,7 @@ std::vector<Off> g_mark_stack;  // buffers whose cells still need marking
 std::vector<Node*> g_node_roots;
 std::vector<Cell*> g_cell_roots;
 std::vector<MarkHook> g_hooks;
+std::vector<MarkHook> g_after_mark_hooks;
 TypeMarker g_type_markers[256];
 std::unordered_map<Node, Node> g_forward;  // node moves of this cycle
 std::vector<Node> g_dead_nodes;
@@ -127,6 +128,17 @@ void drain() {
 }
 
 }  // namespace
+
+void gc_relocate(Node& slot) {
+    if (slot) forward(slot);
+}
+
+bool gc_node_marked(Node n) {
+    if (!n) return false;
+    forward(n);
+    Off buf = *at<u32>(n);
+    return buf && (at<SeriesBuffer>(buf)->flags & SB_MARK);
+}
 
 bool mark_node(Node& slot) {
     if (!slot) return false;
@@ -245,6 +257,7 @@ void unregister_mark_hook(MarkHook hook) {
             return;
         }
 }
+void register_after_mark_hook(MarkHook hook) { g_after_mark_hooks.push_back(hook); }
 void gc_register_node_root(Node* slot) { g_node_roots.push_back(slot); }
 void gc_unregister_node_root(Node* slot) {
     auto it = std::find(g_node_roots.rbegin(), g_node_roots.rend(), slot);
@@ -597,6 +610,8 @@ __attribute__((noinline)) void gc_collect() {
     if (!g_forward.empty()) build_frame_tables();  // planning may have made a node frame
     mark_from_stack();
     mark_roots();
+    for (MarkHook hook : g_after_mark_hooks) hook();
+    drain();
     externals_sweep();
     if (STRESS) evacuate_frames();
     else compact_frames();

@@ -70,6 +70,10 @@ void gc_attach_current_thread();
 // Marks a node's buffer; answers true when it was not yet marked. The slot is rewritten
 // first when its node moved in this cycle.
 bool mark_node(Node& slot);
+// Rewrites a slot whose node moved in this cycle, without marking it (weak references).
+void gc_relocate(Node& slot);
+// Whether a node's buffer is marked in the running cycle (for weak tables).
+bool gc_node_marked(Node n);
 // Marks a node and every cell of its buffer (from the first used cell to the tail).
 void mark_block(Node& slot);
 // Marks what one cell refers to, by its type.
@@ -89,6 +93,9 @@ void gc_set_type_marker(u32 type, TypeMarker marker);
 using MarkHook = void (*)();
 void register_mark_hook(MarkHook hook);
 void unregister_mark_hook(MarkHook hook);
+// Hooks run once marking is complete and before anything is freed: weak tables drop the
+// entries whose values were not marked.
+void register_after_mark_hook(MarkHook hook);
 // A C++ variable that holds a node or a cell for the whole run.
 void gc_register_node_root(Node* slot);
 void gc_unregister_node_root(Node* slot);

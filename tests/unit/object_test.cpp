@@ -15,27 +15,8 @@ protected:
     EvalStandIns stand_ins;
 };
 
-Cell make_obj(Cell spec, const Cell* proto = nullptr) {
-    Cell p = proto ? *proto : dt_v(T_OBJECT);
-    Cell* pp = rt::stack_push(&p);
-    Cell* s = rt::stack_push(&spec);
-    return *object_make(pp, s, T_OBJECT);
-}
-
-Cell field(const Cell& obj, const char* name) {
-    Cell w = word_v(name);
-    return *object_select_word(&obj, &w);
-}
-
 i32 ival(Cell c) { return get_int(&c); }
 u32 tval(Cell c) { return type_of(&c); }
-
-Cell function_v(Cell spec, Cell body) {
-    Cell proto = dt_v(T_FUNCTION);
-    Cell s = blk_v({spec, body});
-    Cell* ps = rt::stack_push(&s);
-    return *handler<A_MAKE>(T_FUNCTION)(&proto, ps, T_FUNCTION);
-}
 
 Cell path_get(Cell& obj, Cell element, bool get, bool tail) {
     Cell* o = rt::stack_push(&obj);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/context.h"
+#include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -112,6 +113,26 @@ inline std::string utf8_of(const Cell* str) {
         s.append(reinterpret_cast<const char*>(buf), k);
     }
     return s;
+}
+
+// An object made from a spec block (and a prototype), as `make object!` does.
+inline Cell make_obj(Cell spec, const Cell* proto = nullptr) {
+    Cell p = proto ? *proto : dt_v(T_OBJECT);
+    Cell* pp = rt::stack_push(&p);
+    Cell* s = rt::stack_push(&spec);
+    return *dt::object_make(pp, s, T_OBJECT);
+}
+
+inline Cell field(const Cell& obj, const char* name) {
+    Cell w = word_v(name);
+    return *dt::object_select_word(&obj, &w);
+}
+
+inline Cell function_v(Cell spec, Cell body) {
+    Cell proto = dt_v(T_FUNCTION);
+    Cell s = blk_v({spec, body});
+    Cell* ps = rt::stack_push(&s);
+    return *dt::handler<A_MAKE>(T_FUNCTION)(&proto, ps, T_FUNCTION);
 }
 
 }  // namespace kel::test

@@ -275,6 +275,39 @@ void init_header(SeriesBuffer* b, u32 data, u32 w, u32 big, i32 offset) {
     b->tail = b->offset;
 }
 
+// After a collection that left less than a quarter of the frames free, more frames are made
+// at once: the next collection then comes after an allocation proportional to what is live,
+// so that a large live set is not walked again for every frame that fills.
+void ensure_headroom() {
+    u64 total = 0, free = 0;
+    for (Off f = g_memory.series_frame_head; f; f = at<SeriesFrame>(f)->next) {
+        auto* sf = at<SeriesFrame>(f);
+        total += sf->end - off_of(sf->area());
+        free += sf->end - sf->bump;
+    }
+    while (free * 4 < total) {
+        g_memory.next_frame_size = g_memory.max_frame_size;
+        Off f = new_series_frame();
+        u64 size = at<SeriesFrame>(f)->end - at<SeriesFrame>(f)->bump;
+        total += size;
+        free += size;
+    }
+}
+
+// Big buffers trigger a collection only once enough big bytes were made since the last
+// one: a program that makes many large buffers does not walk its live data for each.
+u64 g_big_bytes_since_collection = 0;
+u32 g_collections_seen = 0;
+
+bool big_budget_spent(u32 needed) {
+    if (gc_collection_count() != g_collections_seen) {
+        g_collections_seen = gc_collection_count();
+        g_big_bytes_since_collection = 0;
+    }
+    g_big_bytes_since_collection += needed;
+    return g_big_bytes_since_collection >= u64(8) * FRAME_SIZE_2M;
+}
+
 SeriesBuffer* bump(Off frame, u32 needed) {
     auto* sf = at<SeriesFrame>(frame);
     auto* b = at<SeriesBuffer>(sf->bump);
@@ -291,7 +324,7 @@ SeriesBuffer* alloc_series_buffer(u32 n, u32 w, i32 offset) {
     u32 needed = data + sizeof(SeriesBuffer) + 4;
     gc_stress_point();
     if (needed >= g_memory.max_frame_size) {
-        gc_trigger();
+        if (big_budget_spent(needed)) gc_trigger();
         SeriesBuffer* b = alloc_big_frame(needed);
         init_header(b, data, w, SB_BIG, offset);
         return b;
@@ -304,7 +337,9 @@ SeriesBuffer* alloc_series_buffer(u32 n, u32 w, i32 offset) {
     }
     Off f = find_series_frame(needed);
     if (!f) {
+        u32 before = gc_collection_count();
         gc_trigger();
+        if (gc_collection_count() != before) ensure_headroom();
         f = find_series_frame(needed);
     }
     if (!f || at<SeriesFrame>(f)->end - at<SeriesFrame>(f)->bump < FRAME_MIN_LEFT) {

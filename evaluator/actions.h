@@ -36,6 +36,17 @@ void natives_register(u32 count, const NativeEntry* entries);
 extern ActionEntry g_actions_table[ACTION_COUNT];
 void actions_register(u32 count, const ActionEntry* entries);
 
+// Self-registration of a native's entry at its fixed slot, from the file that defines it:
+//     KEL_NATIVE(106, transcode_native);
+// Each slot is taken once; a second claim is a fatal error at start-up.
+struct NativeRegistrar {
+    NativeRegistrar(u32 slot, NativeEntry entry);
+};
+#define KEL_NATIVE_CAT2(a, b) a##b
+#define KEL_NATIVE_CAT(a, b) KEL_NATIVE_CAT2(a, b)
+#define KEL_NATIVE(slot, entry) \
+    static const ::kel::ev::NativeRegistrar KEL_NATIVE_CAT(native_registrar_, __LINE__)(slot, entry)
+
 // The entry of native slot (1-based), or null when the slot holds none.
 inline NativeEntry native_entry(i64 slot) {
     return (slot >= 1 && slot <= i64(NATIVES_CAPACITY)) ? g_natives_table[slot - 1] : nullptr;

@@ -807,7 +807,8 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
             assign_word(&v, value);
             *g_args.base = g_args.base[1];
             stack_unwind();
-            break;
+            // The value's expression took every operator that followed.
+            return 0;
         }
         case T_SET_PATH: {
             ++pos;
@@ -821,7 +822,7 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
             if (s) return s;
             *g_args.base = g_args.top[-1];
             stack_unwind();
-            break;
+            return 0;
         }
         case T_GET_WORD:
             ++pos;

@@ -8,6 +8,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
+#include "runtime/series.h"
 #include "runtime/stack.h"
 
 namespace kel::ev {

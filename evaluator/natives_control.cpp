@@ -14,6 +14,10 @@
 #include "runtime/symbols.h"
 #include "runtime/unicode.h"
 
+namespace kel::lex {
+void load_utf8(const char* text, size_t length, Cell* out) __attribute__((weak));  // TEMP
+}
+
 namespace kel::ev {
 
 using namespace rt;
@@ -276,6 +280,7 @@ Status do_string(const Cell* str, bool expand, const Cell* position) {
     std::string source(text, size_t(length));
     Cell* code = stack_push_slot();
     set_cell(code, T_NONE);
+    if (!&lex::load_utf8) raise_error(Err::internal_not_done);  // TEMP until the lexer lands
     lex::load_utf8(source.data(), source.size(), code);
     return do_block(code, expand, position);
 }

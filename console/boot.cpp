@@ -9,14 +9,13 @@
 #include "evaluator/interpreter.h"
 #include "lexer/load.h"
 #include "library/routines.h"
-#include "runtime/fatal.h"
-
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "evaluator/random.h"
 #include "runtime/console_out.h"
 #include "runtime/externals.h"
+#include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/ownership.h"
 #include "runtime/memory.h"
@@ -51,6 +50,8 @@ void runtime_init() {
     rt::ownership_init();
     rt::slot_table_init();
     rt::gc_init();
+    // The interpreter's hooks, the datatype words and the preset `make` the library needs.
+    ev::evaluator_init();
 }
 
 namespace {
@@ -90,7 +91,6 @@ void boot_library() {
     done = true;
     runtime_init();
     rt::g_gc_enabled = true;
-    ev::evaluator_init();
     for (size_t i = 0; i < g_boot_source_count; ++i) {
         const BootSource& source = g_boot_sources[i];
         run_boot_source(source.name, source.text, source.length);

@@ -356,7 +356,7 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
     Status status = ev::g_call_function(&fn, 0, &name, 0);
     if (status) system_throw(status);
     Cell result = *base;
-    Cell moved = base[2];
+    Cell moved = base[1];  // the input argument, which the callback may have moved
     stack_unwind_function();
     g_args.top = saved_top;
     if (series_node(&moved) == series_node(&st->source) && i32(moved.data1) != position) {

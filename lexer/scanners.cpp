@@ -612,14 +612,14 @@ void scan_point(LexerState* st, const u8* s, const u8* e, u32, bool load) {
         const u8* z = q;
         while (a < z && (*a == ' ' || *a == '\t')) ++a;
         while (z > a && (z[-1] == ' ' || z[-1] == '\t')) --z;
-        if (a == z || count == 3) throw_error(st, s, i32(type));
+        if (a == z || count == 3) throw_error(st, s - 1, i32(type));
         if (z - a > 312 || (!read_decimal(a, z, &v[count]) && !read_special(a, z, &v[count])))
             throw_error(st, a, T_FLOAT);
         ++count;
         if (q == e) break;
         p = q + 1;
     }
-    if (count < 2) throw_error(st, s, T_POINT2D);
+    if (count < 2) throw_error(st, s - 1, T_POINT2D);
     if (!load) return;
     if (count == 2) {
         if (!g_make_point2d) throw_not_done(st, "point2D!");

@@ -1,6 +1,7 @@
 // The console's routines: the terminal set-up of system/console/init and the line reading
 // behind `ask`.
 #include "console/terminal.h"
+#include "datatypes/registry.h"
 #include "library/routines.h"
 #include "runtime/console_out.h"
 #include "runtime/fatal.h"
@@ -45,12 +46,14 @@ i64 read_input(Cell* args) {
 i64 terminate_console(Cell*) { return 0; }
 
 // The title, then the terminal layer, then the console size: the window's when standard
-// input is a terminal, else 80x50.
+// input is a terminal, else 80x50. Until pair! values can be read (their path action), the
+// size stays none and the console takes 80 columns.
 i64 console_init(Cell* args) {
     terminal_set_title(&args[0]);
     terminal_init();
     i32 columns = 0, rows = 0;
     if (!terminal_window_size(&columns, &rows) || columns == 0 || rows == 0) columns = 80, rows = 50;
+    if (!dt::action_entry(T_PAIR, A_EVAL_PATH)) return 0;
     Cell size;
     set_cell(&size, T_PAIR, 0, u32(columns), u32(rows));
     *lib::member_slot("system/console/size") = size;

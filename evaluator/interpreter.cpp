@@ -649,6 +649,7 @@ namespace {
 
 Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left) {
+    check_native_stack();
     Cell fn = *fn_in;
     if (g_trace.active) {
         Cell n = *frame_name(name);
@@ -675,7 +676,6 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
             if (!s) routine_call(&fn);
             break;
         case T_FUNCTION: {
-            check_native_stack();
             // The frame restores the context's values pointer however the call ends.
             Off values = context_cell(fn.data1)->data2;
             stack_open_frame(frame_name(name), FH_INTERP_FUNCTION);
@@ -971,6 +971,7 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
 // ---- public entry points --------------------------------------------------------------------
 
 Status eval_block(const Cell* block, bool keep_in_caller) {
+    check_native_stack();
     Cell code = *block;
     Node node = series_node(&code);
     i32 index = series_head(&code);

@@ -4,6 +4,7 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/random.h"
 #include "runtime/console_out.h"
 #include "runtime/externals.h"
@@ -41,6 +42,8 @@ void runtime_init() {
     rt::ownership_init();
     rt::slot_table_init();
     rt::gc_init();
+    // The interpreter's hooks, the datatype words and the preset `make` the library needs.
+    ev::evaluator_init();
 }
 
 }  // namespace kel::console

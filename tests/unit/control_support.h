@@ -1,0 +1,52 @@
+// Table-driven checks for the control, loop and value natives: each case is source text and
+// what `run` answers for it (the molded result, or the error report's first line).
+#pragma once
+#include <string>
+
+#include "eval_support.h"
+#include "output_capture.h"
+
+namespace kel::test::eval {
+
+struct Case {
+    const char* source;
+    const char* expected;
+};
+
+// The result, or for an error its first line ("*** Script Error: ...").
+inline std::string outcome(const char* source) {
+    std::string out = run(source);
+    if (out.rfind("***", 0) == 0) {
+        size_t eol = out.find('\n');
+        if (eol != std::string::npos) out.erase(eol);
+    }
+    return out;
+}
+
+// TEMP until the library's comparison operators land.
+inline void define_comparison_operators() {
+    Cell w = dt::load_word("=");
+    if (!dt::word_value_or_null(&w))
+        run("=: make op! :equal? <>: make op! :not-equal? ==: make op! :strict-equal? <: make op! :lesser? "
+            ">: make op! :greater? <=: make op! :lesser-or-equal? >=: make op! :greater-or-equal?");
+}
+
+inline void check_cases(std::initializer_list<Case> cases) {
+    define_comparison_operators();
+    for (const Case& c : cases) EXPECT_EQ(outcome(c.source), c.expected) << c.source;
+}
+
+// What the source writes to the console, followed by " => " and its outcome.
+inline std::string printed(const char* source) {
+    std::string result;
+    std::string text;
+    {
+        OutputCapture capture;
+        result = outcome(source);
+        rt::console_flush();
+        text = capture.finish();
+    }
+    return text + " => " + result;
+}
+
+}  // namespace kel::test::eval

@@ -4,7 +4,7 @@
 namespace kel::test::eval {
 namespace {
 
-class ControlFlowTest : public EvalTest {};
+class ControlFlowTest : public ControlTest {};
 
 TEST_F(ControlFlowTest, ConditionalsUseThePlainOrTheCheckedTruth) {
     check_cases({

@@ -5,7 +5,7 @@
 namespace kel::test::eval {
 namespace {
 
-class ControlLoopTest : public EvalTest {};
+class ControlLoopTest : public ControlTest {};
 
 TEST_F(ControlLoopTest, LoopAndRepeatCounts) {
     check_cases({

@@ -31,8 +31,15 @@ inline void define_comparison_operators() {
             ">: make op! :greater? <=: make op! :lesser-or-equal? >=: make op! :greater-or-equal?");
 }
 
+class ControlTest : public EvalTest {
+protected:
+    void SetUp() override {
+        EvalTest::SetUp();
+        define_comparison_operators();
+    }
+};
+
 inline void check_cases(std::initializer_list<Case> cases) {
-    define_comparison_operators();
     for (const Case& c : cases) EXPECT_EQ(outcome(c.source), c.expected) << c.source;
 }
 

@@ -5,7 +5,7 @@
 namespace kel::test::eval {
 namespace {
 
-class ControlValueTest : public EvalTest {};
+class ControlValueTest : public ControlTest {};
 
 TEST_F(ControlValueTest, GetReadsWordsPathsAndObjects) {
     check_cases({

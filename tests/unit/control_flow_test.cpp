@@ -124,5 +124,30 @@ TEST_F(ControlFlowTest, DoNextStepsThroughABlock) {
     });
 }
 
+// do/trace: the tracer sees init and end around the evaluation, however it ends, and the
+// exit's value survives the tracer's own call.
+TEST_F(ControlFlowTest, DoTraceKeepsTheExitsValue) {
+    run("ev: [] t: func [event code offset value ref frame] [[init end] append ev event]");
+    check_cases({
+        {"clear ev do/trace [1 + 2] :t", "3"},
+        {"ev", "[init end]"},
+        {"clear ev f: func [] [do/trace [return 5] :t 6] f", "5"},
+        {"ev", "[init end]"},
+        {"f: func [] [do/trace [exit] :t 6] f", "unset"},
+        {"loop 2 [do/trace [break/return 3] :t]", "3"},
+        {"do/trace [return 1] :t", "*** Throw Error: return or exit not in function"},
+        {"clear ev try [do/trace [1 / 0] :t] ev", "[init end]"},
+        // A nested do/trace keeps the tracer installed by the outer one.
+        {"clear ev do/trace [do/trace [1] :t] :t ev", "[init end]"},
+    });
+}
+
+TEST_F(ControlFlowTest, DoRefinementsThatNeedTheLibrary) {
+    check_cases({
+        {"do/args [1] 5", "1"},
+        {"do/expand [1]", "*** Script Error: preprocessor has no value"},
+    });
+}
+
 }  // namespace
 }  // namespace kel::test::eval

@@ -162,6 +162,8 @@ struct CacheInfo {
     u32 locals;
 };
 constexpr u32 CACHE_BUILT = 0x80000000;
+// Natives and actions get their refinement indexes in an array on the native stack.
+constexpr u32 MAX_BUILTIN_REFINEMENTS = 32;
 
 inline CacheInfo unpack(u32 w) { return {w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0x7FFF}; }
 
@@ -270,7 +272,9 @@ CacheInfo build_cache(const Cell* fn) {
         set_cell(&c, T_INTEGER, 0, info.refinements, 0);
         ks_append(cache, &c);
     }
-    if (info.main > 0xFF || info.refinements > 0xFF || info.locals > 0x7FFF) raise_error(Err::script_bad_func_def, &spec);
+    if (info.main > 0xFF || info.refinements > 0xFF || info.locals > 0x7FFF ||
+        (builtin && info.refinements > MAX_BUILTIN_REFINEMENTS))
+        raise_error(Err::script_bad_func_def, &spec);
     Cell built = *cache;
     built.data3 = CACHE_BUILT | info.main | (info.refinements << 8) | (info.locals << 16);
     *cache_cell(fn) = built;
@@ -509,7 +513,7 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
         if (!typeset_has(ts, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
         ++a;
     }
-    i32 refs[256];
+    i32 refs[MAX_BUILTIN_REFINEMENTS];
     if (builtin) {
         for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
     } else if (info.refinements || info.locals) {
@@ -537,6 +541,24 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
     }
     if (type_of(fn) == T_NATIVE) return g_natives_table[fn->data1](true, refs);
     if (type_of(fn) == T_ACTION) g_actions_table[fn->data1](refs);
+    return 0;
+}
+
+// Type-checks the main arguments already in the open frame and calls the native or action.
+Status call_with_arguments(const Cell* fn, const Cell* name) {
+    Node cache;
+    CacheInfo info = cache_of(fn, &cache);
+    i32 entry = 0;
+    for (u32 a = 0; a < info.main; ++entry) {
+        Cell* ts = code_cells(cache) + entry;
+        if (arg_kind(ts) == ARG_RETURN) continue;
+        if (!typeset_has(ts, type_of(g_args.base + a))) raise_expect(fn, name, i32(a), g_args.base + a);
+        ++a;
+    }
+    i32 refs[MAX_BUILTIN_REFINEMENTS];
+    for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
+    if (type_of(fn) == T_NATIVE) return g_natives_table[fn->data1](true, refs);
+    g_actions_table[fn->data1](refs);
     return 0;
 }
 
@@ -654,7 +676,12 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
             break;
         case T_FUNCTION: {
             check_native_stack();
-            stack_open_function(frame_name(name), fn.data1, FH_INTERP_FUNCTION);
+            // The frame restores the context's values pointer however the call ends.
+            Off values = context_cell(fn.data1)->data2;
+            stack_open_frame(frame_name(name), FH_INTERP_FUNCTION);
+            CallFrame* f = g_calls.top - 1;
+            f->fn_context = fn.data1;
+            f->fn_values = values;
             if (infix) g_args.top = g_args.base + 1;
             s = eval_arguments(&fn, code, pos, name, path, infix);
             if (!s) s = call_function(&fn, owner, name, 0);
@@ -773,7 +800,7 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
 // eval-expression in push mode: exactly one new value on the stack when it answers 0.
 Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
     Cell* start = g_args.top;
-    Cell v = code_cells(code)[pos];
+    Cell v = cells_of(buffer_of(code))[pos];
     if (g_trace.active) trace_code(EV_FETCH, code, pos, &v, nullptr);
     switch (type_of(&v)) {
         case T_WORD: {
@@ -807,7 +834,8 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
             assign_word(&v, value);
             *g_args.base = g_args.base[1];
             stack_unwind();
-            break;
+            // The value's expression took every operator that followed.
+            return 0;
         }
         case T_SET_PATH: {
             ++pos;
@@ -821,7 +849,7 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
             if (s) return s;
             *g_args.base = g_args.top[-1];
             stack_unwind();
-            break;
+            return 0;
         }
         case T_GET_WORD:
             ++pos;
@@ -854,11 +882,10 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
             pushed(code, pos - 1);
             break;
         case T_PAREN: {
+            // Its eval frame leaves the value pushed where this expression began.
             ++pos;
-            stack_open_named(g_sym_body, FH_INTERP_NATIVE);
-            Status s = eval_block(&v, true);
+            Status s = eval_block(&v, false);
             if (s) return s;
-            stack_unwind();
             break;
         }
         case T_OP: raise_error(Err::internal_not_done);
@@ -891,8 +918,9 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
     if (no_infix) return 0;
     // Infix operators apply left to right to the value so far.
     for (;;) {
-        if (pos >= code_length(code)) break;
-        Cell* next = code_cells(code) + pos;
+        SeriesBuffer* b = buffer_of(code);
+        if (pos >= i32((b->tail - b->offset) >> 4)) break;
+        Cell* next = cells_of(b) + pos;
         if (type_of(next) != T_WORD) break;
         const Cell* opv = peek_word(next);
         if (!opv || type_of(opv) != T_OP) break;
@@ -902,8 +930,8 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
         ++pos;
         g_args.top = start + 1;
         // Built-in arithmetic and comparisons on plain numbers run inline.
-        if (!g_trace.active && pos < code_length(code) && is_fast_operator(&op)) {
-            Cell right = code_cells(code)[pos];
+        if (!g_trace.active && pos < i32((b->tail - b->offset) >> 4) && is_fast_operator(&op)) {
+            Cell right = cells_of(b)[pos];
             const Cell* rv = nullptr;
             if (type_of(&right) == T_INTEGER || type_of(&right) == T_FLOAT) {
                 rv = &right;
@@ -915,6 +943,21 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
                 ++pos;
                 continue;
             }
+            // The right operand is an expression: evaluate it in the operator's frame, as
+            // the call would, then compute inline when the operands allow it.
+            Cell fn = op;
+            fn.header = (fn.header >> 16) & 0xFF;
+            g_args.top = start;
+            stack_open_frame(&opword, FH_INTERP_NATIVE);
+            g_args.top = start + 1;
+            Status s = eval_expr(code, pos, true, false);
+            if (s) return s;
+            if (!fast_operator(&op, start, start + 1)) {
+                s = call_with_arguments(&fn, &opword);
+                if (s) return s;
+            }
+            stack_unwind();
+            continue;
         }
         op.header = (op.header >> 16) & 0xFF;
         Status s = eval_code(&op, code, pos, &opword, nullptr, 0, true, start);
@@ -1042,7 +1085,7 @@ Status call_value(const Cell* fn, const Cell* args, u32 count) {
         if (!typeset_has(code_cells(cache) + entry, type_of(g_args.top - 1))) raise_expect(&f, &name, i32(a), g_args.top - 1);
         ++a;
     }
-    i32 refs[256];
+    i32 refs[MAX_BUILTIN_REFINEMENTS];
     for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
     if (type_of(&f) == T_FUNCTION || type_of(&f) == T_ROUTINE) {
         i32 n = code_length(cache);
@@ -1085,12 +1128,17 @@ void set_global(const char* name, const Cell* value) {
 
 }  // namespace
 
+void evaluator_install_hooks() {
+    g_eval_block = eval_block_hook;
+    g_call_function = call_function;
+}
+
 void evaluator_init() {
     static bool done = false;
     if (done) return;
     done = true;
-    g_eval_block = eval_block_hook;
-    g_call_function = call_function;
+    // Hooks someone installed already (a test's stand-ins) are left in place.
+    if (!g_eval_block && !g_call_function) evaluator_install_hooks();
     set_cell(&g_word_body, T_WORD, 0, g_sym_body, u32(-1));
     set_cell(&g_word_anon, T_WORD, 0, g_sym_anon, u32(-1));
     g_word_set_path = load_word("set-path");

@@ -68,6 +68,8 @@ namespace kel::ev {
 // word its datatype! value and presets `make` with the make action, so that the first line
 // of library/actions.kel can run. Call once after the runtime boot, before the boot sources.
 void evaluator_init();
+// Installs g_eval_block and g_call_function alone (tests that replaced them put them back).
+void evaluator_install_hooks();
 
 // ---- evaluating -------------------------------------------------------------------------
 

@@ -288,6 +288,7 @@ class EvalTest : public RuntimeTest {
 protected:
     void SetUp() override {
         RuntimeTest::SetUp();
+        ev::evaluator_install_hooks();
         boot_library();
     }
 };

@@ -4,7 +4,7 @@
 namespace kel::test::eval {
 namespace {
 
-class ControlFlowTest : public ControlTest {};
+class ControlFlowTest : public EvalTest {};
 
 TEST_F(ControlFlowTest, ConditionalsUseThePlainOrTheCheckedTruth) {
     check_cases({

@@ -5,7 +5,7 @@
 namespace kel::test::eval {
 namespace {
 
-class ControlLoopTest : public ControlTest {};
+class ControlLoopTest : public EvalTest {};
 
 TEST_F(ControlLoopTest, LoopAndRepeatCounts) {
     check_cases({

@@ -23,22 +23,6 @@ inline std::string outcome(const char* source) {
     return out;
 }
 
-// TEMP until the library's comparison operators land.
-inline void define_comparison_operators() {
-    Cell w = dt::load_word("=");
-    if (!dt::word_value_or_null(&w))
-        run("=: make op! :equal? <>: make op! :not-equal? ==: make op! :strict-equal? <: make op! :lesser? "
-            ">: make op! :greater? <=: make op! :lesser-or-equal? >=: make op! :greater-or-equal?");
-}
-
-class ControlTest : public EvalTest {
-protected:
-    void SetUp() override {
-        EvalTest::SetUp();
-        define_comparison_operators();
-    }
-};
-
 inline void check_cases(std::initializer_list<Case> cases) {
     for (const Case& c : cases) EXPECT_EQ(outcome(c.source), c.expected) << c.source;
 }

@@ -5,7 +5,7 @@
 namespace kel::test::eval {
 namespace {
 
-class ControlValueTest : public ControlTest {};
+class ControlValueTest : public EvalTest {};
 
 TEST_F(ControlValueTest, GetReadsWordsPathsAndObjects) {
     check_cases({

@@ -9,6 +9,11 @@ using namespace lexing;
 
 class LexerLoad : public RuntimeTest {};
 
+struct ErrorCase {
+    const char* text;
+    const char* report;
+};
+
 struct LoadCase {
     const char* text;
     const char* molded;
@@ -43,14 +48,42 @@ TEST_F(LexerLoad, LiteralsLoadAndMoldBack) {
     for (const auto& c : cases) EXPECT_EQ(load_mold(c.text), c.molded) << "text: " << c.text;
 }
 
+TEST_F(LexerLoad, Paths) {
+    const LoadCase cases[] = {
+        {"a/b/c", "a/b/c"},
+        {"a/b/c: 1", "a/b/c: 1"},
+        {"a/1: x", "a/1: x"},
+        {"a/:b a/'c", "a/:b a/'c"},
+        {"a/\"s\"/3/#i", "a/\"s\"/3/#i"},
+        {"[a/b]", "[a/b]"},
+        {"a/(b c)/d", "a/(b c)/d"},
+        {"(a/b)", "(a/b)"},
+        {"+/a -/1", "+/a -/1"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(load_mold(c.text), c.molded) << "text: " << c.text;
+    const ErrorCase errors[] = {
+        {"a/", "*** Syntax Error: (line 1) invalid path at a/"},
+        {"a/b/", "*** Syntax Error: (line 1) invalid path at a/b/"},
+        {"a/ b", "*** Syntax Error: (line 1) invalid character at a/ b"},
+        {"a//b", "*** Syntax Error: (line 1) invalid character at a//b"},
+        {"a/[b]", "*** Syntax Error: (line 1) invalid character at a/[b]"},
+        {":a/b:", "*** Syntax Error: (line 1) invalid get-path at :a/b:"},
+        {"a/b:/c", "*** Syntax Error: (line 1) invalid path at a/b:/c"},
+    };
+    for (const auto& c : errors) EXPECT_EQ(load_error(c.text), c.report) << "text: " << c.text;
+}
+
+TEST_F(LexerLoad, LinesAreCountedForErrors) {
+    EXPECT_EQ(load_error("a\nb\r\n[c"), "*** Syntax Error: (line 3) missing ] at [c");
+    EXPECT_EQ(load_error("{a\nb\n"), "*** Syntax Error: (line 3) invalid string at {a");
+    EXPECT_EQ(load_error("; x\n;y\n 12a"), "*** Syntax Error: (line 3) invalid integer at 12a");
+    // A NUL ends the text, as the end of the input does.
+    EXPECT_EQ(load_mold(std::string("a\0b", 3)), "a");
+}
+
 TEST_F(LexerLoad, LineBreaksBeforeValuesAreKept) {
     EXPECT_EQ(load_mold("[1 2\n3]"), "[1 2\n3]");
 }
-
-struct ErrorCase {
-    const char* text;
-    const char* report;
-};
 
 TEST_F(LexerLoad, SyntaxErrorsNameTheLineAndTheText) {
     const ErrorCase cases[] = {

@@ -14,7 +14,7 @@ using blocks::mold;
 using blocks::text_of;
 
 // The values of `text`, molded as a block without its brackets.
-inline std::string load_mold(const std::string& text) {
+inline std::string load_mold_unguarded(const std::string& text) {
     Cell* out = rt::stack_push_slot();
     set_cell(out, T_NONE);
     lex::load_utf8(text.data(), text.size(), out);
@@ -43,8 +43,15 @@ inline std::string error_report(const std::function<void()>& body) {
 
 // The first line of the report of the error that loading `text` raises.
 inline std::string load_error(const std::string& text) {
-    std::string report = error_report([&] { load_mold(text); });
+    std::string report = error_report([&] { load_mold_unguarded(text); });
     return report.substr(0, report.find('\n'));
+}
+
+// The same, or the first line of the error raised.
+inline std::string load_mold(const std::string& text) {
+    std::string molded;
+    std::string report = error_report([&] { molded = load_mold_unguarded(text); });
+    return report.empty() ? molded : report.substr(0, report.find('\n'));
 }
 
 // The datatype id a scan of the first value answers (the transcode/scan mode).

@@ -89,6 +89,8 @@ TEST_F(ControlLoopTest, ForeachSetsWordsFromTheSeries) {
         {"foreach [a 1] [1 2] []", "*** Script Error: invalid argument: 1"},
         // A body that empties the series ends the walk.
         {"b: [1 2 3 4] x: 0 foreach v b [x: x + 1 clear b] x", "1"},
+        // ... and one that grows it walks on into the new values.
+        {"b: [1 2] n: 0 foreach v b [n: n + 1 if n < 5 [append b v]] n", "6"},
     });
 }
 
@@ -102,6 +104,7 @@ TEST_F(ControlLoopTest, ForallWalksTheWordsSeries) {
         {"b: [] forall b [1]", "unset"},
         {"s: \"abc\" t: copy \"\" forall s [append t s/1] t", "\"abc\""},
         {"b: [1 2 3 4] x: 0 forall b [x: x + 1 b: next b] x", "2"},  // the body may move the word
+        {"b: [1 2 3] forall b [remove b] b", "[2]"},
         {"b: [1 2] forall b [b: [3]]", "*** Script Error: Loop series changed to invalid value: [3]"},
         {"x: 5 forall x []", "*** Script Error: forall does not allow integer! for its 'word argument"},
     });

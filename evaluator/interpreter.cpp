@@ -16,6 +16,7 @@
 #include "evaluator/eval_hooks.h"
 #include "evaluator/fast_math.h"
 #include "evaluator/trace.h"
+#include "library/routines.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -572,9 +573,20 @@ inline bool fast_operator(const Cell* op, Cell* left, const Cell* right) {
     return src == T_ACTION ? fast_math(code, left, right) : fast_compare(code, left, right);
 }
 
-// routine-call: only registered routines exist; their low-level bodies take the argument
-// cells and answer through the result slot.
-void routine_call(const Cell*) { raise_error(Err::internal_not_done); }
+// routine-call: only registered routines exist (library/routines.h); their C++ bodies take
+// the argument cells and answer through the result slot, or through their answer when the
+// routine declares a logic! or integer! result.
+void routine_call(const Cell* fn) {
+    Cell* rec = cells_of(buffer_of(fn->data3));
+    lib::RoutineEntry entry = lib::routine_entry(get_int(&rec[FN_CODE]));
+    i32 returns = get_int(&rec[FN_OWNER]);
+    if (!entry) raise_error(Err::internal_not_done);
+    // A routine without arguments still has its result slot.
+    if (g_args.top == g_args.base) set_cell(stack_push_slot(), T_UNSET);
+    i64 answer = entry(g_args.base);
+    if (returns == lib::RETURNS_LOGIC) set_cell(g_args.base, T_LOGIC, answer != 0);
+    else if (returns == lib::RETURNS_INTEGER) set_cell(g_args.base, T_INTEGER, 0, u32(i32(answer)));
+}
 
 }  // namespace
 
@@ -649,6 +661,7 @@ namespace {
 
 Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left) {
+    check_native_stack();
     Cell fn = *fn_in;
     if (g_trace.active) {
         Cell n = *frame_name(name);
@@ -675,7 +688,6 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
             if (!s) routine_call(&fn);
             break;
         case T_FUNCTION: {
-            check_native_stack();
             // The frame restores the context's values pointer however the call ends.
             Off values = context_cell(fn.data1)->data2;
             stack_open_frame(frame_name(name), FH_INTERP_FUNCTION);
@@ -971,6 +983,7 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
 // ---- public entry points --------------------------------------------------------------------
 
 Status eval_block(const Cell* block, bool keep_in_caller) {
+    check_native_stack();
     Cell code = *block;
     Node node = series_node(&code);
     i32 index = series_head(&code);

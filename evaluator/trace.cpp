@@ -85,6 +85,8 @@ void trace_fire(u32 event, const Cell* code, i32 position, const Cell* value, co
     CallFrame* saved_calls = g_calls.top;
     u32 base_depth = u32(g_args.base - g_args.bottom);
     u32 top_depth = u32(g_args.top - g_args.bottom);
+    // The current result slot may hold a value on its way out (a return): never write it.
+    if (g_args.top <= g_args.base) g_args.top = g_args.base + 1;
     set_cell(stack_push_slot(), T_UNSET);
     Cell tracer = g_trace.tracer;
     stack_push(&tracer);

@@ -37,6 +37,9 @@ TEST_F(ControlLoopTest, BreakAndContinue) {
         {"forever [break/return 7]", "7"},
         {"x: 0 forever [x: x + 1 if x = 4 [break]] x", "4"},
         {"x: 0 loop 3 [loop 3 [x: x + 1 break]] x", "3"},  // break leaves the inner loop only
+        // From inside a change handler: the exit crosses C++ code on its way to the loop.
+        {"o: make object! [a: 1 on-change*: func [w o n] [break/return 5]] loop 2 [o/a: 2 6]", "5"},
+        {"x: 0 o: make object! [a: 1 on-change*: func [w o n] [continue]] loop 3 [x: x + 1 o/a: 2 x: 100] x", "3"},
         {"break", "*** Throw Error: no loop to break"},
         {"continue", "*** Throw Error: no loop to continue"},
     });

@@ -241,9 +241,8 @@ Status expand_block(const Cell* block) {
     }
     Cell* args = stack_push(block);
     set_cell(stack_push_slot(), T_NONE);
-    Cell* mark = args;
     Status s = call_library("preprocessor", expand, args, 2);
-    g_args.top = mark;
+    g_args.top = args;
     return s;
 }
 
@@ -261,7 +260,7 @@ Status do_block(Cell* block, bool expand, const Cell* position) {
     after->data1 = u32(index);
     Cell w = *position;
     set_word_value(&w, after);
-    *stack_result() = *(mark);
+    *stack_result() = *mark;
     return 0;
 }
 

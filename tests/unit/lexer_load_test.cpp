@@ -1,5 +1,6 @@
 // Loading text into values: each literal form that loads, and each that is refused with
 // its syntax error.
+#include "console/boot_sources.h"
 #include "lexer_support.h"
 
 namespace kel::test {
@@ -107,6 +108,15 @@ TEST_F(LexerLoad, SyntaxErrorsNameTheLineAndTheText) {
         {"{abc", "*** Syntax Error: (line 1) invalid string at {abc"},
     };
     for (const auto& c : cases) EXPECT_EQ(load_error(c.text), c.report) << "text: " << c.text;
+}
+
+TEST_F(LexerLoad, TheEmbeddedLibraryLoads) {
+    for (size_t i = 0; i < console::g_boot_source_count; ++i) {
+        const console::BootSource& src = console::g_boot_sources[i];
+        std::string report =
+            error_report([&] { load_mold_unguarded(std::string(src.text, src.length)); });
+        EXPECT_EQ(report, "") << src.name;
+    }
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ void make_bare_error(Err e, const Cell*, const Cell*, const Cell*, Cell* out) {
 }  // namespace
 
 ErrorMaker g_error_maker = make_bare_error;
+void (*g_error_trace_hook)(const Cell* error) = nullptr;
 
 const ErrorInfo& error_info(Err e) { return g_errors.info[size_t(e)]; }
 const CategoryInfo& category_info(ErrCategory c) { return g_categories[size_t(c)]; }
@@ -61,6 +62,7 @@ void raise_error(Err e, const Cell* a1, const Cell* a2, const Cell* a3) {
     Cell* slot = stack_push_slot();
     set_cell(slot, T_NONE);
     g_error_maker(e, a1 ? &args[0] : nullptr, a2 ? &args[1] : nullptr, a3 ? &args[2] : nullptr, slot);
+    if (g_error_trace_hook) g_error_trace_hook(slot);
     Cell err = *slot;
     stack_pop(1);
     throw_error_value(&err);

@@ -50,6 +50,9 @@ inline i32 error_code(Err e) { return i32(error_info(e).category) * 100 + error_
 using ErrorMaker = void (*)(Err e, const Cell* a1, const Cell* a2, const Cell* a3, Cell* out);
 extern ErrorMaker g_error_maker;
 
+// Shows a new error to the tracer before it is raised; installed by the interpreter.
+extern void (*g_error_trace_hook)(const Cell* error);
+
 // Builds and raises the error; never returns. Arguments may point at the argument stack.
 [[noreturn]] void raise_error(Err e, const Cell* a1 = nullptr, const Cell* a2 = nullptr,
                               const Cell* a3 = nullptr);

@@ -53,31 +53,13 @@ bool stack_interpreted(CallFrame* from, bool near) {
     return false;
 }
 
-[[noreturn]] static void call_stack_overflow() {
+[[noreturn]] void call_stack_overflow() {
     Cell* t = g_args.top - 5;
     g_args.top = t < g_args.bottom ? g_args.bottom : t;
     if (g_args.base > g_args.top) g_args.base = g_args.top;
     cycles_reset();
     raise_error(Err::internal_stack_overflow);
 }
-
-static inline Cell* open_frame(u32 symbol, Node context, u32 header_value) {
-    if (g_calls.top >= g_calls.end) call_stack_overflow();
-    CallFrame* f = g_calls.top++;
-    f->header = ((symbol & 0xFFFF) << 8) | header_value;
-    f->saved_base = off_of(g_args.base);
-    f->context = context;
-    f->fn_context = 0;
-    f->fn_values = 0;
-    g_args.base = g_args.top;
-    return g_args.base;
-}
-
-Cell* stack_open_frame(const Cell* word, u32 header_value) {
-    return open_frame(word ? word->data2 : 0, word ? word->data1 : 0, header_value);
-}
-
-Cell* stack_open_named(u32 symbol, u32 header_value) { return open_frame(symbol, 0, header_value); }
 
 static inline Cell* context_cell(Node ctx) { return cells_of(buffer_of(ctx)); }
 
@@ -113,11 +95,6 @@ void frame_restore_function_context(CallFrame* f) {
     if (frame_type(f) == FRAME_FUNCTION && f->fn_context) context_cell(f->fn_context)->data2 = f->fn_values;
 }
 
-void stack_unwind() {
-    CallFrame* f = --g_calls.top;
-    g_args.top = g_args.base + 1;
-    g_args.base = at<Cell>(f->saved_base);
-}
 
 void stack_unwind_function() {
     frame_restore_function_context(g_calls.top - 1);
@@ -131,11 +108,6 @@ void stack_unwind_reset() {
     g_args.top = g_args.base;
 }
 
-void stack_unwind_last() {
-    CallFrame* f = g_calls.top - 1;
-    copy_cell(g_args.base, at<Cell>(f->saved_base));
-    stack_unwind();
-}
 
 void stack_unwind_last_function() {
     frame_restore_function_context(g_calls.top - 1);

@@ -116,9 +116,26 @@ inline bool call_stack_empty() { return g_calls.top == g_calls.bottom; }
 inline void call_stack_set_top(CallFrame* f) { g_calls.top = f; }
 bool stack_interpreted(CallFrame* from, bool near);
 
+[[noreturn]] void call_stack_overflow();
+
+// Opens a frame named by a symbol and the context of its word; answers the new arguments
+// base. Inline: the interpreter opens several per call.
+inline Cell* stack_open_frame_at(u32 symbol, Node context, u32 header_value) {
+    if (g_calls.top >= g_calls.end) call_stack_overflow();
+    CallFrame* f = g_calls.top++;
+    f->header = ((symbol & 0xFFFF) << 8) | header_value;
+    f->saved_base = off_of(g_args.base);
+    f->context = context;
+    f->fn_context = 0;
+    f->fn_values = 0;
+    g_args.base = g_args.top;
+    return g_args.base;
+}
 // Opens a frame named by the word cell (symbol in data2, context in data1; null = unnamed)
 // and answers the new arguments base.
-Cell* stack_open_frame(const Cell* word, u32 header_value);
+inline Cell* stack_open_frame(const Cell* word, u32 header_value) {
+    return stack_open_frame_at(word ? word->data2 : 0, word ? word->data1 : 0, header_value);
+}
 inline Cell* stack_open_native(const Cell* w) { return stack_open_frame(w, FH_NATIVE); }
 inline Cell* stack_open_interp_native(const Cell* w) { return stack_open_frame(w, FH_INTERP_NATIVE); }
 inline Cell* stack_open_try(const Cell* w) { return stack_open_frame(w, FH_TRY); }
@@ -129,17 +146,25 @@ inline Cell* stack_open_loop(const Cell* w) { return stack_open_frame(w, FH_LOOP
 Cell* stack_open_function(const Cell* word, Node fn_context, u32 header_value = FH_FUNCTION);
 Cell* stack_open_function_body(const Cell* word, Node fn_context);
 // Opens a frame named by a symbol id alone (context: global).
-Cell* stack_open_named(u32 symbol, u32 header_value);
+inline Cell* stack_open_named(u32 symbol, u32 header_value) { return stack_open_frame_at(symbol, 0, header_value); }
 
 void stack_set_return_flag(bool on);
 void stack_set_interp_flag();
 CallFrame* stack_set_return_target_below();
 inline void stack_clear_return_target(CallFrame* f) { f->header &= ~FRAME_RETURN_TARGET; }
 
-void stack_unwind();
+inline void stack_unwind() {
+    CallFrame* f = --g_calls.top;
+    g_args.top = g_args.base + 1;
+    g_args.base = at<Cell>(f->saved_base);
+}
 void stack_unwind_function();
 void stack_unwind_reset();
-void stack_unwind_last();
+inline void stack_unwind_last() {
+    CallFrame* f = g_calls.top - 1;
+    copy_cell(g_args.base, at<Cell>(f->saved_base));
+    stack_unwind();
+}
 void stack_unwind_last_function();
 void stack_pop_frame();
 void stack_unwind_last_keep();

@@ -1,0 +1,100 @@
+// Inline arithmetic and comparison for the built-in operators on plain numbers.
+//
+// The interpreter recognises the built-in add, subtract, multiply, and~, or~, xor~ and the
+// comparison natives by their table entries (never by the words, which can be rebound) and
+// computes two integer! operands (and two float! operands for add, subtract and multiply)
+// here, with the same overflow promotion as the actions: every result equals the generic
+// path's. Anything else answers false and takes the generic call.
+#pragma once
+#include <cmath>
+
+#include "runtime/cell.h"
+
+namespace kel::ev {
+
+// Native slots of the comparison natives.
+constexpr u32 SLOT_EQUAL_Q = 25;
+constexpr u32 SLOT_GREATER_OR_EQUAL_Q = 31;
+
+// The arithmetic code of an action entry number (action id - 1), or -1.
+inline i32 fast_action_code(u32 entry) {
+    switch (entry + 1) {
+        case A_ADD: return 0;
+        case A_SUBTRACT: return 1;
+        case A_MULTIPLY: return 2;
+        case A_OR_T: return 5;
+        case A_AND_T: return 6;
+        case A_XOR_T: return 7;
+        default: return -1;
+    }
+}
+
+// The comparison code of a native entry number (slot - 1), or -1: equal? 0, not-equal? 1,
+// strict-equal? 2, lesser? 3, greater? 5, lesser-or-equal? 4, greater-or-equal? 6.
+inline i32 fast_compare_code(u32 entry) {
+    static constexpr i32 codes[] = {0, 1, 2, 3, 5, 4, 6};
+    u32 slot = entry + 1;
+    return slot >= SLOT_EQUAL_Q && slot <= SLOT_GREATER_OR_EQUAL_Q ? codes[slot - SLOT_EQUAL_Q] : -1;
+}
+
+inline bool is_fast_operator(const Cell* op) {
+    u32 src = (op->header >> 16) & 0xFF;
+    if (src == T_ACTION) return fast_action_code(op->data1) >= 0;
+    if (src == T_NATIVE) return fast_compare_code(op->data1) >= 0;
+    return false;
+}
+
+// left op right into `left`; false (left untouched) when the operands need the generic path.
+inline bool fast_math(i32 code, Cell* left, const Cell* right) {
+    u32 lt = type_of(left), rt = type_of(right);
+    if (lt == T_INTEGER && rt == T_INTEGER) {
+        i32 a = i32(left->data2), b = i32(right->data2);
+        i32 r;
+        bool overflow = false;
+        switch (code) {
+            case 0: overflow = __builtin_add_overflow(a, b, &r); break;
+            case 1: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case 2: overflow = __builtin_mul_overflow(a, b, &r); break;
+            case 5: r = a | b; break;
+            case 6: r = a & b; break;
+            case 7: r = a ^ b; break;
+            default: return false;
+        }
+        if (overflow) {
+            double x = double(a), y = double(b);
+            double d = code == 0 ? x + y : code == 1 ? x - y : x * y;
+            set_cell(left, T_FLOAT);
+            set_float_payload(left, d);
+        } else {
+            set_cell(left, T_INTEGER, 0, u32(r), 0);
+        }
+        return true;
+    }
+    if (lt == T_FLOAT && rt == T_FLOAT && code <= 2) {
+        double x = get_float(left), y = get_float(right);
+        double d = code == 0 ? x + y : code == 1 ? x - y : x * y;
+        set_cell(left, T_FLOAT);
+        set_float_payload(left, d);
+        return true;
+    }
+    return false;
+}
+
+inline bool fast_compare(i32 code, Cell* left, const Cell* right) {
+    if (type_of(left) != T_INTEGER || type_of(right) != T_INTEGER) return false;
+    i32 a = i32(left->data2), b = i32(right->data2);
+    bool r;
+    switch (code) {
+        case 0: case 2: r = a == b; break;
+        case 1: r = a != b; break;
+        case 3: r = a < b; break;
+        case 4: r = a <= b; break;
+        case 5: r = a > b; break;
+        case 6: r = a >= b; break;
+        default: return false;
+    }
+    set_cell(left, T_LOGIC, r ? 1 : 0);
+    return true;
+}
+
+}  // namespace kel::ev

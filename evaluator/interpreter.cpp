@@ -1,0 +1,1193 @@
+// The interpreter: blocks, expressions, infix operators, paths, and calls of natives,
+// actions, functions and routines with their arguments and refinements.
+#include "evaluator/interpreter.h"
+
+#include <pthread.h>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/object.h"
+#include "datatypes/registry.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unit.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/eval_hooks.h"
+#include "evaluator/fast_math.h"
+#include "evaluator/trace.h"
+#include "library/routines.h"
+#include "runtime/cycles.h"
+#include "runtime/errors.h"
+#include "runtime/fatal.h"
+#include "runtime/platform.h"
+#include "runtime/symbols.h"
+
+namespace kel::ev {
+
+using namespace rt;
+using namespace dt;
+
+namespace {
+
+// ---- code positions ---------------------------------------------------------------------
+
+// The code is read through its node at every step: the block may grow, shrink or move
+// while it runs.
+inline Cell* code_cells(Node node) { return cells_of(buffer_of(node)); }
+inline i32 code_length(Node node) {
+    SeriesBuffer* b = buffer_of(node);
+    return i32((b->tail - b->offset) >> 4);
+}
+
+Cell g_word_body;      // <body>
+Cell g_word_anon;      // <anon>
+Cell g_word_set_path;  // set-path
+u32 g_sym_system = 0, g_sym_system_global = 0;
+
+inline const Cell* frame_name(const Cell* name) {
+    return name && type_of(name) == T_WORD ? name : &g_word_anon;
+}
+
+// ---- native stack guard -------------------------------------------------------------------
+
+// The lowest frame address evaluation may reach on this thread: language recursion stops
+// with internal/stack-overflow well before the native stack runs out, whatever its size.
+thread_local const u8* t_stack_floor = nullptr;
+
+const u8* compute_stack_floor() {
+    const u8* low = nullptr;
+    size_t size = 0;
+    const u8* here = static_cast<const u8*>(__builtin_frame_address(0));
+    if (g_native_stack_low && here >= g_native_stack_low && here < g_native_stack_high) {
+        low = g_native_stack_low;
+        size = size_t(g_native_stack_high - g_native_stack_low);
+    } else {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void* addr = nullptr;
+            pthread_attr_getstack(&attr, &addr, &size);
+            pthread_attr_destroy(&attr);
+            low = static_cast<const u8*>(addr);
+        }
+    }
+    if (!low) return reinterpret_cast<const u8*>(1);
+    // Room left for raising and reporting the error.
+    size_t margin = size / 4 < (size_t(1) << 20) ? size / 4 : (size_t(1) << 20);
+    return low + margin;
+}
+
+[[noreturn]] __attribute__((noinline)) void native_stack_overflow() {
+    cycles_reset();
+    raise_error(Err::internal_stack_overflow);
+}
+
+inline void check_native_stack() {
+    if (!t_stack_floor) t_stack_floor = compute_stack_floor();
+    if (static_cast<const u8*>(__builtin_frame_address(0)) < t_stack_floor) native_stack_overflow();
+}
+
+}  // namespace
+
+// ---- words --------------------------------------------------------------------------------
+
+namespace {
+
+// The slot of a bound word, or null when it has none (unbound, or an argument context with
+// no running call): the caller decides what that means.
+inline Cell* word_slot(const Cell* w) {
+    i32 index = word_index(w);
+    if (index < 0) return nullptr;
+    Cell* c = context_cell(word_context(w) ? word_context(w) : g_global_context);
+    if (c->header & CTX_ON_STACK) return c->data2 ? at<Cell>(c->data2) + index : nullptr;
+    SeriesBuffer* vb = buffer_of(c->data2);
+    if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
+    return cells_of(vb) + index;
+}
+
+// A word's value for evaluation: raises as get-word-value-ptr does when it has no slot.
+inline const Cell* fetch_word(const Cell* w) {
+    Cell* s = word_slot(w);
+    return s ? s : get_word_value_ptr(w);
+}
+
+// The value of a word in an infix position, or null (not bound, no value).
+inline const Cell* peek_word(const Cell* w) { return word_slot(w); }
+
+inline void assign_word(const Cell* w, const Cell* value) {
+    i32 index = word_index(w);
+    if (index >= 0) {
+        Cell* c = context_cell(word_context(w) ? word_context(w) : g_global_context);
+        u32 kind = (c->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT;
+        if (kind != CTX_OBJECT) {
+            if (c->header & CTX_ON_STACK) {
+                if (c->data2) {
+                    at<Cell>(c->data2)[index] = *value;
+                    return;
+                }
+            } else {
+                SeriesBuffer* vb = buffer_of(c->data2);
+                if (u32(index) < ((vb->tail - vb->offset) >> 4)) {
+                    cells_of(vb)[index] = *value;
+                    return;
+                }
+            }
+        }
+    }
+    set_word_value(w, value);
+}
+
+}  // namespace
+
+// ---- argument caches ----------------------------------------------------------------------
+//
+// Built on the first call of a function value from its spec and kept in the second cell of
+// the record its third payload word names. Entries in spec order: a typeset! per argument
+// (kind in header bits 20-21: 0 evaluated, 1 get-word, 2 lit-word, 3 return type), each
+// refinement but /local as the refinement! (a native's numbered from 1 in data3), an
+// integer! with the cell count from /local on, and for natives and actions with refinements
+// a final integer! with their count. The cache cell's data3 summarises it (CacheInfo).
+
+namespace {
+
+constexpr u32 ARG_KIND_SHIFT = 20;
+constexpr u32 ARG_KIND_MASK = 0x300000;
+enum ArgKind : u32 { ARG_EVAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
+inline u32 arg_kind(const Cell* ts) { return (ts->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT; }
+
+// Cache summary in the cache cell's data3: bits 0-7 main arguments, 8-15 refinements,
+// 16-30 local cells (/local included), bit 31 built.
+struct CacheInfo {
+    u32 main;
+    u32 refinements;
+    u32 locals;
+};
+constexpr u32 CACHE_BUILT = 0x80000000;
+// Natives and actions get their refinement indexes in an array on the native stack.
+constexpr u32 MAX_BUILTIN_REFINEMENTS = 32;
+
+inline CacheInfo unpack(u32 w) { return {w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0x7FFF}; }
+
+Cell* cache_cell(const Cell* fn) { return cells_of(buffer_of(fn->data3)) + 1; }
+
+void add_typeset(Cell* cache, const Cell* type_block, u32 kind) {
+    Cell ts;
+    if (type_block) {
+        // Typesets the spec names by word: any-type! admits every type, even before the
+        // library defines the word.
+        set_cell(&ts, T_TYPESET);
+        Cell tb = *type_block;
+        i32 n = ks_length_q(&tb);
+        for (i32 i = 0; i < n; ++i) {
+            Cell item = *(ks_head(&tb) + i);
+            if (type_of(&item) == T_WORD && any_type_word_q(&item)) {
+                set_cell(&ts, T_TYPESET, ~0u, ~0u, ~0u);
+                break;
+            }
+            const Cell* v = &item;
+            if (type_of(&item) == T_WORD) {
+                v = word_value_or_null(&item);
+                if (!v) raise_error(Err::script_no_value, &item);
+            }
+            switch (type_of(v)) {
+                case T_DATATYPE: typeset_set(&ts, v->data1); break;
+                case T_TYPESET:
+                    ts.data1 |= v->data1;
+                    ts.data2 |= v->data2;
+                    ts.data3 |= v->data3;
+                    break;
+                case T_WORD: typeset_set(&ts, T_OBJECT); break;
+                case T_BLOCK: break;
+                default: raise_error(Err::script_invalid_type_spec, &item);
+            }
+        }
+    } else {
+        set_cell(&ts, T_TYPESET, ~0u, ~0u, ~0u);
+        reinterpret_cast<u8*>(&ts.data1)[T_UNSET >> 3] &= u8(~(0x80 >> (T_UNSET & 7)));
+    }
+    ts.header = T_TYPESET | (kind << ARG_KIND_SHIFT);
+    ks_append(cache, &ts);
+}
+
+// func-spec-check: builds the cache of `fn` (rooted by the caller) and answers its summary.
+CacheInfo build_cache(const Cell* fn) {
+    bool builtin = type_of(fn) == T_NATIVE || type_of(fn) == T_ACTION;
+    Cell* cache = push_new_block(8);
+    Cell spec = spec_of_function(fn);
+    stack_push(&spec);
+    i32 n = ks_length_q(&spec);
+    CacheInfo info{0, 0, 0};
+    bool in_refinements = false;
+    u32 local_sym = resolve_symbol_alias(runtime_word_symbol(WORD_LOCAL));
+    auto item = [&](i32 i) { return *(ks_head(&spec) + i); };
+    for (i32 i = 0; i < n; ++i) {
+        Cell v = item(i);
+        u32 t = type_of(&v);
+        if (i == 0 && t == T_BLOCK) continue;  // attributes
+        Cell* types = nullptr;
+        Cell next;
+        if (i + 1 < n) {
+            next = item(i + 1);
+            if (type_of(&next) == T_BLOCK) types = &next;
+        }
+        switch (t) {
+            case T_WORD: case T_GET_WORD: case T_LIT_WORD: {
+                u32 kind = t == T_WORD ? ARG_EVAL : t == T_GET_WORD ? ARG_GET : ARG_LIT;
+                add_typeset(cache, types, kind);
+                if (types) ++i;
+                if (!in_refinements) ++info.main;
+                break;
+            }
+            case T_SET_WORD:
+                if (resolve_symbol_alias(word_symbol(&v)) != resolve_symbol_alias(runtime_symbol(SYM_RETURN)))
+                    raise_error(Err::script_bad_func_def, &v);
+                add_typeset(cache, types, ARG_RETURN);
+                if (types) ++i;
+                break;
+            case T_REFINEMENT: {
+                in_refinements = true;
+                if (resolve_symbol_alias(word_symbol(&v)) == local_sym) {
+                    u32 count = 1;
+                    for (++i; i < n; ++i) {
+                        Cell w = item(i);
+                        if (type_of(&w) == T_SET_WORD) break;
+                        if (type_of(&w) == T_WORD) ++count;
+                    }
+                    Cell c;
+                    set_cell(&c, T_INTEGER, 0, count, 0);
+                    ks_append(cache, &c);
+                    info.locals = count;
+                    i = n;
+                    break;
+                }
+                ++info.refinements;
+                if (builtin) v.data3 = info.refinements;
+                ks_append(cache, &v);
+                break;
+            }
+            default: break;
+        }
+    }
+    if (builtin && info.refinements) {
+        Cell c;
+        set_cell(&c, T_INTEGER, 0, info.refinements, 0);
+        ks_append(cache, &c);
+    }
+    if (info.main > 0xFF || info.refinements > 0xFF || info.locals > 0x7FFF ||
+        (builtin && info.refinements > MAX_BUILTIN_REFINEMENTS))
+        raise_error(Err::script_bad_func_def, &spec);
+    Cell built = *cache;
+    built.data3 = CACHE_BUILT | info.main | (info.refinements << 8) | (info.locals << 16);
+    *cache_cell(fn) = built;
+    stack_pop(2);
+    return info;
+}
+
+inline CacheInfo cache_of(const Cell* fn, Node* node) {
+    Cell* c = cache_cell(fn);
+    if (type_of(c) == T_BLOCK && (c->data3 & CACHE_BUILT)) {
+        *node = c->data2;
+        return unpack(c->data3);
+    }
+    CacheInfo info = build_cache(fn);
+    *node = cache_cell(fn)->data2;
+    return info;
+}
+
+// The spec's word for argument entry k of the cache (for error messages).
+Cell argument_word(const Cell* fn, i32 k) {
+    Cell spec = spec_of_function(fn);
+    i32 n = ks_length_q(&spec);
+    i32 seen = 0;
+    for (i32 i = 0; i < n; ++i) {
+        Cell v = *(ks_head(&spec) + i);
+        switch (type_of(&v)) {
+            case T_WORD: case T_GET_WORD: case T_LIT_WORD: case T_REFINEMENT: case T_SET_WORD:
+                if (seen++ == k) {
+                    v.header = T_WORD;
+                    return v;
+                }
+                break;
+            default: break;
+        }
+    }
+    Cell anon = g_word_anon;
+    return anon;
+}
+
+[[noreturn]] void raise_expect(const Cell* fn, const Cell* name, i32 entry, const Cell* value) {
+    Cell f = *fn;
+    Cell n = *frame_name(name);
+    Cell dt;
+    set_cell(&dt, T_DATATYPE, type_of(value));
+    Cell w = argument_word(&f, entry);
+    raise_error(Err::script_expect_arg, &n, &dt, &w);
+}
+
+[[noreturn]] void raise_no_arg(const Cell* fn, const Cell* name, i32 entry) {
+    Cell f = *fn;
+    Cell n = *frame_name(name);
+    Cell w = argument_word(&f, entry);
+    raise_error(Err::script_no_arg, &n, &w);
+}
+
+}  // namespace
+
+// ---- evaluation ---------------------------------------------------------------------------
+
+namespace {
+
+struct PathCall {
+    const Cell* path;  // the path whose further elements request refinements
+    i32 index;         // the element that produced the function
+};
+
+Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
+Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
+                 bool infix, Cell* left);
+Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
+
+inline void trace_code(u32 event, Node code, i32 pos, const Cell* value, const Cell* ref) {
+    Cell c;
+    set_cell(&c, T_BLOCK, 0, code, 0);
+    trace_fire(event, &c, pos, value, ref);
+}
+
+inline void pushed(Node code, i32 pos) {
+    if (g_trace.active) trace_code(EV_PUSH, code, pos, stack_top(), nullptr);
+}
+
+// One argument of kind lit-word: a paren is evaluated, a get-word gives its word's value, a
+// get-path is evaluated as a get-path; anything else is taken as it stands.
+Status fetch_literal(Node code, i32& pos) {
+    Cell v = code_cells(code)[pos];
+    if (g_trace.active) trace_code(EV_FETCH, code, pos, &v, nullptr);
+    switch (type_of(&v)) {
+        case T_PAREN: {
+            ++pos;
+            stack_open_named(g_sym_anon, FH_INTERP_NATIVE);
+            Status s = eval_block(&v, true);
+            if (s) return s;
+            stack_unwind();
+            break;
+        }
+        case T_GET_WORD:
+            ++pos;
+            stack_push(fetch_word(&v));
+            break;
+        case T_GET_PATH: {
+            ++pos;
+            Status s = eval_path(&v, code, pos, false, true, false, nullptr);
+            if (s) return s;
+            break;
+        }
+        default:
+            ++pos;
+            stack_push(&v);
+            break;
+    }
+    pushed(code, pos - 1);
+    return 0;
+}
+
+// Fetches one argument of the given kind onto the stack.
+inline Status fetch_argument(u32 kind, Node code, i32& pos, bool no_infix) {
+    if (kind == ARG_EVAL) return eval_expr(code, pos, no_infix, false);
+    if (kind == ARG_GET) {
+        Cell v = code_cells(code)[pos];
+        if (g_trace.active) trace_code(EV_FETCH, code, pos, &v, nullptr);
+        ++pos;
+        stack_push(&v);
+        pushed(code, pos - 1);
+        return 0;
+    }
+    return fetch_literal(code, pos);
+}
+
+// Index of the cache entry of a refinement named like `word`, with its frame slot (function
+// values) and its number (natives), or -1.
+struct RefinementAt {
+    i32 entry;
+    i32 slot;
+    i32 number;
+};
+RefinementAt find_refinement(Node cache, const Cell* word) {
+    u32 sym = resolve_symbol_alias(word_symbol(word));
+    i32 n = code_length(cache);
+    i32 slot = 0, number = 0;
+    for (i32 i = 0; i < n; ++i) {
+        Cell* e = code_cells(cache) + i;
+        switch (type_of(e)) {
+            case T_TYPESET:
+                if (arg_kind(e) != ARG_RETURN) ++slot;
+                break;
+            case T_REFINEMENT:
+                ++number;
+                if (resolve_symbol_alias(word_symbol(e)) == sym) return {i, slot, number};
+                ++slot;
+                break;
+            default: break;
+        }
+    }
+    return {-1, -1, -1};
+}
+
+// Walks the path elements after the function's one: each requests a refinement, whose
+// arguments are then fetched from the code.
+Status path_refinements(const Cell* fn, Node cache, const Cell* name, const PathCall* pc, Node code, i32& pos,
+                        bool native, i32* refs) {
+    Cell path = *pc->path;
+    Node pnode = series_node(&path);
+    for (i32 k = pc->index + 1; k < code_length(pnode); ++k) {
+        Cell el = code_cells(pnode)[k];
+        u32 t = type_of(&el);
+        if (t != T_WORD && t != T_GET_WORD) raise_error(Err::script_bad_refine, &el);
+        bool use = t == T_WORD || value_true(fetch_word(&el));
+        RefinementAt r = find_refinement(cache, &el);
+        if (r.entry < 0) {
+            Cell n = *frame_name(name);
+            raise_error(Err::script_no_refine, &n, &el);
+        }
+        Cell* flag = g_args.base + r.slot;
+        if (native) {
+            if (refs[r.number - 1] != -1) raise_error(Err::script_dup_refine, &path);
+            if (use) refs[r.number - 1] = i32(g_args.top - g_args.base);
+        } else {
+            if (type_of(flag) != T_LOGIC || flag->data1 != 0) raise_error(Err::script_dup_refine, &path);
+            if (use) flag->data1 = 1;
+        }
+        // Its arguments follow it in the cache.
+        i32 j = r.entry + 1;
+        i32 arg = 0;
+        for (;; ++j) {
+            if (j >= code_length(cache)) break;
+            Cell ts = code_cells(cache)[j];
+            if (type_of(&ts) != T_TYPESET) break;
+            if (arg_kind(&ts) == ARG_RETURN) continue;
+            ++arg;
+            if (pos >= code_length(code)) raise_no_arg(fn, name, r.slot + arg);
+            Status s = fetch_argument(arg_kind(&ts), code, pos, false);
+            if (s) return s;
+            if (!use) {
+                stack_pop(1);
+                continue;
+            }
+            if (!typeset_has(&ts, type_of(stack_top()))) raise_expect(fn, name, r.slot + arg, stack_top());
+            if (!native) {
+                g_args.base[r.slot + arg] = *stack_top();
+                stack_pop(1);
+            }
+        }
+    }
+    return 0;
+}
+
+// eval-arguments: fetches the arguments (the frame is open; for an infix call the left
+// operand is already its first slot) and, for natives and actions, calls the entry.
+Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix) {
+    Node cache;
+    CacheInfo info = cache_of(fn, &cache);
+    bool builtin = type_of(fn) == T_NATIVE || type_of(fn) == T_ACTION;
+    // Main arguments.
+    i32 entry = 0;
+    for (u32 a = 0; a < info.main; ++entry) {
+        Cell* ts = code_cells(cache) + entry;
+        u32 kind = arg_kind(ts);
+        if (kind == ARG_RETURN) continue;
+        if (a == 0 && infix) {
+            if (!typeset_has(ts, type_of(g_args.base))) raise_expect(fn, name, i32(a), g_args.base);
+            ++a;
+            continue;
+        }
+        if (pos >= code_length(code)) {
+            if (kind == ARG_LIT && typeset_has(ts, T_UNSET)) {
+                push_unset();
+                ++a;
+                continue;
+            }
+            raise_no_arg(fn, name, i32(a));
+        }
+        Status s = fetch_argument(kind, code, pos, infix);
+        if (s) return s;
+        // Re-read: fetching may have grown the cache's neighbours, never the cache itself.
+        ts = code_cells(cache) + entry;
+        if (!typeset_has(ts, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
+        ++a;
+    }
+    i32 refs[MAX_BUILTIN_REFINEMENTS];
+    if (builtin) {
+        for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
+    } else if (info.refinements || info.locals) {
+        // Refinement flags start false, their arguments none; /local false, locals none.
+        i32 n = code_length(cache);
+        for (i32 i = entry; i < n; ++i) {
+            Cell* e = code_cells(cache) + i;
+            switch (type_of(e)) {
+                case T_TYPESET:
+                    if (arg_kind(e) != ARG_RETURN) push_none();
+                    break;
+                case T_REFINEMENT: push_logic(0); break;
+                case T_INTEGER: push_refinement_off(i32(e->data2)); break;
+                default: break;
+            }
+        }
+    }
+    if (path && path->path) {
+        Status s = path_refinements(fn, cache, name, path, code, pos, builtin, refs);
+        if (s) return s;
+    }
+    if (g_trace.active) {
+        Cell f = *fn;
+        trace_code(EV_CALL, code, pos, &f, frame_name(name));
+    }
+    if (type_of(fn) == T_NATIVE) return g_natives_table[fn->data1](true, refs);
+    if (type_of(fn) == T_ACTION) g_actions_table[fn->data1](refs);
+    return 0;
+}
+
+// Type-checks the main arguments already in the open frame and calls the native or action.
+Status call_with_arguments(const Cell* fn, const Cell* name) {
+    Node cache;
+    CacheInfo info = cache_of(fn, &cache);
+    i32 entry = 0;
+    for (u32 a = 0; a < info.main; ++entry) {
+        Cell* ts = code_cells(cache) + entry;
+        if (arg_kind(ts) == ARG_RETURN) continue;
+        if (!typeset_has(ts, type_of(g_args.base + a))) raise_expect(fn, name, i32(a), g_args.base + a);
+        ++a;
+    }
+    i32 refs[MAX_BUILTIN_REFINEMENTS];
+    for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
+    if (type_of(fn) == T_NATIVE) return g_natives_table[fn->data1](true, refs);
+    g_actions_table[fn->data1](refs);
+    return 0;
+}
+
+// The inline arithmetic and comparison of the built-in operators on two integers or two
+// floats; false when the operands need the generic path.
+inline bool fast_operator(const Cell* op, Cell* left, const Cell* right) {
+    if (g_trace.active) return false;
+    u32 src = (op->header >> 16) & 0xFF;
+    i32 code = src == T_ACTION ? fast_action_code(op->data1) : src == T_NATIVE ? fast_compare_code(op->data1) : -1;
+    if (code < 0) return false;
+    return src == T_ACTION ? fast_math(code, left, right) : fast_compare(code, left, right);
+}
+
+// routine-call: only registered routines exist (library/routines.h); their C++ bodies take
+// the argument cells and answer through the result slot, or through their answer when the
+// routine declares a logic! or integer! result.
+void routine_call(const Cell* fn) {
+    Cell* rec = cells_of(buffer_of(fn->data3));
+    lib::RoutineEntry entry = lib::routine_entry(get_int(&rec[FN_CODE]));
+    i32 returns = get_int(&rec[FN_OWNER]);
+    if (!entry) raise_error(Err::internal_not_done);
+    // A routine without arguments still has its result slot.
+    if (g_args.top == g_args.base) set_cell(stack_push_slot(), T_UNSET);
+    i64 answer = entry(g_args.base);
+    if (returns == lib::RETURNS_LOGIC) set_cell(g_args.base, T_LOGIC, answer != 0);
+    else if (returns == lib::RETURNS_INTEGER) set_cell(g_args.base, T_INTEGER, 0, u32(i32(answer)));
+}
+
+}  // namespace
+
+// call-function: runs a function! whose frame is open and whose arguments are in place.
+Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) {
+    check_native_stack();
+    Cell f = *fn;
+    Cell* rec = cells_of(buffer_of(f.data3));
+    Cell body = rec[FN_BODY];
+    Node ctx = f.data1;
+    CallFrame* frame = stack_top_frame();
+    bool saved_active = g_trace.active;
+    if (g_trace.active && callback_class) {
+        trace_fire(EV_CALL, nullptr, -1, &f, reference);
+    }
+    // The body reads its arguments and locals through the context, pointed at this window.
+    Off saved_values = context_cell(ctx)->data2;
+    context_cell(ctx)->data2 = off_of(g_args.base);
+    frame->header |= FRAME_RETURN_TARGET;
+    if (f.header & FN_TRACE) g_trace.active = g_trace.on;
+    if (f.header & FN_NO_TRACE) g_trace.active = false;
+    Status s = 0;
+    auto finish = [&] {
+        g_trace.active = saved_active;
+        frame->header &= ~FRAME_RETURN_TARGET;
+        context_cell(ctx)->data2 = saved_values;
+    };
+    try {
+        if (g_trace.active) {
+            Cell b = body;
+            trace_fire(EV_PROLOG, &b, -1, &f, reference);
+        }
+        if (type_of(&body) == T_BLOCK) {
+            s = eval_block(&body, true);
+        } else {
+            set_cell(g_args.base, T_UNSET);
+            g_args.top = g_args.base + 1;
+        }
+        if (g_trace.active) {
+            u32 pending = g_system.thrown;
+            g_system.thrown = 0;
+            Cell b = body;
+            trace_fire(EV_EPILOG, &b, -1, &f, reference);
+            g_system.thrown = pending;
+        }
+    } catch (SystemThrow& t) {
+        // A return or exit that crossed C++ code on its way to this frame ends the call.
+        bool mine = (t.code == CODE_RETURN || t.code == CODE_EXIT) && stack_top_frame() == frame;
+        finish();
+        if (!mine) throw;
+        s = t.code;
+    } catch (...) {
+        finish();
+        throw;
+    }
+    if (s == CODE_RETURN || s == CODE_EXIT) {
+        if (stack_top_frame() == frame) {
+            finish();
+            g_system.thrown = 0;
+            s = 0;
+        } else {
+            finish();
+        }
+    } else {
+        finish();
+    }
+    if (saved_active && callback_class && !s) trace_fire(EV_RETURN, nullptr, -1, g_args.base, reference);
+    return s;
+}
+
+namespace {
+
+Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
+                 bool infix, Cell* left) {
+    check_native_stack();
+    Cell fn = *fn_in;
+    if (g_trace.active) {
+        Cell n = *frame_name(name);
+        trace_code(EV_OPEN, code, pos, &n, nullptr);
+    }
+    Cell* fn_slot = nullptr;
+    if (infix) {
+        // The left operand becomes the first slot of the operator's frame.
+        g_args.top = left;
+    } else {
+        fn_slot = stack_push(&fn);
+    }
+    Status s;
+    switch (type_of(&fn)) {
+        case T_NATIVE: case T_ACTION:
+            stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
+            if (infix) g_args.top = g_args.base + 1;
+            s = eval_arguments(&fn, code, pos, name, path, infix);
+            break;
+        case T_ROUTINE:
+            stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
+            if (infix) g_args.top = g_args.base + 1;
+            s = eval_arguments(&fn, code, pos, name, path, infix);
+            if (!s) routine_call(&fn);
+            break;
+        case T_FUNCTION: {
+            // The frame restores the context's values pointer however the call ends.
+            Off values = context_cell(fn.data1)->data2;
+            stack_open_frame(frame_name(name), FH_INTERP_FUNCTION);
+            CallFrame* f = g_calls.top - 1;
+            f->fn_context = fn.data1;
+            f->fn_values = values;
+            if (infix) g_args.top = g_args.base + 1;
+            s = eval_arguments(&fn, code, pos, name, path, infix);
+            if (!s) s = call_function(&fn, owner, name, 0);
+            break;
+        }
+        default: fatal_no_switch();
+    }
+    if (s) return s;
+    stack_unwind();
+    if (g_trace.active) trace_code(EV_RETURN, code, pos, g_args.top - 1, frame_name(name));
+    if (!infix) {
+        *fn_slot = fn_slot[1];
+        g_args.top = fn_slot + 1;
+    }
+    return 0;
+}
+
+// A function value met as the head of a path, or selected by one, is called with the
+// remaining elements as refinements.
+inline bool is_callable(u32 t) { return t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE; }
+
+Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value) {
+    Cell* start = g_args.top;
+    Cell* path = stack_push(path_in);
+    Node pnode = series_node(path);
+    i32 head = series_head(path);
+    if (head < 0) head = 0;
+    if (head >= code_length(pnode)) raise_error(Err::script_empty_path);
+    if (g_trace.active) {
+        trace_fire(EV_ENTER, path, head, nullptr, nullptr);
+        trace_fire(EV_FETCH, path, head, code_cells(pnode) + head, nullptr);
+    }
+    Cell first = code_cells(pnode)[head];
+    if (type_of(&first) != T_WORD) raise_error(Err::script_word_first, path);
+    Cell* hv = word_slot(&first);
+    if (!hv && word_index(&first) < 0) hv = get_word_value_ptr(&first);
+    Cell headv = hv ? *hv : Cell{T_UNSET, 0, 0, 0};
+    if (is_callable(type_of(&headv))) {
+        if (set) raise_error(Err::script_invalid_path_set, path);
+        if (get) raise_error(Err::script_invalid_path_get, path);
+        PathCall pc{path, head};
+        Status s = eval_code(&headv, code, pos, &first, &pc, 0, false, nullptr);
+        if (s) return s;
+        // Result above the path slot: bring it down.
+        *start = g_args.top[-1];
+        g_args.top = start + 1;
+        if (g_trace.active) trace_fire(EV_EXIT, path, code_length(pnode), start, nullptr);
+        return 0;
+    }
+    if (type_of(&headv) == T_UNSET) raise_error(Err::script_unset_path, path, &first);
+    // Walk: parent, previous container and previous element stay rooted on the stack.
+    Cell* parent = stack_push(&headv);
+    Cell* gparent = stack_push(&g_none_cell);
+    Cell* p_item = stack_push(&first);
+    Cell* selector = stack_push_slot();
+    set_cell(selector, T_NONE);
+    // The previous container of the first element: the object or function owning the
+    // head's context when that is not the global context.
+    if (word_context(&first) && word_context(&first) != g_global_context) {
+        *gparent = *context_owner(word_context(&first));
+    }
+    Cell* work_top = g_args.top;
+    i32 n = code_length(pnode);
+    for (i32 i = head + 1; i < n; ++i) {
+        Cell el = code_cells(pnode)[i];
+        if (g_trace.active) trace_fire(EV_FETCH, path, i, &el, nullptr);
+        switch (type_of(&el)) {
+            case T_GET_WORD: *selector = *fetch_word(&el); break;
+            case T_PAREN: {
+                stack_open_named(g_sym_anon, FH_INTERP_NATIVE);
+                Status s = eval_block(&el, true);
+                if (s) return s;
+                stack_unwind();
+                *selector = g_args.top[-1];
+                g_args.top = work_top;
+                break;
+            }
+            default: *selector = el; break;
+        }
+        if (g_trace.active) trace_fire(EV_PUSH, path, i, selector, nullptr);
+        if (type_of(selector) == T_UNSET) raise_error(Err::script_invalid_path, path, &el);
+        bool last = i == n - 1;
+        auto fn = handler<A_EVAL_PATH>(type_of(parent));
+        if (!fn) {
+            Cell dt;
+            set_cell(&dt, T_DATATYPE, type_of(parent));
+            Cell cut = *clone_block(path, false, false);
+            ks_set_tail(&cut, i + 1);
+            raise_error(Err::script_bad_path_type, path, &dt, &cut);
+        }
+        Cell* setv = (set && last) ? const_cast<Cell*>(set_value) : nullptr;
+        Cell* r = fn(parent, selector, setv, path, gparent, p_item, i - head, case_, get, last);
+        Cell result = *r;
+        g_args.top = work_top;
+        if (!get && !set && is_callable(type_of(&result))) {
+            PathCall pc{path, i};
+            Node owner = is_object_type(type_of(parent)) ? object_context(parent) : 0;
+            Status s = eval_code(&result, code, pos, &el, &pc, owner, false, nullptr);
+            if (s) return s;
+            *start = g_args.top[-1];
+            g_args.top = start + 1;
+            if (g_trace.active) trace_fire(EV_EXIT, path, n, start, nullptr);
+            return 0;
+        }
+        *gparent = *parent;
+        *p_item = el;
+        *parent = result;
+    }
+    Cell final = *parent;
+    if (g_trace.active) trace_fire(EV_EXIT, path, n, &final, nullptr);
+    g_args.top = start;
+    stack_push(&final);
+    return 0;
+}
+
+// eval-expression in push mode: exactly one new value on the stack when it answers 0.
+Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
+    Cell* start = g_args.top;
+    Cell v = cells_of(buffer_of(code))[pos];
+    if (g_trace.active) trace_code(EV_FETCH, code, pos, &v, nullptr);
+    switch (type_of(&v)) {
+        case T_WORD: {
+            ++pos;
+            const Cell* val = fetch_word(&v);
+            switch (type_of(val)) {
+                case T_UNSET: raise_error(Err::script_no_value, &v);
+                case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE: {
+                    Status s = eval_code(val, code, pos, &v, nullptr, 0, false, nullptr);
+                    if (s) return s;
+                    break;
+                }
+                case T_OP: raise_error(Err::script_no_op_arg, &v);
+                default:
+                    stack_push(val);
+                    pushed(code, pos - 1);
+                    break;
+            }
+            break;
+        }
+        case T_SET_WORD: {
+            ++pos;
+            stack_open_frame(&v, FH_INTERP_NATIVE);
+            stack_push(&v);
+            if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
+            Status s = eval_expr(code, pos, false, false);
+            if (s) return s;
+            if (g_trace.active) trace_code(EV_SET, code, pos, g_args.base + 1, &v);
+            Cell* value = g_args.base + 1;
+            if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &v);
+            assign_word(&v, value);
+            *g_args.base = g_args.base[1];
+            stack_unwind();
+            // The value's expression took every operator that followed.
+            return 0;
+        }
+        case T_SET_PATH: {
+            ++pos;
+            if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
+            stack_open_frame(&g_word_set_path, FH_INTERP_NATIVE);
+            Status s = eval_expr(code, pos, false, false);
+            if (s) return s;
+            if (g_trace.active) trace_code(EV_SET, code, pos, g_args.base, &v);
+            if (type_of(g_args.base) == T_UNSET) raise_error(Err::script_need_value, &v);
+            s = eval_path(&v, code, pos, true, false, false, g_args.base);
+            if (s) return s;
+            *g_args.base = g_args.top[-1];
+            stack_unwind();
+            return 0;
+        }
+        case T_GET_WORD:
+            ++pos;
+            stack_push(word_slot(&v) ? word_slot(&v) : get_word_value_ptr(&v));
+            pushed(code, pos - 1);
+            break;
+        case T_LIT_WORD:
+            ++pos;
+            v.header = (v.header & ~CELL_TYPE_MASK & ~CELL_NEW_LINE) | T_WORD;
+            stack_push(&v);
+            pushed(code, pos - 1);
+            break;
+        case T_PATH: {
+            ++pos;
+            Status s = eval_path(&v, code, pos, false, false, false, nullptr);
+            if (s) return s;
+            break;
+        }
+        case T_GET_PATH: {
+            ++pos;
+            Status s = eval_path(&v, code, pos, false, true, false, nullptr);
+            if (s) return s;
+            break;
+        }
+        case T_LIT_PATH:
+            ++pos;
+            v.header = (v.header & ~CELL_TYPE_MASK) | T_PATH;
+            v.data3 = 0;
+            stack_push(&v);
+            pushed(code, pos - 1);
+            break;
+        case T_PAREN: {
+            // Its eval frame leaves the value pushed where this expression began.
+            ++pos;
+            Status s = eval_block(&v, false);
+            if (s) return s;
+            break;
+        }
+        case T_OP: raise_error(Err::internal_not_done);
+        case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE: {
+            ++pos;
+            if (passive) {
+                stack_push(&v);
+                break;
+            }
+            Status s = eval_code(&v, code, pos, nullptr, nullptr, 0, false, nullptr);
+            if (s) return s;
+            break;
+        }
+        case T_ISSUE: {
+            ++pos;
+            u32 sym = resolve_symbol_alias(word_symbol(&v));
+            if ((sym == g_sym_system || sym == g_sym_system_global) && pos < code_length(code) &&
+                type_of(code_cells(code) + pos) == T_BLOCK)
+                raise_error(Err::internal_kel_system);
+            stack_push(&v);
+            pushed(code, pos - 1);
+            break;
+        }
+        default:
+            ++pos;
+            stack_push(&v);
+            pushed(code, pos - 1);
+            break;
+    }
+    if (no_infix) return 0;
+    // Infix operators apply left to right to the value so far.
+    for (;;) {
+        SeriesBuffer* b = buffer_of(code);
+        if (pos >= i32((b->tail - b->offset) >> 4)) break;
+        Cell* next = cells_of(b) + pos;
+        if (type_of(next) != T_WORD) break;
+        const Cell* opv = peek_word(next);
+        if (!opv || type_of(opv) != T_OP) break;
+        Cell op = *opv;
+        Cell opword = *next;
+        if (g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
+        ++pos;
+        g_args.top = start + 1;
+        // Built-in arithmetic and comparisons on plain numbers run inline.
+        if (!g_trace.active && pos < i32((b->tail - b->offset) >> 4) && is_fast_operator(&op)) {
+            Cell right = cells_of(b)[pos];
+            const Cell* rv = nullptr;
+            if (type_of(&right) == T_INTEGER || type_of(&right) == T_FLOAT) {
+                rv = &right;
+            } else if (type_of(&right) == T_WORD) {
+                const Cell* w = word_slot(&right);
+                if (w && (type_of(w) == T_INTEGER || type_of(w) == T_FLOAT)) rv = w;
+            }
+            if (rv && fast_operator(&op, start, rv)) {
+                ++pos;
+                continue;
+            }
+            // The right operand is an expression: evaluate it in the operator's frame, as
+            // the call would, then compute inline when the operands allow it.
+            Cell fn = op;
+            fn.header = (fn.header >> 16) & 0xFF;
+            g_args.top = start;
+            stack_open_frame(&opword, FH_INTERP_NATIVE);
+            g_args.top = start + 1;
+            Status s = eval_expr(code, pos, true, false);
+            if (s) return s;
+            if (!fast_operator(&op, start, start + 1)) {
+                s = call_with_arguments(&fn, &opword);
+                if (s) return s;
+            }
+            stack_unwind();
+            continue;
+        }
+        op.header = (op.header >> 16) & 0xFF;
+        Status s = eval_code(&op, code, pos, &opword, nullptr, 0, true, start);
+        if (s) return s;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// ---- public entry points --------------------------------------------------------------------
+
+Status eval_block(const Cell* block, bool keep_in_caller) {
+    check_native_stack();
+    Cell code = *block;
+    Node node = series_node(&code);
+    i32 index = series_head(&code);
+    if (index < 0) index = 0;
+    Cell saved_eval = g_eval_cell;
+    stack_open_named(g_sym_body, FH_EVAL);
+    if (g_trace.active) trace_fire(EV_ENTER, &code, index, nullptr, nullptr);
+    if (index >= code_length(node)) {
+        set_cell(g_args.base, T_UNSET);
+        g_args.top = g_args.base + 1;
+    } else {
+        g_eval_cell = code;
+        g_eval_cell.header &= ~CELL_NEW_LINE;
+        for (;;) {
+            g_eval_cell.data1 = u32(index);
+            i32 start = index;
+            Status s = eval_expr(node, index, false, false);
+            if (s) {
+                g_eval_cell = saved_eval;
+                return s;
+            }
+            if (g_trace.active) trace_fire(EV_EXPR, &code, start, g_args.base, nullptr);
+            if (index >= code_length(node)) break;
+            stack_reset();
+        }
+    }
+    if (g_trace.active) trace_fire(EV_EXIT, &code, code_length(node), g_args.base, nullptr);
+    g_eval_cell = saved_eval;
+    if (keep_in_caller) stack_unwind_last();
+    else stack_unwind();
+    return 0;
+}
+
+Status eval_expression(const Cell* code, i32* index, bool no_infix, bool push, bool passive) {
+    Node node = series_node(code);
+    Cell* base = g_args.base;
+    Cell* start = g_args.top;
+    if (*index >= code_length(node)) {
+        Cell* slot = stack_push_slot();
+        set_cell(slot, T_UNSET);
+    } else {
+        i32 pos = *index < 0 ? 0 : *index;
+        Status s = eval_expr(node, pos, no_infix, passive);
+        if (s) return s;
+        *index = pos;
+    }
+    if (!push) {
+        *base = *start;
+        g_args.top = base + 1;
+    }
+    return 0;
+}
+
+Status eval_next(const Cell* code, i32* index, bool push) {
+    Cell c = *code;
+    Cell* caller_base = g_args.base;
+    stack_open_named(g_sym_body, FH_INTERP_NATIVE);
+    Status s = eval_expression(&c, index, false, true, false);
+    if (s) return s;
+    stack_unwind();
+    if (!push) {
+        *caller_base = g_args.top[-1];
+        g_args.top = caller_base + 1;
+    }
+    return 0;
+}
+
+Status do_next_position(const Cell* block, i32* next) {
+    Cell c = *block;
+    i32 index = series_head(&c);
+    if (index < 0) index = 0;
+    if (index >= code_length(series_node(&c))) {
+        set_cell(g_args.base, T_UNSET);
+        g_args.top = g_args.base + 1;
+        *next = index;
+        return 0;
+    }
+    Status s = eval_next(&c, &index, false);
+    *next = index;
+    return s;
+}
+
+Status eval_path_value(const Cell* path, const Cell* set_value, bool get, bool case_) {
+    // A path held by a native: no code follows it (get or set never calls a function).
+    Cell* guard = stack_push(path);
+    Cell* svp = set_value ? stack_push(set_value) : nullptr;
+    Node node = series_node(guard);
+    i32 pos = code_length(node);
+    Status s = eval_path(guard, node, pos, set_value != nullptr, get || set_value != nullptr, case_, svp);
+    if (s) return s;
+    *guard = g_args.top[-1];
+    g_args.top = guard + 1;
+    return 0;
+}
+
+Status call_value(const Cell* fn, const Cell* args, u32 count) {
+    Cell f = *fn;
+    if (type_of(&f) == T_OP) f.header = (f.header >> 16) & 0xFF;
+    if (!is_callable(type_of(&f))) raise_error(Err::script_invalid_arg, &f);
+    Cell* slot = stack_push(&f);  // keeps the function alive; receives the result
+    Node cache;
+    CacheInfo info = cache_of(&f, &cache);
+    Cell name = g_word_anon;
+    if (type_of(&f) == T_FUNCTION) stack_open_function(&name, f.data1, FH_INTERP_FUNCTION);
+    else stack_open_frame(&name, FH_INTERP_NATIVE);
+    i32 entry = 0;
+    for (u32 a = 0; a < info.main; ++entry) {
+        Cell* ts = code_cells(cache) + entry;
+        if (arg_kind(ts) == ARG_RETURN) continue;
+        if (a < count) stack_push(args + a);
+        else push_none();
+        if (!typeset_has(code_cells(cache) + entry, type_of(g_args.top - 1))) raise_expect(&f, &name, i32(a), g_args.top - 1);
+        ++a;
+    }
+    i32 refs[MAX_BUILTIN_REFINEMENTS];
+    for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
+    if (type_of(&f) == T_FUNCTION || type_of(&f) == T_ROUTINE) {
+        i32 n = code_length(cache);
+        for (i32 i = entry; i < n; ++i) {
+            Cell* e = code_cells(cache) + i;
+            switch (type_of(e)) {
+                case T_TYPESET:
+                    if (arg_kind(e) != ARG_RETURN) push_none();
+                    break;
+                case T_REFINEMENT: push_logic(0); break;
+                case T_INTEGER: push_refinement_off(i32(e->data2)); break;
+                default: break;
+            }
+        }
+    }
+    Status s = 0;
+    switch (type_of(&f)) {
+        case T_NATIVE: s = g_natives_table[f.data1](true, refs); break;
+        case T_ACTION: g_actions_table[f.data1](refs); break;
+        case T_ROUTINE: routine_call(&f); break;
+        default: s = call_function(&f, 0, &name, 0); break;
+    }
+    if (s) return s;
+    stack_unwind();
+    *slot = g_args.top[-1];
+    g_args.top = slot + 1;
+    return 0;
+}
+
+// ---- start-up -------------------------------------------------------------------------------
+
+namespace {
+
+Status eval_block_hook(const Cell* block) { return eval_block(block, true); }
+
+void set_global(const char* name, const Cell* value) {
+    Cell w = load_word(name);
+    set_word_value(&w, value);
+}
+
+}  // namespace
+
+void evaluator_install_hooks() {
+    g_eval_block = eval_block_hook;
+    g_call_function = call_function;
+}
+
+void evaluator_init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    // Hooks someone installed already (a test's stand-ins) are left in place.
+    if (!g_eval_block && !g_call_function) evaluator_install_hooks();
+    set_cell(&g_word_body, T_WORD, 0, g_sym_body, u32(-1));
+    set_cell(&g_word_anon, T_WORD, 0, g_sym_anon, u32(-1));
+    g_word_set_path = load_word("set-path");
+    g_sym_system = resolve_symbol_alias(make_symbol("system"));
+    g_sym_system_global = resolve_symbol_alias(make_symbol("system-global"));
+    // The datatype words stand for their datatypes.
+    for (u32 t = 1; t <= g_highest_type; ++t) {
+        if (!g_type_names[t].name) continue;
+        Cell dt;
+        set_cell(&dt, T_DATATYPE, t);
+        set_global(g_type_names[t].name, &dt);
+    }
+    // any-type!: every datatype, those registered later included.
+    Cell any;
+    set_cell(&any, T_TYPESET);
+    for (u32 t = 1; t <= T_EVENT; ++t) typeset_set(&any, t);
+    set_global("any-type!", &any);
+    // `make` is preset so that the first definition of the actions file can run; that line
+    // then replaces it with the full spec.
+    Cell* base = g_args.top;
+    Cell* spec = push_new_block(2);
+    Cell t = load_word("type");
+    Cell s = load_word("spec");
+    ks_append(spec, &t);
+    ks_append(spec, &s);
+    Cell* pair = push_new_block(2);
+    ks_append(pair, spec);
+    Cell id;
+    set_cell(&id, T_INTEGER, 0, A_MAKE, 0);
+    ks_append(pair, &id);
+    Cell dt;
+    set_cell(&dt, T_DATATYPE, T_ACTION);
+    Cell* made = handler<A_MAKE>(T_ACTION)(&dt, pair, u32(T_ACTION));
+    Cell make = *made;
+    set_global("make", &make);
+    g_args.top = base;
+}
+
+}  // namespace kel::ev

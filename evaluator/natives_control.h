@@ -1,0 +1,31 @@
+// Helpers shared by the control, loop and value natives.
+#pragma once
+#include "evaluator/interpreter.h"
+#include "runtime/errors.h"
+#include "runtime/stack.h"
+
+namespace kel::ev {
+
+// The checked truth test of either, while, until and case: an unset value raises
+// script/no-return ("block did not return a value").
+inline bool checked_true(const Cell* v) {
+    if (type_of(v) == T_UNSET) rt::raise_error(rt::Err::script_no_return);
+    return value_true(v);
+}
+
+// Opens a loop frame named <body> (the target of break and continue) whose result starts
+// as unset.
+inline void open_loop_frame() {
+    rt::stack_open_named(rt::g_sym_body, rt::FH_LOOP);
+    set_cell(rt::stack_push_slot(), T_UNSET);
+}
+
+// One round of a loop body inside the loop frame: the last round's values are dropped, the
+// body's value is left in the loop frame's result slot. A break or continue raised through
+// C++ code that has no Status arrives as a SystemThrow and is taken here too.
+inline rt::Status run_loop_body(const Cell* body) {
+    rt::stack_reset();
+    return rt::catch_site(rt::THRESHOLD_LOOP, [body] { return eval_block(body, true); });
+}
+
+}  // namespace kel::ev

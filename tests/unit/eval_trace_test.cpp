@@ -1,0 +1,49 @@
+// The tracer: which events it receives, with what, and what it cannot disturb.
+#include "eval_support.h"
+
+namespace kel::test::eval {
+namespace {
+
+class TraceTest : public EvalTest {};
+
+TEST_F(TraceTest, EventsOfASmallEvaluation) {
+    run("log: copy [] tracer: func [event code offset value ref frame] [append log event]");
+    EXPECT_EQ(run("do/trace [1 + 2] :tracer"), "3");
+    EXPECT_EQ(run("log"), "[init enter fetch push fetch open fetch push call return expr exit end]");
+}
+
+TEST_F(TraceTest, AnEventBlockSelectsTheEvents) {
+    run("log: copy [] tracer: func [event code offset value ref frame] [[init end call] append log event]");
+    EXPECT_EQ(run("f: func [x] [x * 2] do/trace [f 1 + 2] :tracer"), "6");
+    EXPECT_EQ(run("log"), "[init call call call end]");
+}
+
+TEST_F(TraceTest, OffsetsValuesAndReferences) {
+    run("log: copy [] tracer: func [event code offset value ref frame] [[init set call] "
+        "append/only log reduce [event offset :value :ref]]");
+    run("do/trace [a: 5] :tracer");
+    EXPECT_EQ(run("log"), "[[init -1 none none] [set 2 5 a:]]");
+}
+
+TEST_F(TraceTest, NoTraceFunctionsAreSilentInside) {
+    run("log: copy [] tracer: func [event code offset value ref frame] [[call] append log :value]");
+    run("inner: func [x] [x] quiet: func [[no-trace] x] [inner x]");
+    run("do/trace [quiet 1] :tracer");
+    EXPECT_EQ(run("length? log"), "1") << "only the call of quiet itself";
+}
+
+TEST_F(TraceTest, ReturnStillDeliversEpilog) {
+    run("log: copy [] tracer: func [event code offset value ref frame] [[prolog epilog] append log event]");
+    EXPECT_EQ(run("f: func [] [return 1 2] do/trace [f] :tracer"), "1");
+    EXPECT_EQ(run("log"), "[prolog epilog]");
+}
+
+TEST_F(TraceTest, ErrorsReachTheTracerAndTracingEnds) {
+    run("log: copy [] tracer: func [event code offset value ref frame] [[error end] append log event]");
+    EXPECT_EQ(run("e: try [do/trace [1 / 0] :tracer] e/id"), "zero-divide");
+    EXPECT_EQ(run("log"), "[error end]");
+    EXPECT_FALSE(ev::trace_installed());
+}
+
+}  // namespace
+}  // namespace kel::test::eval

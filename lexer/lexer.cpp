@@ -198,7 +198,7 @@ void close_container(LexerState* st, u32 type, u8 closer) {
         st->tail = mi + 1;
         st->head = saved_head;
         if (type == T_MAP) {
-            if (!g_make_map) throw_not_done(st, "map!");
+            if (!g_make_map) throw_not_done(st);
             if (!g_make_map(value_at(mi))) throw_error(st, nullptr, T_MAP);
         }
     } else {
@@ -278,8 +278,7 @@ Cell* push_line_text(i32 line) {
     }
 }
 
-[[noreturn]] void throw_not_done(LexerState* st, const char* type_name) {
-    (void)type_name;
+[[noreturn]] void throw_not_done(LexerState* st) {
     Cell* text = push_error_text(st, st->token_start ? st->token_start : st->cursor);
     raise_error(Err::internal_not_done, text);
 }
@@ -373,18 +372,6 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
 // ---- the scanning loop --------------------------------------------------------------------
 
 namespace {
-
-bool point_ahead(const u8* p, const u8* end) {
-    if (end - p < 4) return false;
-    for (; p < end; ++p) {
-        u8 b = *p;
-        if (b == ' ' || b == '\t' || (b >= '0' && b <= '9') || b == '#' || b == '+' || b == '-' || b == '.')
-            continue;
-        if (std::strchr("AEFINaefin", b) && b) continue;
-        return b == ',';
-    }
-    return true;
-}
 
 // Runs a scanner; answers false when it stopped.
 bool run_scanner(LexerState* st, u32 row, u32 flags, bool load) {

@@ -106,6 +106,10 @@ TEST_F(LexerLoad, SyntaxErrorsNameTheLineAndTheText) {
         {"1h", "*** Syntax Error: (line 1) invalid integer at 1h"},
         {"'a:", "*** Syntax Error: (line 1) invalid lit-word at 'a:"},
         {"{abc", "*** Syntax Error: (line 1) invalid string at {abc"},
+        {"# a", "*** Syntax Error: (line 1) invalid character at # a"},
+        {"#;", "*** Syntax Error: (line 1) invalid issue at #;"},
+        {"\xC0" "b", "*** Syntax Error: (line 1) invalid character at ?b"},
+        {"a\xC0" "b", "*** Syntax Error: (line 1) invalid word at a?b"},
     };
     for (const auto& c : cases) EXPECT_EQ(load_error(c.text), c.report) << "text: " << c.text;
 }

@@ -186,6 +186,8 @@ void close_container(LexerState* st, u32 type, u8 closer) {
     }
     if (type == T_BLOCK && marker_type(m) == T_MAP) type = T_MAP;
     if (!fire_event(st, EV_CLOSE, i32(type), nullptr, st->token_start, st->cursor)) return;
+    // A callback that transcodes may have moved the value buffer.
+    m = innermost_marker(st);
     u32 mi = st->head - 1;
     u32 saved_head = m->data1;
     u32 n = st->tail - st->head;

@@ -495,6 +495,11 @@ void lexer_scan(LexerState* st, bool one, bool prescan) {
         if (prescan) {
             if (row <= K_STRING || row == K_WORD || row == K_ISSUE || has_callback) {
                 if (!run_scanner(st, row, flags, false)) break;
+            } else {
+                // The type stays a guess; the scanner only steps over a closing byte.
+                u32 guessed = st->token_type;
+                run_scanner(st, row, flags, false);
+                st->token_type = guessed;
             }
         } else if (row <= K_COMMA) {
             if (!run_scanner(st, row, flags, st->load) && !st->load) break;

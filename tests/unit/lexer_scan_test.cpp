@@ -108,6 +108,10 @@ TEST_F(LexerScan, TranscodeModes) {
     EXPECT_EQ(molded(transcode({string_of("  "), {SCAN}})), "none");
     EXPECT_EQ(molded(transcode({string_of("1.2.3.4.5.6.7.8.9.10.11.12.13"), {PRESCAN}})), "tuple!");
     EXPECT_EQ(molded(transcode({string_of("a b"), {NEXT, SCAN}})), "[word! \" b\"]");
+    // Too many digits for a number: the prescan's guess, and the rest after the "%".
+    std::string long_percent = std::string(400, '1') + "% b";
+    EXPECT_EQ(molded(transcode({string_of(long_percent.c_str()), {NEXT, PRESCAN}})), "[percent! \" b\"]");
+    EXPECT_EQ(molded(transcode({string_of(long_percent.c_str()), {SCAN}})), "error!");
 }
 
 TEST_F(LexerScan, TranscodeParts) {

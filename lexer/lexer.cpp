@@ -281,6 +281,10 @@ Cell* push_line_text(i32 line) {
 }
 
 [[noreturn]] void throw_not_done(LexerState* st) {
+    // A trace callback hears of it as of an invalid token and may decline it.
+    st->token_type = T_ERROR;
+    const u8* start = st->token_start ? st->token_start : st->cursor;
+    if (!fire_event(st, EV_ERROR, T_ERROR, nullptr, start, st->cursor)) throw LexerStop{};
     Cell* text = push_error_text(st, st->token_start ? st->token_start : st->cursor);
     raise_error(Err::internal_not_done, text);
 }

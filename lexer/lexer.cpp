@@ -186,6 +186,8 @@ void close_container(LexerState* st, u32 type, u8 closer) {
     }
     if (type == T_BLOCK && marker_type(m) == T_MAP) type = T_MAP;
     if (!fire_event(st, EV_CLOSE, i32(type), nullptr, st->token_start, st->cursor)) return;
+    // A callback that transcodes may have moved the value buffer.
+    m = innermost_marker(st);
     u32 mi = st->head - 1;
     u32 saved_head = m->data1;
     u32 n = st->tail - st->head;
@@ -198,7 +200,7 @@ void close_container(LexerState* st, u32 type, u8 closer) {
         st->tail = mi + 1;
         st->head = saved_head;
         if (type == T_MAP) {
-            if (!g_make_map) throw_not_done(st, "map!");
+            if (!g_make_map) throw_not_done(st);
             if (!g_make_map(value_at(mi))) throw_error(st, nullptr, T_MAP);
         }
     } else {
@@ -278,8 +280,11 @@ Cell* push_line_text(i32 line) {
     }
 }
 
-[[noreturn]] void throw_not_done(LexerState* st, const char* type_name) {
-    (void)type_name;
+[[noreturn]] void throw_not_done(LexerState* st) {
+    // A trace callback hears of it as of an invalid token and may decline it.
+    st->token_type = T_ERROR;
+    const u8* start = st->token_start ? st->token_start : st->cursor;
+    if (!fire_event(st, EV_ERROR, T_ERROR, nullptr, start, st->cursor)) throw LexerStop{};
     Cell* text = push_error_text(st, st->token_start ? st->token_start : st->cursor);
     raise_error(Err::internal_not_done, text);
 }
@@ -338,10 +343,10 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
     } else {
         i32 a = source_index(st, s) + 1, b = source_index(st, e) + 1;
         Cell* slot = stack_push_slot();
+        set_cell(slot, T_NONE);
         if (g_make_pair) {
             g_make_pair(slot, a, b);
         } else {
-            set_cell(slot, T_NONE);
             dt::make_block_at(slot, 2);
             dt::ks_append_integer(slot->data2, a);
             dt::ks_append_integer(slot->data2, b);
@@ -373,18 +378,6 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
 // ---- the scanning loop --------------------------------------------------------------------
 
 namespace {
-
-bool point_ahead(const u8* p, const u8* end) {
-    if (end - p < 4) return false;
-    for (; p < end; ++p) {
-        u8 b = *p;
-        if (b == ' ' || b == '\t' || (b >= '0' && b <= '9') || b == '#' || b == '+' || b == '-' || b == '.')
-            continue;
-        if (std::strchr("AEFINaefin", b) && b) continue;
-        return b == ',';
-    }
-    return true;
-}
 
 // Runs a scanner; answers false when it stopped.
 bool run_scanner(LexerState* st, u32 row, u32 flags, bool load) {
@@ -497,7 +490,10 @@ void lexer_scan(LexerState* st, bool one, bool prescan) {
         if (has_callback && st->brace_depth == 0 && row != K_ERROR &&
             !(row == K_PAREN_OPEN && point_ahead(start + 1, st->end))) {
             i32 type = st->token_type ? i32(st->token_type) : -i32(row + 1);
-            go_on = fire_event(st, EV_PRESCAN, type, nullptr, st->token_start, st->token_end);
+            // A point's token spans its parentheses.
+            bool point = row == K_POINT;
+            go_on = fire_event(st, EV_PRESCAN, type, nullptr, st->token_start - point,
+                               st->token_end + (point && st->token_end < st->end));
         }
         if (!go_on) {
             if (st->cursor <= st->token_start && st->cursor < st->end) st->cursor = st->token_start + 1;
@@ -506,6 +502,11 @@ void lexer_scan(LexerState* st, bool one, bool prescan) {
         if (prescan) {
             if (row <= K_STRING || row == K_WORD || row == K_ISSUE || has_callback) {
                 if (!run_scanner(st, row, flags, false)) break;
+            } else {
+                // The type stays a guess; the scanner only steps over a closing byte.
+                u32 guessed = st->token_type;
+                run_scanner(st, row, flags, false);
+                st->token_type = guessed;
             }
         } else if (row <= K_COMMA) {
             if (!run_scanner(st, row, flags, st->load) && !st->load) break;
@@ -516,7 +517,8 @@ void lexer_scan(LexerState* st, bool one, bool prescan) {
                 ok = run_scanner(st, row, flags, false);
                 if (!ok && !st->load) break;
                 if (ok && wants_scan) {
-                    ok = fire_event(st, EV_SCAN, i32(st->token_type), nullptr, st->token_start, st->cursor);
+                    ok = fire_event(st, EV_SCAN, i32(st->token_type), nullptr,
+                                    st->token_start - (row == K_POINT), st->cursor);
                 }
             }
             if (ok && st->load) {

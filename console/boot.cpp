@@ -1,13 +1,21 @@
 // Runtime boot, in the order that lets each step find what it needs already made.
 #include "console/boot.h"
 
+#include <cstring>
+
+#include "console/boot_sources.h"
+#include "datatypes/block.h"
+#include "evaluator/eval_hooks.h"
+#include "evaluator/interpreter.h"
+#include "lexer/load.h"
+#include "library/routines.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/registry.h"
-#include "evaluator/interpreter.h"
 #include "evaluator/random.h"
 #include "runtime/console_out.h"
 #include "runtime/externals.h"
+#include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/ownership.h"
 #include "runtime/memory.h"
@@ -44,6 +52,56 @@ void runtime_init() {
     rt::gc_init();
     // The interpreter's hooks, the datatype words and the preset `make` the library needs.
     ev::evaluator_init();
+}
+
+namespace {
+
+// Skips a source's header: the word Kel followed by a block.
+void skip_header(Cell* code) {
+    if (dt::ks_length_q(code) < 2) return;
+    Cell* first = dt::ks_head(code);
+    if (type_of(first) != T_WORD || type_of(first + 1) != T_BLOCK) return;
+    static const Cell kel_word = dt::load_word("Kel");  // this exact spelling: its own symbol
+    if (first->data2 != kel_word.data2) return;
+    code->data1 += 2;
+}
+
+// Evaluates `code` at the top level. Errors nobody catches end the process (exit code -2)
+// on their own; an exit status has no target at this level.
+void eval_top_level(const Cell* code) {
+    rt::Status s = ev::g_eval_block(code);
+    rt::stack_reset();
+    if (s) rt::on_uncaught_throw(s);
+}
+
+}  // namespace
+
+void run_boot_source(const char* name, const char* text, unsigned long length) {
+    lib::install_routines(name, true);
+    rt::RootGuard code;
+    lex::load_utf8(text, length, &code.cell);
+    skip_header(&code.cell);
+    eval_top_level(&code.cell);
+    lib::install_routines(name, false);
+}
+
+void boot_library() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    runtime_init();
+    rt::g_gc_enabled = true;
+    for (size_t i = 0; i < g_boot_source_count; ++i) {
+        const BootSource& source = g_boot_sources[i];
+        run_boot_source(source.name, source.text, source.length);
+    }
+}
+
+void launch_console() {
+    static const char launch[] = "cli-console-ctx/launch";
+    rt::RootGuard code;
+    lex::load_utf8(launch, std::strlen(launch), &code.cell);
+    eval_top_level(&code.cell);
 }
 
 }  // namespace kel::console

@@ -1,11 +1,16 @@
 // Program entry: the evaluator runs on a thread of its own with a 1 GiB stack, so that
 // deep language recursion meets the runtime's own limits long before the native stack's.
+//
+// Exit codes: 0 when the console's launch returns (a script ran, or input ended); the
+// status given to quit; 1 for a script that failed; -2 for an error nothing caught; the
+// runtime error number for a fatal error (95 for an exit that nothing caught).
 #include <pthread.h>
 
 #include <cstdio>
 #include <new>
 
 #include "console/boot.h"
+#include "runtime/console_out.h"
 #include "runtime/exits.h"
 #include "runtime/fatal.h"
 #include "runtime/platform.h"
@@ -14,15 +19,20 @@ namespace {
 
 constexpr size_t EVALUATOR_STACK = size_t(1) << 30;
 
+// The top-level catch: every systems-level throw that reaches it ends here. Errors print
+// themselves and end the process where they are raised with no try to catch them.
 int program_main() {
     try {
-        kel::console::runtime_init();
+        kel::console::boot_library();
+        kel::console::launch_console();
     } catch (kel::rt::SystemThrow& t) {
+        kel::rt::console_flush();
         kel::rt::on_uncaught_throw(t.code);
     } catch (std::bad_alloc&) {
         // The C++ library's own allocations ran out: the same fatal error as the heap's.
         kel::rt::runtime_quit(94, 0);
     }
+    kel::rt::console_flush();
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "evaluator/eval_hooks.h"
 #include "evaluator/fast_math.h"
 #include "evaluator/trace.h"
+#include "library/routines.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -574,9 +575,20 @@ inline bool fast_operator(const Cell* op, Cell* left, const Cell* right) {
     return src == T_ACTION ? fast_math(code, left, right) : fast_compare(code, left, right);
 }
 
-// routine-call: only registered routines exist; their low-level bodies take the argument
-// cells and answer through the result slot.
-void routine_call(const Cell*) { raise_error(Err::internal_not_done); }
+// routine-call: only registered routines exist (library/routines.h); their C++ bodies take
+// the argument cells and answer through the result slot, or through their answer when the
+// routine declares a logic! or integer! result.
+void routine_call(const Cell* fn) {
+    Cell* rec = cells_of(buffer_of(fn->data3));
+    lib::RoutineEntry entry = lib::routine_entry(get_int(&rec[FN_CODE]));
+    i32 returns = get_int(&rec[FN_OWNER]);
+    if (!entry) raise_error(Err::internal_not_done);
+    // A routine without arguments still has its result slot.
+    if (g_args.top == g_args.base) set_cell(stack_push_slot(), T_UNSET);
+    i64 answer = entry(g_args.base);
+    if (returns == lib::RETURNS_LOGIC) set_cell(g_args.base, T_LOGIC, answer != 0);
+    else if (returns == lib::RETURNS_INTEGER) set_cell(g_args.base, T_INTEGER, 0, u32(i32(answer)));
+}
 
 }  // namespace
 

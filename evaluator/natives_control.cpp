@@ -339,7 +339,12 @@ Status do_traced(const i32* refs, const Cell* tracer) {
         finish();
         throw;
     }
+    // An exit leaves its value in the result slot of its target with nothing above it: keep
+    // that slot out of reach of the tracer's own call.
+    Cell* top = g_args.top;
+    if (s && g_args.top <= g_args.base) g_args.top = g_args.base + 1;
     finish();
+    g_args.top = top;
     if (marked && (s == CODE_RETURN || s == CODE_EXIT)) {
         g_system.thrown = 0;
         return throw_return(s == CODE_RETURN, true);

@@ -120,6 +120,8 @@ Status catch_native(bool, const i32* refs) {
         return throw_value(CODE_THROW);
     }
     g_system.thrown = 0;
+    // The throw ends here: a later error must not be located from where it started.
+    g_throw_origin = 0;
     g_args.base[0] = value;
     stack_unwind_last();
     if (g_trace.active) trace_fire(EV_CATCH, nullptr, -1, caller_base, nullptr);

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <string>
+
+#include "lexer/literal_hooks.h"
 #include "runtime/float_text.h"
 
 namespace kel::lex {
@@ -111,6 +114,58 @@ double scan_float(const void* start, u32 count, u32 unit, i32* status) {
         return std::nan("");
     }
     return v;
+}
+
+void scan_money(const void* start, u32 count, u32 unit, Cell* out, i32* status) {
+    u32 i = 0;
+    MoneyText m{};
+    if (i < count && (unit_at(start, i, unit) == '+' || unit_at(start, i, unit) == '-'))
+        m.negative = unit_at(start, i++, unit) == '-';
+    auto letter = [](u32 c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (count - i >= 5 && letter(unit_at(start, i, unit)) && letter(unit_at(start, i + 1, unit)) &&
+        letter(unit_at(start, i + 2, unit)) && unit_at(start, i + 3, unit) == '$') {
+        for (u32 k = 0; k < 3; ++k) m.currency[k] = char(unit_at(start, i + k, unit));
+        i += 4;
+    } else if (i < count && unit_at(start, i, unit) == '$') {
+        ++i;
+    }
+    std::string whole, fraction;
+    bool point = false;
+    u32 first = i;
+    if (i >= count) {
+        *status = SCAN_FAILED;
+        return;
+    }
+    for (; i < count; ++i) {
+        u32 c = unit_at(start, i, unit);
+        bool last = i + 1 == count;
+        if (c == '\'') {
+            if (i == first || last || point || unit_at(start, i + 1, unit) == '\'') {
+                *status = SCAN_FAILED;
+                return;
+            }
+            continue;
+        }
+        if (c == '.') {
+            if (i == first || last || point) {
+                *status = SCAN_FAILED;
+                return;
+            }
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') {
+            *status = SCAN_FAILED;
+            return;
+        }
+        if (point) fraction.push_back(char(c));
+        else if (!whole.empty() || c != '0') whole.push_back(char(c));
+    }
+    m.integer_digits = whole.c_str();
+    m.integer_count = u32(whole.size());
+    m.fraction_digits = fraction.c_str();
+    m.fraction_count = u32(fraction.size());
+    if (!g_make_money || !g_make_money(out, m)) *status = SCAN_FAILED;
 }
 
 }  // namespace kel::lex

@@ -2,6 +2,7 @@
 // bytes). Failure is reported through a status word, which is left untouched on success;
 // the calling datatype raises its own error.
 #pragma once
+#include "runtime/cell.h"
 #include "runtime/types.h"
 
 namespace kel::lex {
@@ -18,6 +19,12 @@ i32 scan_integer(const void* start, u32 count, u32 unit, i32* status);
 // scan-float: the decimal float grammar with "'" separators; "," stands for ".". Texts of
 // 313 characters or more fail. Failure sets SCAN_FAILED and answers NaN.
 double scan_float(const void* start, u32 count, u32 unit, i32* status);
+
+// scan-money: an optional sign, then a 3-letter currency code and "$", or "$", or the
+// digits at once; "'" separators (not after "$", not doubled, not last, not in the
+// fraction) and one "." (not first, not last). The money datatype builds the value in
+// `out` (its maker must be installed) and may refuse it. Failure sets SCAN_FAILED.
+void scan_money(const void* start, u32 count, u32 unit, Cell* out, i32* status);
 
 // The decimal-text check of the float, percent and point loaders: at most 312 bytes of
 // the decimal float grammar with "'" separators.

@@ -258,31 +258,8 @@ inline std::string eval_loaded(Cell* block) {
     return out;
 }
 
-// Boots the library sources once per process.
-inline void boot_library() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    Cell t, f, n;
-    set_cell(&t, T_LOGIC, 1);
-    set_cell(&f, T_LOGIC, 0);
-    set_cell(&n, T_NONE);
-    define_if_unset("true", t);
-    define_if_unset("false", f);
-    define_if_unset("none", n);
-    for (size_t i = 0; i < console::g_boot_source_count; ++i) {
-        Cell* before = rt::g_args.top;
-        Reader r(console::g_boot_sources[i].text);
-        Cell* b = r.read_all();
-        // The header: the word Kel and its block.
-        if (dt::ks_length_q(b) >= 2 && type_of(dt::ks_head(b)) == T_WORD) b->data1 = 2;
-        std::string out = eval_loaded(b);
-        if (out.rfind("***", 0) == 0) {
-            ADD_FAILURE() << console::g_boot_sources[i].name << ": " << out;
-        }
-        rt::g_args.top = before;
-    }
-}
+// Boots the library sources once per process, as the program does.
+inline void boot_library() { console::boot_library(); }
 
 class EvalTest : public RuntimeTest {
 protected:

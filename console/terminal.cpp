@@ -1,0 +1,64 @@
+// The terminal layer: redirected input and the terminal's own line mode.
+#include "console/terminal.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "console/line_reader.h"
+#include "datatypes/string.h"
+#include "runtime/console_out.h"
+#include "runtime/unicode.h"
+
+namespace kel::console {
+
+namespace {
+
+bool g_console = false;
+
+LineReader& stdin_reader() {
+    static LineReader reader(0);
+    return reader;
+}
+
+void print_string(const Cell* str) {
+    Cell copy = *str;
+    i32 length = -1;
+    const char* text = rt::string_to_utf8(&copy, &length);
+    rt::print_raw(text, size_t(length));
+}
+
+}  // namespace
+
+void terminal_init() { g_console = isatty(0) == 1; }
+
+bool terminal_is_console() { return g_console; }
+
+bool terminal_window_size(i32* columns, i32* rows) {
+    if (!g_console) return false;
+    winsize ws{};
+    if (ioctl(1, TIOCGWINSZ, &ws) != 0 && ioctl(0, TIOCGWINSZ, &ws) != 0) return false;
+    *columns = ws.ws_col;
+    *rows = ws.ws_row;
+    return ws.ws_col != 0 && ws.ws_row != 0;
+}
+
+void terminal_set_title(const Cell* title) {
+    if (!rt::output_is_terminal()) return;
+    rt::print_raw("\x1B]0;", 4);
+    print_string(title);
+    rt::print_raw("\x07", 1);
+    rt::console_flush();
+}
+
+bool terminal_read_line(Cell* line, const Cell* prompt) {
+    if (g_console && prompt && dt::is_any_string_type(type_of(prompt))) print_string(prompt);
+    rt::console_flush();
+    std::vector<u32> cps;
+    if (!stdin_reader().read_line(cps)) return false;
+    for (u32 cp : cps) dt::append_char(line, cp);
+    return true;
+}
+
+}  // namespace kel::console

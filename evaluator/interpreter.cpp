@@ -342,7 +342,9 @@ struct PathCall {
     i32 index;         // the element that produced the function
 };
 
-Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
+Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
+Status eval_infix(Node code, i32& pos, Cell* start);
+inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
@@ -661,7 +663,6 @@ namespace {
 
 Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left) {
-    check_native_stack();
     Cell fn = *fn_in;
     if (g_trace.active) {
         Cell n = *frame_name(name);
@@ -677,17 +678,21 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
     Status s;
     switch (type_of(&fn)) {
         case T_NATIVE: case T_ACTION:
+            // Nested calls without a block between them recurse here alone.
+            if (!infix) check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
             s = eval_arguments(&fn, code, pos, name, path, infix);
             break;
         case T_ROUTINE:
+            check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
             s = eval_arguments(&fn, code, pos, name, path, infix);
             if (!s) routine_call(&fn);
             break;
         case T_FUNCTION: {
+            check_native_stack();
             // The frame restores the context's values pointer however the call ends.
             Off values = context_cell(fn.data1)->data2;
             stack_open_frame(frame_name(name), FH_INTERP_FUNCTION);
@@ -810,7 +815,7 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
 }
 
 // eval-expression in push mode: exactly one new value on the stack when it answers 0.
-Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
+__attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive) {
     Cell* start = g_args.top;
     Cell v = cells_of(buffer_of(code))[pos];
     if (g_trace.active) trace_code(EV_FETCH, code, pos, &v, nullptr);
@@ -928,7 +933,11 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
             break;
     }
     if (no_infix) return 0;
-    // Infix operators apply left to right to the value so far.
+    return eval_infix(code, pos, start);
+}
+
+// Infix operators apply left to right to the value so far, which is at `start`.
+__attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start) {
     for (;;) {
         SeriesBuffer* b = buffer_of(code);
         if (pos >= i32((b->tail - b->offset) >> 4)) break;
@@ -976,6 +985,44 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
         if (s) return s;
     }
     return 0;
+}
+
+// Whether a value is pushed as it stands when met in code: one bit per type id.
+constexpr u64 type_bit(u32 t) { return u64(1) << t; }
+constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_bit(T_GET_WORD) | type_bit(T_LIT_WORD) |
+                                type_bit(T_PATH) | type_bit(T_SET_PATH) | type_bit(T_GET_PATH) | type_bit(T_LIT_PATH) |
+                                type_bit(T_PAREN) | type_bit(T_OP) | type_bit(T_NATIVE) | type_bit(T_ACTION) |
+                                type_bit(T_FUNCTION) | type_bit(T_ROUTINE) | type_bit(T_ISSUE);
+constexpr u64 CALLED_TYPES = type_bit(T_UNSET) | type_bit(T_OP) | type_bit(T_NATIVE) | type_bit(T_ACTION) |
+                             type_bit(T_FUNCTION) | type_bit(T_ROUTINE);
+inline bool is_plain_value(u32 t) { return t >= 64 || !((EVALUATED_TYPES >> t) & 1); }
+inline bool is_plain_word_value(u32 t) { return t >= 64 || !((CALLED_TYPES >> t) & 1); }
+
+// eval-expression in push mode: the common cases (a literal, or a word whose value is not a
+// function, with no operator after it) here; everything else in eval_expr_slow.
+inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
+    if (g_trace.active) return eval_expr_slow(code, pos, no_infix, passive);
+    SeriesBuffer* b = buffer_of(code);
+    Cell* cells = cells_of(b);
+    const Cell* v = cells + pos;
+    u32 t = type_of(v);
+    Cell* start = g_args.top;
+    if (t == T_WORD) {
+        const Cell* val = word_slot(v);
+        if (!val || !is_plain_word_value(type_of(val))) return eval_expr_slow(code, pos, no_infix, passive);
+        stack_push(val);
+    } else if (is_plain_value(t)) {
+        stack_push(v);
+    } else {
+        return eval_expr_slow(code, pos, no_infix, passive);
+    }
+    ++pos;
+    if (no_infix || pos >= i32((b->tail - b->offset) >> 4)) return 0;
+    const Cell* next = cells + pos;
+    if (type_of(next) != T_WORD) return 0;
+    const Cell* opv = word_slot(next);
+    if (!opv || type_of(opv) != T_OP) return 0;
+    return eval_infix(code, pos, start);
 }
 
 }  // namespace

@@ -31,6 +31,9 @@ TEST_F(ConsoleBootTest, TheConsoleObjectIsTheFullOneAndItsWordsShareTheirFunctio
         {"system/console/mode", "mono"},
         {"system/platform", "Linux"},
         {"system/options/binary-base", "16"},
+        {"system/catalog/errors/script/code", "300"},
+        {"system/catalog/errors/math/type", "\"Math Error\""},
+        {"any-object? system/standard/error", "true"},
     });
 }
 

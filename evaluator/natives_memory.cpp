@@ -2,7 +2,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "evaluator/actions.h"
-#include "evaluator/eval_hooks.h"
+#include "evaluator/interpreter.h"
 #include "runtime/gc.h"
 #include "runtime/memory_stats.h"
 #include "runtime/stack.h"
@@ -25,17 +25,14 @@ Status stats_native(bool, const i32* refinements) {
     memory_stats_info(dt::make_block_at(result, 5));
     if (!show) return 0;
     Cell word = dt::load_word("show-memory-stats");
-    Cell* fn = dt::get_word_value_ptr(&word);
-    if (!fn || type_of(fn) != T_FUNCTION || !g_call_function) {
-        set_cell(result, T_UNSET);
-        return 0;
+    const Cell* fn = dt::word_value_or_null(&word);
+    if (fn && type_of(fn) == T_FUNCTION) {
+        Cell fn_copy = *fn;
+        // The figures stay in the result slot (rooted) while the library prints them.
+        Status s = call_value(&fn_copy, stack_result(), 1);
+        if (s) return s;
+        stack_keep();
     }
-    Cell fn_copy = *fn, figures = *result;
-    stack_open_function(&word, 0);
-    stack_push(&figures);
-    Status s = g_call_function(&fn_copy, 0, &word, 0);
-    if (s) return s;
-    stack_unwind_last();
     set_cell(stack_result(), T_UNSET);
     return 0;
 }

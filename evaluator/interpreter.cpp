@@ -342,7 +342,9 @@ struct PathCall {
     i32 index;         // the element that produced the function
 };
 
-Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
+Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
+Status eval_infix(Node code, i32& pos, Cell* start);
+inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
@@ -810,7 +812,7 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
 }
 
 // eval-expression in push mode: exactly one new value on the stack when it answers 0.
-Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
+__attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive) {
     Cell* start = g_args.top;
     Cell v = cells_of(buffer_of(code))[pos];
     if (g_trace.active) trace_code(EV_FETCH, code, pos, &v, nullptr);
@@ -928,7 +930,11 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
             break;
     }
     if (no_infix) return 0;
-    // Infix operators apply left to right to the value so far.
+    return eval_infix(code, pos, start);
+}
+
+// Infix operators apply left to right to the value so far, which is at `start`.
+__attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start) {
     for (;;) {
         SeriesBuffer* b = buffer_of(code);
         if (pos >= i32((b->tail - b->offset) >> 4)) break;
@@ -976,6 +982,47 @@ Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
         if (s) return s;
     }
     return 0;
+}
+
+// Whether a value is pushed as it stands when met in code.
+inline bool is_plain_value(u32 t) {
+    switch (t) {
+        case T_WORD: case T_SET_WORD: case T_GET_WORD: case T_LIT_WORD: case T_PATH: case T_SET_PATH:
+        case T_GET_PATH: case T_LIT_PATH: case T_PAREN: case T_OP: case T_NATIVE: case T_ACTION: case T_FUNCTION:
+        case T_ROUTINE: case T_ISSUE:
+            return false;
+        default: return true;
+    }
+}
+inline bool is_plain_word_value(u32 t) {
+    return t != T_UNSET && t != T_OP && t != T_NATIVE && t != T_ACTION && t != T_FUNCTION && t != T_ROUTINE;
+}
+
+// eval-expression in push mode: the common cases (a literal, or a word whose value is not a
+// function, with no operator after it) here; everything else in eval_expr_slow.
+inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
+    if (g_trace.active) return eval_expr_slow(code, pos, no_infix, passive);
+    SeriesBuffer* b = buffer_of(code);
+    Cell* cells = cells_of(b);
+    const Cell* v = cells + pos;
+    u32 t = type_of(v);
+    Cell* start = g_args.top;
+    if (t == T_WORD) {
+        const Cell* val = word_slot(v);
+        if (!val || !is_plain_word_value(type_of(val))) return eval_expr_slow(code, pos, no_infix, passive);
+        stack_push(val);
+    } else if (is_plain_value(t)) {
+        stack_push(v);
+    } else {
+        return eval_expr_slow(code, pos, no_infix, passive);
+    }
+    ++pos;
+    if (no_infix || pos >= i32((b->tail - b->offset) >> 4)) return 0;
+    const Cell* next = cells + pos;
+    if (type_of(next) != T_WORD) return 0;
+    const Cell* opv = word_slot(next);
+    if (!opv || type_of(opv) != T_OP) return 0;
+    return eval_infix(code, pos, start);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST_F(ControlValueTest, PrintFormsReducedBlocks) {
 
 TEST_F(ControlValueTest, NestedPrintsKeepTheirOwnValues) {
     EXPECT_EQ(printed("print [\"a\" do [print [\"b\"] \"c\"]]"), "b\na c\n => unset");
-    EXPECT_EQ(printed("print [1 do [print [2 do [print [3] 4]] 5]"), "3\n2 4\n1 5\n => unset");
+    EXPECT_EQ(printed("print [1 do [print [2 do [print [3] 4]] 5]]"), "3\n2 4\n1 5\n => unset");
     // A nested print's own answer is unset, which forms as nothing between its neighbours.
     EXPECT_EQ(printed("print [1 do [print [2]] 3]"), "2\n1  3\n => unset");
     // A failed reduction leaves nothing behind for the next print.

@@ -129,6 +129,9 @@ TEST_F(InterpTest, Paths) {
     check_all({
         {"b: [10 20 30] b/2", "20"},
         {"b: [10 20 30] i: 3 b/:i", "30"},
+        {"b: [10 20 30] b/(1 + 1)", "20"},
+        {"o: make object! [a: 1 f: func [x] [x + a]] o/f 2", "3"},
+        {"o: make object! [a: 1] o/a: 5 o/a", "5"},
         {"b: [10 20 30] b/2: 5 b", "[10 5 30]"},
         {"b: [x [y 7]] b/x/y", "7"},
         {"b: [10 20] b/3", "none"},

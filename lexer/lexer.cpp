@@ -338,10 +338,10 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
     } else {
         i32 a = source_index(st, s) + 1, b = source_index(st, e) + 1;
         Cell* slot = stack_push_slot();
+        set_cell(slot, T_NONE);
         if (g_make_pair) {
             g_make_pair(slot, a, b);
         } else {
-            set_cell(slot, T_NONE);
             dt::make_block_at(slot, 2);
             dt::ks_append_integer(slot->data2, a);
             dt::ks_append_integer(slot->data2, b);

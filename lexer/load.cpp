@@ -23,6 +23,8 @@ bool is_unicode_blank(u32 cp) {
 }
 
 void load_utf8(const char* text, size_t length, Cell* out) {
+    // `out` may be a fresh stack slot, which the collector reads while the text loads.
+    set_cell(out, T_NONE);
     RunOptions o;
     RootGuard result;
     // Texts beyond 4 GiB do not fit the lexer's 32-bit positions.
@@ -37,6 +39,7 @@ namespace {
 // included), unset when it holds none, else the value.
 void scan_string_value(const Cell* str, Cell* out) {
     RootGuard source(*str);
+    set_cell(out, T_NONE);
     u32 length = dt::string_length(&source.cell);
     RunOptions check;
     check.one = true;

@@ -44,9 +44,11 @@ inline void lex_one_input(const uint8_t* data, size_t size) {
     stack_open_try(nullptr);
     try {
         Cell* s = stack_push_slot();
+        set_cell(s, T_NONE);
         dt::make_string_at(s, u32(size));
         for (size_t i = 0; i < size; ++i) dt::append_char(s, data[i] < 0x80 ? data[i] : 0xE9);
         Cell* out = stack_push_slot();
+        set_cell(out, T_NONE);
         dt::g_scan_string_value(s, out);
     } catch (ErrorThrow&) {
     }

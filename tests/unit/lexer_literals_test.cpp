@@ -179,6 +179,7 @@ class LexerText : public RuntimeTest {};
 // The type and text of the first loaded value.
 std::pair<u32, std::u32string> first_text(const char* text) {
     Cell* out = rt::stack_push_slot();
+    set_cell(out, T_NONE);
     lex::load_utf8(text, std::strlen(text), out);
     Cell* v = dt::ks_head(out);
     return {type_of(v), node_text(series_node(v))};
@@ -220,6 +221,7 @@ TEST_F(LexerText, Binaries) {
     };
     for (auto [text, bytes] : cases) {
         Cell* out = rt::stack_push_slot();
+        set_cell(out, T_NONE);
         lex::load_utf8(text, std::strlen(text), out);
         Cell* v = dt::ks_head(out);
         ASSERT_EQ(type_of(v), u32(T_BINARY)) << text;
@@ -244,6 +246,7 @@ TEST_F(LexerText, NumbersAndTheirEdges) {
     };
     for (auto [text, molded] : cases) {
         Cell* out = rt::stack_push_slot();
+        set_cell(out, T_NONE);
         lex::load_utf8(text, std::strlen(text), out);
         // time! and percent! may not mold yet: check those through their payloads.
         Cell* v = dt::ks_head(out);
@@ -255,6 +258,7 @@ TEST_F(LexerText, NumbersAndTheirEdges) {
     };
     for (auto [text, d] : payloads) {
         Cell* out = rt::stack_push_slot();
+        set_cell(out, T_NONE);
         lex::load_utf8(text, std::strlen(text), out);
         EXPECT_DOUBLE_EQ(get_float(dt::ks_head(out)), d) << text;
     }

@@ -147,6 +147,7 @@ TEST_F(LexerScan, ScanningAStringIntoOneValue) {
     for (auto [text, expected] : cases) {
         Cell s = string_of(text);
         Cell* out = rt::stack_push_slot();
+        set_cell(out, T_NONE);
         dt::g_scan_string_value(&s, out);
         if (type_of(out) == T_UNSET) EXPECT_STREQ(expected, "unset");
         else EXPECT_EQ(mold(out), expected) << text;
@@ -183,8 +184,10 @@ protected:
     // A function! whose body starts with `events` (a block of event words, or nothing).
     Cell callback(const char* body) {
         Cell* spec = rt::stack_push_slot();
+        set_cell(spec, T_NONE);
         lex::load_utf8("event input type line token", 27, spec);
         Cell* code = rt::stack_push_slot();
+        set_cell(code, T_NONE);
         lex::load_utf8(body, std::strlen(body), code);
         dt::make_function_cell(spec, code, 0, 0, 0, 0);
         return *rt::stack_top();

@@ -1,6 +1,4 @@
 // Control natives: conditionals, function makers, switch, case and do.
-#include <string>
-
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -10,13 +8,8 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives_control.h"
-#include "lexer/load.h"
+#include "lexer/lexer.h"
 #include "runtime/symbols.h"
-#include "runtime/unicode.h"
-
-namespace kel::lex {
-void load_utf8(const char* text, size_t length, Cell* out) __attribute__((weak));  // TEMP
-}
 
 namespace kel::ev {
 
@@ -248,9 +241,8 @@ Status expand_block(const Cell* block) {
     }
     Cell* args = stack_push(block);
     set_cell(stack_push_slot(), T_NONE);
-    Cell* mark = args;
     Status s = call_library("preprocessor", expand, args, 2);
-    g_args.top = mark;
+    g_args.top = args;
     return s;
 }
 
@@ -268,20 +260,15 @@ Status do_block(Cell* block, bool expand, const Cell* position) {
     after->data1 = u32(index);
     Cell w = *position;
     set_word_value(&w, after);
-    *stack_result() = *(mark);
+    *stack_result() = *mark;
     return 0;
 }
 
-// A string is loaded as source text, then evaluated as a block.
+// A string is loaded as source text from its index, then evaluated as a block.
 Status do_string(const Cell* str, bool expand, const Cell* position) {
-    Cell s = *str;
-    i32 length = 0;
-    const char* text = string_to_utf8(&s, &length);
-    std::string source(text, size_t(length));
     Cell* code = stack_push_slot();
     set_cell(code, T_NONE);
-    if (!&lex::load_utf8) raise_error(Err::internal_not_done);  // TEMP until the lexer lands
-    lex::load_utf8(source.data(), source.size(), code);
+    lex::transcode_series(code, str, -1, lex::RunOptions{}, nullptr);
     return do_block(code, expand, position);
 }
 

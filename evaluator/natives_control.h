@@ -20,12 +20,23 @@ inline void open_loop_frame() {
     set_cell(rt::stack_push_slot(), T_UNSET);
 }
 
+// Evaluates a loop's block (its body or a while condition) into the loop frame's result
+// slot. A break or continue that had to cross C++ code without a Status arrives as a
+// SystemThrow and is taken here like one returned; every other code passes on as it came.
+inline rt::Status eval_loop_block(const Cell* block) {
+    try {
+        return eval_block(block, true);
+    } catch (rt::SystemThrow& t) {
+        if (t.code == rt::CODE_BREAK || t.code == rt::CODE_CONTINUE) return t.code;
+        throw;
+    }
+}
+
 // One round of a loop body inside the loop frame: the last round's values are dropped, the
-// body's value is left in the loop frame's result slot. A break or continue raised through
-// C++ code that has no Status arrives as a SystemThrow and is taken here too.
+// body's value is left in the loop frame's result slot.
 inline rt::Status run_loop_body(const Cell* body) {
     rt::stack_reset();
-    return rt::catch_site(rt::THRESHOLD_LOOP, [body] { return eval_block(body, true); });
+    return eval_loop_block(body);
 }
 
 }  // namespace kel::ev

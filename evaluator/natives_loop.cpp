@@ -30,7 +30,7 @@ Status while_native(bool, const i32*) {
     open_loop_frame();
     for (;;) {
         stack_reset();
-        Status s = catch_site(THRESHOLD_LOOP, [cond] { return eval_block(cond, true); });
+        Status s = eval_loop_block(cond);
         if (s == CODE_BREAK || s == CODE_CONTINUE) {
             g_system.thrown = 0;
             raise_error(Err::throw_while_cond);

@@ -113,6 +113,17 @@ TEST_F(ControlFlowTest, DoByDatatype) {
     });
 }
 
+TEST_F(ControlFlowTest, DoLoadsStrings) {
+    check_cases({
+        {"do \"1 + 2\"", "3"},
+        {"do next \"x 5\"", "5"},  // from the string's index
+        {"do \"\"", "unset"},
+        {"do/next \"1 2\" 'p p", "[2]"},
+        {"do \"[\"", "*** Syntax Error: (line 1) missing ] at ["},
+        {"do \"switch #^\"a^\" [#^\"A^\" [1] #^\"a^\" [2]]\"", "2"},  // chars compare by code point
+    });
+}
+
 TEST_F(ControlFlowTest, DoNextStepsThroughABlock) {
     check_cases({
         {"b: [1 + 2 3] do/next b 'p", "3"},

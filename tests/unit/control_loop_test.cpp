@@ -37,6 +37,9 @@ TEST_F(ControlLoopTest, BreakAndContinue) {
         {"forever [break/return 7]", "7"},
         {"x: 0 forever [x: x + 1 if x = 4 [break]] x", "4"},
         {"x: 0 loop 3 [loop 3 [x: x + 1 break]] x", "3"},  // break leaves the inner loop only
+        // From inside a change handler: the exit crosses C++ code on its way to the loop.
+        {"o: make object! [a: 1 on-change*: func [w o n] [break/return 5]] loop 2 [o/a: 2 6]", "5"},
+        {"x: 0 o: make object! [a: 1 on-change*: func [w o n] [continue]] loop 3 [x: x + 1 o/a: 2 x: 100] x", "3"},
         {"break", "*** Throw Error: no loop to break"},
         {"continue", "*** Throw Error: no loop to continue"},
     });
@@ -89,6 +92,8 @@ TEST_F(ControlLoopTest, ForeachSetsWordsFromTheSeries) {
         {"foreach [a 1] [1 2] []", "*** Script Error: invalid argument: 1"},
         // A body that empties the series ends the walk.
         {"b: [1 2 3 4] x: 0 foreach v b [x: x + 1 clear b] x", "1"},
+        // ... and one that grows it walks on into the new values.
+        {"b: [1 2] n: 0 foreach v b [n: n + 1 if n < 5 [append b v]] n", "6"},
     });
 }
 
@@ -102,6 +107,7 @@ TEST_F(ControlLoopTest, ForallWalksTheWordsSeries) {
         {"b: [] forall b [1]", "unset"},
         {"s: \"abc\" t: copy \"\" forall s [append t s/1] t", "\"abc\""},
         {"b: [1 2 3 4] x: 0 forall b [x: x + 1 b: next b] x", "2"},  // the body may move the word
+        {"b: [1 2 3] forall b [remove b] b", "[2]"},
         {"b: [1 2] forall b [b: [3]]", "*** Script Error: Loop series changed to invalid value: [3]"},
         {"x: 5 forall x []", "*** Script Error: forall does not allow integer! for its 'word argument"},
     });

@@ -76,6 +76,13 @@ TEST_F(ConsoleBootTest, LibraryFunctions) {
     });
 }
 
+TEST_F(ConsoleBootTest, MemberPathsReachObjectFieldsOrRaise) {
+    EXPECT_EQ(type_of(lib::member_slot("system/console/init")), T_ROUTINE);
+    for (const char* path : {"system/no-such-member", "system/platform/deeper", "system/console/nothing"}) {
+        EXPECT_EQ(catch_error([&] { lib::member_slot(path); }), rt::Err::script_invalid_path) << path;
+    }
+}
+
 TEST_F(ConsoleBootTest, RoutinesHaveEntriesAndUnknownCodesHaveNone) {
     EXPECT_GT(lib::routine_count(), 60u);
     EXPECT_EQ(lib::routine_entry(0), nullptr);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "eval_support.h"
+#include "datatypes/function.h"
 #include "library/routines.h"
 
 namespace kel::test::eval {
@@ -80,6 +81,19 @@ TEST_F(ConsoleBootTest, MemberPathsReachObjectFieldsOrRaise) {
     EXPECT_EQ(type_of(lib::member_slot("system/console/init")), T_ROUTINE);
     for (const char* path : {"system/no-such-member", "system/platform/deeper", "system/console/nothing"}) {
         EXPECT_EQ(catch_error([&] { lib::member_slot(path); }), rt::Err::script_invalid_path) << path;
+    }
+}
+
+TEST_F(ConsoleBootTest, EveryRoutineIsBoundWhereItsDefinitionSays) {
+    // A definition naming a source outside the boot order, or a target its source never
+    // builds, would leave the routine unreachable.
+    for (u32 code = 1; code <= lib::routine_count(); ++code) {
+        const lib::RoutineDef* def = lib::routine_def(code);
+        ASSERT_NE(def, nullptr);
+        const Cell* value = lib::member_slot(def->target);
+        ASSERT_EQ(type_of(value), T_ROUTINE) << def->target;
+        const Cell* entry = dt::function_record(value, dt::FN_CODE);
+        EXPECT_EQ(get_int(entry), i32(code)) << def->target;
     }
 }
 

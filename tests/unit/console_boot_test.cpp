@@ -35,6 +35,10 @@ TEST_F(ConsoleBootTest, TheConsoleObjectIsTheFullOneAndItsWordsShareTheirFunctio
         {"system/catalog/errors/script/code", "300"},
         {"system/catalog/errors/math/type", "\"Math Error\""},
         {"any-object? system/standard/error", "true"},
+        {"length? system/lexer/exit-states", "36"},
+        {"system/lexer/exit-states/13", "comma"},
+        {"system/lexer/exit-states/28", "point"},
+        {"datatype? system/lexer/exit-states/3", "true"},
     });
 }
 

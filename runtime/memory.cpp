@@ -251,7 +251,7 @@ void free_series_frame(Off f) {
 Off find_series_frame(u32 needed) {
     for (Off f = g_memory.series_frame_head; f; f = at<SeriesFrame>(f)->next) {
         auto* sf = at<SeriesFrame>(f);
-        if (u64(sf->bump) + needed < sf->end) return f;
+        if (u64(sf->bump) + needed + FRAME_MIN_LEFT <= sf->end) return f;
     }
     return 0;
 }
@@ -335,6 +335,10 @@ SeriesBuffer* alloc_series_buffer(u32 n, u32 w, i32 offset) {
         init_header(b, data, w, 0, offset);
         return b;
     }
+    // A frame that would be left nearly full is passed over; when no frame is roomy the
+    // collector runs before the heap grows. (Growing whenever the only room left is a
+    // sliver would skip the collector for good: every new frame fills and leaves the
+    // same sliver behind.)
     Off f = find_series_frame(needed);
     if (!f) {
         u32 before = gc_collection_count();
@@ -342,7 +346,7 @@ SeriesBuffer* alloc_series_buffer(u32 n, u32 w, i32 offset) {
         if (gc_collection_count() != before) ensure_headroom();
         f = find_series_frame(needed);
     }
-    if (!f || at<SeriesFrame>(f)->end - at<SeriesFrame>(f)->bump < FRAME_MIN_LEFT) {
+    if (!f) {
         if (needed >= g_memory.next_frame_size) g_memory.next_frame_size = g_memory.max_frame_size;
         f = new_series_frame();
     }

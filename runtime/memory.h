@@ -147,6 +147,7 @@ void release_node_frames();
 
 Off new_series_frame();
 void free_series_frame(Off frame);
+// The first frame with room for `needed` bytes and FRAME_MIN_LEFT more after them, or 0.
 Off find_series_frame(u32 needed);
 
 SeriesBuffer* alloc_series_buffer(u32 n, u32 w, i32 offset);

@@ -62,7 +62,10 @@ dt::AnyFn action_lookup(u32 type, const Cell* value, u32 slot);
 
 template <int A>
 inline typename dt::ActionSig<A>::type lookup(const Cell* value) {
-    return reinterpret_cast<typename dt::ActionSig<A>::type>(action_lookup(type_of(value), value, A));
+    // The table answers directly; the call out is only for the error.
+    dt::AnyFn fn = dt::action_entry(type_of(value), A);
+    if (__builtin_expect(fn == nullptr, 0)) fn = action_lookup(type_of(value), value, A);
+    return reinterpret_cast<typename dt::ActionSig<A>::type>(fn);
 }
 
 template <int A, class... Args>

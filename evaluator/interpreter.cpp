@@ -663,7 +663,6 @@ namespace {
 
 Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left) {
-    check_native_stack();
     Cell fn = *fn_in;
     if (g_trace.active) {
         Cell n = *frame_name(name);
@@ -679,17 +678,21 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
     Status s;
     switch (type_of(&fn)) {
         case T_NATIVE: case T_ACTION:
+            // Nested calls without a block between them recurse here alone.
+            if (!infix) check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
             s = eval_arguments(&fn, code, pos, name, path, infix);
             break;
         case T_ROUTINE:
+            check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
             s = eval_arguments(&fn, code, pos, name, path, infix);
             if (!s) routine_call(&fn);
             break;
         case T_FUNCTION: {
+            check_native_stack();
             // The frame restores the context's values pointer however the call ends.
             Off values = context_cell(fn.data1)->data2;
             stack_open_frame(frame_name(name), FH_INTERP_FUNCTION);
@@ -984,19 +987,16 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start) {
     return 0;
 }
 
-// Whether a value is pushed as it stands when met in code.
-inline bool is_plain_value(u32 t) {
-    switch (t) {
-        case T_WORD: case T_SET_WORD: case T_GET_WORD: case T_LIT_WORD: case T_PATH: case T_SET_PATH:
-        case T_GET_PATH: case T_LIT_PATH: case T_PAREN: case T_OP: case T_NATIVE: case T_ACTION: case T_FUNCTION:
-        case T_ROUTINE: case T_ISSUE:
-            return false;
-        default: return true;
-    }
-}
-inline bool is_plain_word_value(u32 t) {
-    return t != T_UNSET && t != T_OP && t != T_NATIVE && t != T_ACTION && t != T_FUNCTION && t != T_ROUTINE;
-}
+// Whether a value is pushed as it stands when met in code: one bit per type id.
+constexpr u64 type_bit(u32 t) { return u64(1) << t; }
+constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_bit(T_GET_WORD) | type_bit(T_LIT_WORD) |
+                                type_bit(T_PATH) | type_bit(T_SET_PATH) | type_bit(T_GET_PATH) | type_bit(T_LIT_PATH) |
+                                type_bit(T_PAREN) | type_bit(T_OP) | type_bit(T_NATIVE) | type_bit(T_ACTION) |
+                                type_bit(T_FUNCTION) | type_bit(T_ROUTINE) | type_bit(T_ISSUE);
+constexpr u64 CALLED_TYPES = type_bit(T_UNSET) | type_bit(T_OP) | type_bit(T_NATIVE) | type_bit(T_ACTION) |
+                             type_bit(T_FUNCTION) | type_bit(T_ROUTINE);
+inline bool is_plain_value(u32 t) { return t >= 64 || !((EVALUATED_TYPES >> t) & 1); }
+inline bool is_plain_word_value(u32 t) { return t >= 64 || !((CALLED_TYPES >> t) & 1); }
 
 // eval-expression in push mode: the common cases (a literal, or a word whose value is not a
 // function, with no operator after it) here; everything else in eval_expr_slow.

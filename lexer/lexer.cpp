@@ -186,6 +186,8 @@ void close_container(LexerState* st, u32 type, u8 closer) {
     }
     if (type == T_BLOCK && marker_type(m) == T_MAP) type = T_MAP;
     if (!fire_event(st, EV_CLOSE, i32(type), nullptr, st->token_start, st->cursor)) return;
+    // A callback that transcodes may have moved the value buffer.
+    m = innermost_marker(st);
     u32 mi = st->head - 1;
     u32 saved_head = m->data1;
     u32 n = st->tail - st->head;
@@ -198,7 +200,7 @@ void close_container(LexerState* st, u32 type, u8 closer) {
         st->tail = mi + 1;
         st->head = saved_head;
         if (type == T_MAP) {
-            if (!g_make_map) throw_not_done(st, "map!");
+            if (!g_make_map) throw_not_done(st);
             if (!g_make_map(value_at(mi))) throw_error(st, nullptr, T_MAP);
         }
     } else {
@@ -278,8 +280,7 @@ Cell* push_line_text(i32 line) {
     }
 }
 
-[[noreturn]] void throw_not_done(LexerState* st, const char* type_name) {
-    (void)type_name;
+[[noreturn]] void throw_not_done(LexerState* st) {
     Cell* text = push_error_text(st, st->token_start ? st->token_start : st->cursor);
     raise_error(Err::internal_not_done, text);
 }
@@ -373,18 +374,6 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
 // ---- the scanning loop --------------------------------------------------------------------
 
 namespace {
-
-bool point_ahead(const u8* p, const u8* end) {
-    if (end - p < 4) return false;
-    for (; p < end; ++p) {
-        u8 b = *p;
-        if (b == ' ' || b == '\t' || (b >= '0' && b <= '9') || b == '#' || b == '+' || b == '-' || b == '.')
-            continue;
-        if (std::strchr("AEFINaefin", b) && b) continue;
-        return b == ',';
-    }
-    return true;
-}
 
 // Runs a scanner; answers false when it stopped.
 bool run_scanner(LexerState* st, u32 row, u32 flags, bool load) {
@@ -506,6 +495,11 @@ void lexer_scan(LexerState* st, bool one, bool prescan) {
         if (prescan) {
             if (row <= K_STRING || row == K_WORD || row == K_ISSUE || has_callback) {
                 if (!run_scanner(st, row, flags, false)) break;
+            } else {
+                // The type stays a guess; the scanner only steps over a closing byte.
+                u32 guessed = st->token_type;
+                run_scanner(st, row, flags, false);
+                st->token_type = guessed;
             }
         } else if (row <= K_COMMA) {
             if (!run_scanner(st, row, flags, st->load) && !st->load) break;

@@ -82,9 +82,9 @@ constexpr i32 E_MISSING_END = -4;
 // lexer-throw-error: raises the syntax error (or stops the run when it does not load). A
 // null start names the innermost container's opening.
 [[noreturn]] void throw_error(LexerState* st, const u8* start, i32 code);
-// Loading a literal whose datatype has not installed its maker: internal/not-done naming
-// the token.
-[[noreturn]] void throw_not_done(LexerState* st, const char* type_name);
+// Loading a literal whose datatype has not installed its maker: internal/not-done with the
+// token's text.
+[[noreturn]] void throw_not_done(LexerState* st);
 // lexer-fire-event: reports an event to the callback; answers its verdict (true when no
 // callback wants the event). `type` is a datatype id, or -(kind + 1) for a token kind
 // without one.
@@ -98,6 +98,9 @@ bool decode_utf8(const u8* s, const u8* e, std::vector<u32>& out);
 void make_text_at(Cell* out, u32 type, const std::vector<u32>& cps);
 // Decodes a caret escape at p (after the `^`); answers the code point or -1, and moves p.
 i32 decode_escape(const u8*& p, const u8* e);
+// Whether the text after a `(` opens a point literal: a `,` comes before anything but
+// blanks and the characters of numbers.
+bool point_ahead(const u8* p, const u8* end);
 // Builds a word of `type` from UTF-8 bytes.
 void make_word_value(Cell* out, u32 type, const u8* s, const u8* e);
 

@@ -258,10 +258,11 @@ constexpr std::array<u8, STATE_COUNT * CLASS_COUNT> build_transitions() {
 
 constexpr std::array<u8, STATE_COUNT * CLASS_COUNT> kTransitions = build_transitions();
 
-// The datatype a token denotes, by the state it ended in or failed from.
+// The datatype a token denotes, by the state it ended in or failed from. A lone `#` before
+// a delimiter is no issue yet: an error there is a bad character.
 constexpr u8 kStateTypes[STATE_COUNT] = {
     0,  0,  T_STRING, T_STRING, T_STRING, T_STRING, T_FILE, T_FILE, T_FILE, T_FILE,       // 0-9
-    T_STRING, T_STRING, T_STRING, T_REFINEMENT, T_REFINEMENT, T_WORD, T_ISSUE, T_BINARY,   // 10-17
+    T_STRING, T_STRING, T_STRING, T_REFINEMENT, T_REFINEMENT, T_WORD, 0, T_BINARY,         // 10-17
     T_BINARY, T_CHAR, T_CHAR, 0, T_ISSUE, T_INTEGER, T_FLOAT, T_FLOAT, T_FLOAT, T_FLOAT,   // 18-27
     T_FLOAT, T_TUPLE, T_DATE, T_TIME, T_TIME, T_PAIR, T_PAIR, T_POINT2D, T_MONEY, T_MONEY, // 28-37
     T_MONEY, T_INTEGER, T_WORD, T_INTEGER, T_INTEGER, T_WORD, T_TAG, T_TAG, T_TAG, T_WORD, // 38-47

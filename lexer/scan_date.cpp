@@ -237,7 +237,7 @@ void scan_date(LexerState* st, const u8* s, const u8* e, u32, bool load) {
     DateFields f;
     if (!parse_date(s, e, f)) throw_error(st, s, T_DATE);
     if (!load) return;
-    if (!g_make_date) throw_not_done(st, "date!");
+    if (!g_make_date) throw_not_done(st);
     u32 i = append_value(st);
     g_make_date(value_at(i), f);
 }

@@ -52,6 +52,18 @@ void make_text_at(Cell* out, u32 type, const std::vector<u32>& cps) {
     b->tail = b->offset + n * unit;
 }
 
+bool point_ahead(const u8* p, const u8* end) {
+    if (end - p < 4) return false;
+    for (; p < end; ++p) {
+        u8 b = *p;
+        if (b == ' ' || b == '\t' || (b >= '0' && b <= '9') || b == '#' || b == '+' || b == '-' || b == '.')
+            continue;
+        if (b && std::strchr("AEFINaefin", b)) continue;
+        return b == ',';
+    }
+    return true;
+}
+
 namespace {
 
 struct EscapeName {
@@ -279,18 +291,6 @@ void scan_block_close(LexerState* st, const u8*, const u8* e, u32, bool) {
     st->cursor = e;
     close_container(st, T_BLOCK, ']');
     st->cursor = e + 1;
-}
-
-bool point_ahead(const u8* p, const u8* end) {
-    if (end - p < 4) return false;
-    for (; p < end; ++p) {
-        u8 b = *p;
-        if (b == ' ' || b == '\t' || (b >= '0' && b <= '9') || b == '#' || b == '+' || b == '-' || b == '.')
-            continue;
-        if (b && std::strchr("AEFINaefin", b)) continue;
-        return b == ',';
-    }
-    return true;
 }
 
 void scan_paren_open(LexerState* st, const u8* s, const u8* e, u32, bool) {
@@ -560,7 +560,7 @@ void scan_tuple(LexerState* st, const u8* s, const u8* e, u32, bool load) {
     }
     if (count < 3) throw_error(st, s, T_TUPLE);
     if (!load) return;
-    if (!g_make_tuple) throw_not_done(st, "tuple!");
+    if (!g_make_tuple) throw_not_done(st);
     u32 i = append_value(st);
     g_make_tuple(value_at(i), bytes, count);
 }
@@ -589,7 +589,7 @@ void scan_pair(LexerState* st, const u8* s, const u8* e, u32, bool load) {
         if (*p == '.') throw_error(st, s, T_PAIR);
     if (x >= e || !read_int32(s, x, &a) || !read_int32(x + 1, e, &b)) throw_error(st, s, T_PAIR);
     if (!load) return;
-    if (!g_make_pair) throw_not_done(st, "pair!");
+    if (!g_make_pair) throw_not_done(st);
     u32 i = append_value(st);
     g_make_pair(value_at(i), a, b);
 }
@@ -622,11 +622,11 @@ void scan_point(LexerState* st, const u8* s, const u8* e, u32, bool load) {
     if (count < 2) throw_error(st, s - 1, T_POINT2D);
     if (!load) return;
     if (count == 2) {
-        if (!g_make_point2d) throw_not_done(st, "point2D!");
+        if (!g_make_point2d) throw_not_done(st);
         u32 i = append_value(st);
         g_make_point2d(value_at(i), v[0], v[1]);
     } else {
-        if (!g_make_point3d) throw_not_done(st, "point3D!");
+        if (!g_make_point3d) throw_not_done(st);
         u32 i = append_value(st);
         g_make_point3d(value_at(i), v[0], v[1], v[2]);
     }
@@ -719,7 +719,7 @@ void scan_money(LexerState* st, const u8* s, const u8* e, u32, bool load) {
     }
     if (whole.size() > 17 || fraction.size() > 5) throw_error(st, s, T_MONEY);
     if (!load) return;
-    if (!g_make_money) throw_not_done(st, "money!");
+    if (!g_make_money) throw_not_done(st);
     m.integer_digits = whole.c_str();
     m.integer_count = u32(whole.size());
     m.fraction_digits = fraction.c_str();

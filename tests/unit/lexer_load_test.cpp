@@ -1,5 +1,6 @@
 // Loading text into values: each literal form that loads, and each that is refused with
 // its syntax error.
+#include "console/boot_sources.h"
 #include "lexer_support.h"
 
 namespace kel::test {
@@ -105,8 +106,21 @@ TEST_F(LexerLoad, SyntaxErrorsNameTheLineAndTheText) {
         {"1h", "*** Syntax Error: (line 1) invalid integer at 1h"},
         {"'a:", "*** Syntax Error: (line 1) invalid lit-word at 'a:"},
         {"{abc", "*** Syntax Error: (line 1) invalid string at {abc"},
+        {"# a", "*** Syntax Error: (line 1) invalid character at # a"},
+        {"#;", "*** Syntax Error: (line 1) invalid issue at #;"},
+        {"\xC0" "b", "*** Syntax Error: (line 1) invalid character at ?b"},
+        {"a\xC0" "b", "*** Syntax Error: (line 1) invalid word at a?b"},
     };
     for (const auto& c : cases) EXPECT_EQ(load_error(c.text), c.report) << "text: " << c.text;
+}
+
+TEST_F(LexerLoad, TheEmbeddedLibraryLoads) {
+    for (size_t i = 0; i < console::g_boot_source_count; ++i) {
+        const console::BootSource& src = console::g_boot_sources[i];
+        std::string report =
+            error_report([&] { load_mold_unguarded(std::string(src.text, src.length)); });
+        EXPECT_EQ(report, "") << src.name;
+    }
 }
 
 }  // namespace

@@ -108,6 +108,10 @@ TEST_F(LexerScan, TranscodeModes) {
     EXPECT_EQ(molded(transcode({string_of("  "), {SCAN}})), "none");
     EXPECT_EQ(molded(transcode({string_of("1.2.3.4.5.6.7.8.9.10.11.12.13"), {PRESCAN}})), "tuple!");
     EXPECT_EQ(molded(transcode({string_of("a b"), {NEXT, SCAN}})), "[word! \" b\"]");
+    // Too many digits for a number: the prescan's guess, and the rest after the "%".
+    std::string long_percent = std::string(400, '1') + "% b";
+    EXPECT_EQ(molded(transcode({string_of(long_percent.c_str()), {NEXT, PRESCAN}})), "[percent! \" b\"]");
+    EXPECT_EQ(molded(transcode({string_of(long_percent.c_str()), {SCAN}})), "error!");
 }
 
 TEST_F(LexerScan, TranscodeParts) {
@@ -158,6 +162,7 @@ TEST_F(LexerScan, ScanningAStringIntoOneValue) {
 
 std::string g_events;
 bool g_decline_errors = false;
+bool g_nest = false;
 
 rt::Status record_event(Cell*, Node, const Cell*, u32) {
     Cell* a = rt::g_args.base;
@@ -166,6 +171,16 @@ rt::Status record_event(Cell*, Node, const Cell*, u32) {
     else if (type_of(&a[2]) == T_WORD) line += std::string(" ") + rt::symbol_name(word_symbol(&a[2]));
     line += " " + std::to_string(get_int(&a[3]));
     g_events += line + ";";
+    if (g_nest) {  // a callback that transcodes: a nested run above this one's values
+        g_nest = false;
+        std::string many;
+        for (int i = 0; i < 3000; ++i) many += "[n " + std::to_string(i) + "] ";
+        Cell* out = rt::stack_push_slot();
+        set_cell(out, T_NONE);
+        lex::load_utf8(many.data(), many.size(), out);
+        EXPECT_EQ(dt::ks_length_q(out), 3000);
+        g_nest = true;
+    }
     set_cell(a, T_LOGIC, !(g_decline_errors && line.rfind("error", 0) == 0));
     rt::g_args.top = a + 1;
     return 0;
@@ -218,6 +233,21 @@ TEST_F(LexerEvents, EventsInOrder) {
 TEST_F(LexerEvents, TheBodysFirstBlockSelectsEvents) {
     EXPECT_EQ(trace("[a]\n(b)", "[open close] true"), "open block! 1;close block! 1;open paren! 2;close paren! 2;");
     EXPECT_EQ(trace("a ; note", "[scan]"), "scan word! 1;scan comment 1;");
+}
+
+TEST_F(LexerEvents, ACallbackMayTranscode) {
+    g_nest = true;
+    Cell fn = callback("[open close]");
+    Cell* keep = rt::stack_push(&fn);
+    Cell src = string_of("[a [b c] (d)] e");
+    lex::RunOptions o;
+    o.callback = keep;
+    o.source = &src;
+    Cell* out = rt::stack_push_slot();
+    set_cell(out, T_NONE);
+    lex::transcode_series(out, &src, -1, o, nullptr);
+    g_nest = false;
+    EXPECT_EQ(mold(out), "[[a [b c] (d)] e]");
 }
 
 TEST_F(LexerEvents, ADeclinedErrorLetsLoadingGoOn) {

@@ -125,6 +125,7 @@ TEST_F(ControlLoopTest, RemoveEachRemovesWhereTheBodyIsTrue) {
         {"b: [1 2 3 4] remove-each v b [if v = 3 [break] true] b", "[3 4]"},
         {"remove-each c \"a1b2\" [find \"12\" c]", "\"ab\""},
         {"remove-each v [1 2] [none]", "[1 2]"},
+        {"h: make hash! [a 1 b 2] remove-each [k v] h [k = 'a] select h 'b", "2"},
         {"remove-each [] [1] []", "*** Script Error: invalid argument: []"},
     });
 }

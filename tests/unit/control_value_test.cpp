@@ -140,6 +140,8 @@ TEST_F(ControlValueTest, Reduce) {
         {"b: [x y] reduce/into [1 + 1] b b", "[2 x y]"},
         {"b: [x y] reduce/into [1 2] next b b", "[x 1 2 y]"},
         {"x: 5 b: [x] reduce/into 'x tail b b", "[x 5]"},
+        {"h: make hash! [a 1] reduce/into ['c 1 + 2] h select h 'c", "3"},  // the hash index follows
+        {"p: 'a/b reduce/into [1] tail p p", "a/b/1"},
         {"reduce [1 / 0]", "*** Math Error: attempt to divide by zero"},
         {"f: func [] [reduce [1 return 2]] f", "2"},
     });
@@ -164,6 +166,7 @@ TEST_F(ControlValueTest, Compose) {
         {"b: [1 2] compose/into [(3)] next b b", "[1 3 2]"},
         {"b: [1 2] compose/into [(3)] next b", "[2]"},
         {"b: [1 2] compose/into [(3) x] tail b b", "[1 2 3 x]"},
+        {"h: make hash! [a 1] compose/into [b (2)] tail h select h 'b", "2"},
         {"compose 1", "*** Script Error: compose does not allow integer! for its value argument"},
         {"b: [(1)] append/only b b compose/deep b", "*** Internal Error: circular reference not allowed"},
         {"f: func [] [compose [(return 5)]] f", "5"},

@@ -55,13 +55,13 @@ void history_add(const Cell* line) {
 i64 read_input(Cell* args) {
     Cell* line = &edit_state().line.cell;
     if (type_of(line) != T_STRING) return 0;
-    if (!terminal_read_line(line, &args[0])) {
+    bool hidden = type_of(&args[1]) == T_LOGIC && args[1].data1;
+    if (!terminal_read_line(line, &args[0], hidden)) {
         // End of redirected input ends the console: there is nothing more to evaluate, and
         // pending incomplete input is dropped.
         rt::console_flush();
         rt::process_exit(0);
     }
-    bool hidden = type_of(&args[1]) == T_LOGIC && args[1].data1;
     if (terminal_is_console() && !hidden) history_add(line);
     return 0;
 }

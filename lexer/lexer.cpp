@@ -281,6 +281,10 @@ Cell* push_line_text(i32 line) {
 }
 
 [[noreturn]] void throw_not_done(LexerState* st) {
+    // A trace callback hears of it as of an invalid token and may decline it.
+    st->token_type = T_ERROR;
+    const u8* start = st->token_start ? st->token_start : st->cursor;
+    if (!fire_event(st, EV_ERROR, T_ERROR, nullptr, start, st->cursor)) throw LexerStop{};
     Cell* text = push_error_text(st, st->token_start ? st->token_start : st->cursor);
     raise_error(Err::internal_not_done, text);
 }
@@ -486,7 +490,10 @@ void lexer_scan(LexerState* st, bool one, bool prescan) {
         if (has_callback && st->brace_depth == 0 && row != K_ERROR &&
             !(row == K_PAREN_OPEN && point_ahead(start + 1, st->end))) {
             i32 type = st->token_type ? i32(st->token_type) : -i32(row + 1);
-            go_on = fire_event(st, EV_PRESCAN, type, nullptr, st->token_start, st->token_end);
+            // A point's token spans its parentheses.
+            bool point = row == K_POINT;
+            go_on = fire_event(st, EV_PRESCAN, type, nullptr, st->token_start - point,
+                               st->token_end + (point && st->token_end < st->end));
         }
         if (!go_on) {
             if (st->cursor <= st->token_start && st->cursor < st->end) st->cursor = st->token_start + 1;
@@ -510,7 +517,8 @@ void lexer_scan(LexerState* st, bool one, bool prescan) {
                 ok = run_scanner(st, row, flags, false);
                 if (!ok && !st->load) break;
                 if (ok && wants_scan) {
-                    ok = fire_event(st, EV_SCAN, i32(st->token_type), nullptr, st->token_start, st->cursor);
+                    ok = fire_event(st, EV_SCAN, i32(st->token_type), nullptr,
+                                    st->token_start - (row == K_POINT), st->cursor);
                 }
             }
             if (ok && st->load) {

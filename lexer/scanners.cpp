@@ -757,6 +757,10 @@ void scan_raw_string(LexerState* st, const u8* s, const u8*, u32, bool load) {
     }
     st->cursor = st->token_end = q + 1 + n;
     st->token_type = T_STRING;
+    if (!load) {  // a completeness check sees the string open and close
+        fire_event(st, EV_OPEN, T_STRING, nullptr, s, s);
+        fire_event(st, EV_CLOSE, T_STRING, nullptr, s, st->cursor);
+    }
     std::vector<u32> cps;
     if (!decode_utf8(content, q, cps)) throw_error(st, s, T_STRING);
     if (load) load_text(st, T_STRING, cps);

@@ -254,6 +254,8 @@ TEST_F(LexerEvents, ADeclinedErrorLetsLoadingGoOn) {
     g_decline_errors = true;
     EXPECT_EQ(trace("a 12a b", "[error]"), "error integer! 1;");
     EXPECT_EQ(trace("[a", "[error]", false), "error block! 1;");
+    // A literal whose datatype cannot be built yet is reported as an error too.
+    EXPECT_EQ(trace("x 1x2 y", "[error]"), "error error! 1;");
 }
 
 }  // namespace

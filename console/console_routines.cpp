@@ -47,7 +47,7 @@ void history_add(const Cell* line) {
         if (type_of(first) == T_STRING && dt::compare_string_values(first, line, ev::OP_STRICT_EQUAL, false) == 0)
             return;
     }
-    Cell* copy = dt::push_string_copy(line);
+    Cell* copy = dt::push_string_from(dt::string_code_points(line));
     dt::ks_insert_value(&head, copy, false, true);
     rt::stack_pop(1);
 }

@@ -11,6 +11,7 @@
 #include "library/routines.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "evaluator/random.h"
 #include "runtime/console_out.h"
@@ -74,6 +75,14 @@ void eval_top_level(const Cell* code) {
     if (s) rt::on_uncaught_throw(s);
 }
 
+// The system object shares the runtime's error catalog and error prototype. (Errors do not
+// read system/state/stack-trace yet: the library's functions are interpreted, so they would
+// stand in the stack of every error the console reports.)
+void link_system_object() {
+    *lib::member_slot("system/catalog/errors") = *dt::error_catalog();
+    *lib::member_slot("system/standard/error") = *dt::standard_error();
+}
+
 }  // namespace
 
 void run_boot_source(const char* name, const char* text, unsigned long length) {
@@ -83,6 +92,7 @@ void run_boot_source(const char* name, const char* text, unsigned long length) {
     skip_header(&code.cell);
     eval_top_level(&code.cell);
     lib::install_routines(name, false);
+    if (std::strcmp(name, "library/system.kel") == 0) link_system_object();
 }
 
 void boot_library() {

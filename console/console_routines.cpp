@@ -1,11 +1,15 @@
 // The console's routines: the terminal set-up of system/console/init and the line reading
 // behind `ask`.
 #include "console/terminal.h"
+#include "datatypes/block.h"
 #include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
 #include "library/routines.h"
 #include "runtime/console_out.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
+#include "runtime/stack.h"
 
 namespace kel::console {
 
@@ -31,15 +35,44 @@ i64 set_buffer_history(Cell* args) {
     return 0;
 }
 
+// Typed lines go to the head of the history, a copy of each (so that editing what `ask`
+// answered leaves the history alone), but never the same line twice in a row.
+void history_add(const Cell* line) {
+    Cell* history = &edit_state().history.cell;
+    if (type_of(history) != T_BLOCK || dt::string_length(line) == 0) return;
+    Cell head = *history;
+    head.data1 = 0;
+    if (dt::ks_length_q(&head) > 0) {
+        Cell* first = dt::ks_head(&head);
+        if (type_of(first) == T_STRING && dt::compare_string_values(first, line, ev::OP_STRICT_EQUAL, false) == 0)
+            return;
+    }
+    Cell* copy = dt::push_string_from(dt::string_code_points(line));
+    dt::ks_insert_value(&head, copy, false, true);
+    rt::stack_pop(1);
+}
+
 i64 read_input(Cell* args) {
     Cell* line = &edit_state().line.cell;
     if (type_of(line) != T_STRING) return 0;
-    if (!terminal_read_line(line, &args[0])) {
+    bool hidden = type_of(&args[1]) == T_LOGIC && args[1].data1;
+    if (!terminal_read_line(line, &args[0], hidden)) {
         // End of redirected input ends the console: there is nothing more to evaluate, and
         // pending incomplete input is dropped.
         rt::console_flush();
         rt::process_exit(0);
     }
+    if (terminal_is_console() && !hidden) history_add(line);
+    return 0;
+}
+
+// One line into a new string, whatever the input is; at the end of input the string stays
+// empty.
+i64 input_stdin(Cell* args) {
+    Cell* line = dt::push_string(256);
+    terminal_read_line(line, nullptr);
+    args[0] = *line;
+    rt::stack_pop(1);
     return 0;
 }
 
@@ -66,6 +99,8 @@ const lib::RoutineDef set_buffer_history_def{
 const lib::RoutineDef read_input_def{
     CONSOLE_SOURCE, "_read-input", "\"Internal Use Only\" prompt [string!] hidden? [logic!]", read_input,
     lib::RETURNS_NONE};
+const lib::RoutineDef input_stdin_def{CONSOLE_SOURCE, "input-stdin", "\"Temporary function, internal use only\"",
+                                     input_stdin, lib::RETURNS_NONE};
 const lib::RoutineDef terminate_console_def{CONSOLE_SOURCE, "_terminate-console", "", terminate_console,
                                             lib::RETURNS_NONE};
 const lib::RoutineDef console_init_def{CONSOLE_SOURCE, "system/console/init", "str [string!]", console_init,
@@ -74,6 +109,7 @@ const lib::RoutineDef console_init_def{CONSOLE_SOURCE, "system/console/init", "s
 KEL_ROUTINE(set_buffer_history_def);
 KEL_ROUTINE(read_input_def);
 KEL_ROUTINE(terminate_console_def);
+KEL_ROUTINE(input_stdin_def);
 KEL_ROUTINE(console_init_def);
 
 }  // namespace

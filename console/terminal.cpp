@@ -2,6 +2,7 @@
 #include "console/terminal.h"
 
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <vector>
@@ -52,11 +53,25 @@ void terminal_set_title(const Cell* title) {
     rt::console_flush();
 }
 
-bool terminal_read_line(Cell* line, const Cell* prompt) {
+bool terminal_read_line(Cell* line, const Cell* prompt, bool hidden) {
     if (g_console && prompt && dt::is_any_string_type(type_of(prompt))) print_string(prompt);
     rt::console_flush();
     std::vector<u32> cps;
-    if (!stdin_reader().read_line(cps)) return false;
+    bool read;
+    termios saved{};
+    if (g_console && hidden && tcgetattr(0, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(0, TCSAFLUSH, &quiet);
+        read = stdin_reader().read_line(cps);
+        tcsetattr(0, TCSAFLUSH, &saved);
+        // The line feed typed was not echoed either.
+        rt::print_raw("\n", 1);
+        rt::console_flush();
+    } else {
+        read = stdin_reader().read_line(cps);
+    }
+    if (!read) return false;
     for (u32 cp : cps) dt::append_char(line, cp);
     return true;
 }

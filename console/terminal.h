@@ -18,7 +18,7 @@ bool terminal_window_size(i32* columns, i32* rows);
 // Sets the terminal window's title when standard output is a terminal; never fails.
 void terminal_set_title(const Cell* title);
 // Appends the next input line to `line` (a string!). False at the end of input, when no
-// character was read.
-bool terminal_read_line(Cell* line, const Cell* prompt);
+// character was read. A hidden line is not echoed by a terminal.
+bool terminal_read_line(Cell* line, const Cell* prompt, bool hidden = false);
 
 }  // namespace kel::console

@@ -51,6 +51,11 @@ RoutineEntry routine_entry(i64 code) {
     return (code >= 1 && code <= i64(defs.size())) ? defs[size_t(code - 1)]->entry : nullptr;
 }
 
+const RoutineDef* routine_def(i64 code) {
+    auto& defs = registry();
+    return (code >= 1 && code <= i64(defs.size())) ? defs[size_t(code - 1)] : nullptr;
+}
+
 u32 routine_count() { return u32(registry().size()); }
 
 void install_routines(const char* source, bool before) {

@@ -43,6 +43,8 @@ struct RoutineRegistrar {
 
 // The entry of a routine's code number, or null when there is none.
 RoutineEntry routine_entry(i64 code);
+// The definition behind a code number, or null.
+const RoutineDef* routine_def(i64 code);
 
 // Binds the routines of `source`: `before` the global ones, else the ones set by path.
 void install_routines(const char* source, bool before);

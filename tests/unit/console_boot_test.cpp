@@ -3,6 +3,7 @@
 #include <string>
 
 #include "eval_support.h"
+#include "datatypes/function.h"
 #include "library/routines.h"
 
 namespace kel::test::eval {
@@ -31,6 +32,13 @@ TEST_F(ConsoleBootTest, TheConsoleObjectIsTheFullOneAndItsWordsShareTheirFunctio
         {"system/console/mode", "mono"},
         {"system/platform", "Linux"},
         {"system/options/binary-base", "16"},
+        {"system/catalog/errors/script/code", "300"},
+        {"system/catalog/errors/math/type", "\"Math Error\""},
+        {"any-object? system/standard/error", "true"},
+        {"length? system/lexer/exit-states", "36"},
+        {"system/lexer/exit-states/13", "comma"},
+        {"system/lexer/exit-states/28", "point"},
+        {"datatype? system/lexer/exit-states/3", "true"},
     });
 }
 
@@ -71,6 +79,26 @@ TEST_F(ConsoleBootTest, LibraryFunctions) {
         {"split-path \"a/b/c.kel\"", "[\"a/b/\" \"c.kel\"]"},
         {"split-path \"c.kel\"", "[\"./\" \"c.kel\"]"},
     });
+}
+
+TEST_F(ConsoleBootTest, MemberPathsReachObjectFieldsOrRaise) {
+    EXPECT_EQ(type_of(lib::member_slot("system/console/init")), T_ROUTINE);
+    for (const char* path : {"system/no-such-member", "system/platform/deeper", "system/console/nothing"}) {
+        EXPECT_EQ(catch_error([&] { lib::member_slot(path); }), rt::Err::script_invalid_path) << path;
+    }
+}
+
+TEST_F(ConsoleBootTest, EveryRoutineIsBoundWhereItsDefinitionSays) {
+    // A definition naming a source outside the boot order, or a target its source never
+    // builds, would leave the routine unreachable.
+    for (u32 code = 1; code <= lib::routine_count(); ++code) {
+        const lib::RoutineDef* def = lib::routine_def(code);
+        ASSERT_NE(def, nullptr);
+        const Cell* value = lib::member_slot(def->target);
+        ASSERT_EQ(type_of(value), T_ROUTINE) << def->target;
+        const Cell* entry = dt::function_record(value, dt::FN_CODE);
+        EXPECT_EQ(get_int(entry), i32(code)) << def->target;
+    }
 }
 
 TEST_F(ConsoleBootTest, RoutinesHaveEntriesAndUnknownCodesHaveNone) {

@@ -621,9 +621,10 @@ void routine_call(const Cell* fn) {
 
 }  // namespace
 
-// call-function: runs a function! whose frame is open and whose arguments are in place.
-Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) {
-    check_native_stack();
+namespace {
+
+// call-function without the native stack check (the caller made it).
+inline Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
     Cell f = *fn;
     Cell* rec = cells_of(buffer_of(f.data3));
     Cell body = rec[FN_BODY];
@@ -688,6 +689,14 @@ Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) 
     return s;
 }
 
+}  // namespace
+
+// call-function: runs a function! whose frame is open and whose arguments are in place.
+Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) {
+    check_native_stack();
+    return run_function(fn, reference, callback_class);
+}
+
 namespace {
 
 Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
@@ -729,8 +738,25 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
             f->fn_context = fn.data1;
             f->fn_values = values;
             if (infix) g_args.top = g_args.base + 1;
-            s = eval_arguments(&fn, code, pos, name, path, infix);
-            if (!s) s = call_function(&fn, owner, name, 0);
+            Node cache;
+            CacheInfo info = cache_of(&fn, &cache);
+            if (!path && !infix && info.plain && !info.refinements && !info.locals) {
+                // Evaluated arguments alone, and no refinement flags or locals to set up:
+                // what eval_arguments does for such a spec, without its general cases.
+                s = 0;
+                for (u32 a = 0; a < info.main; ++a) {
+                    if (pos >= code_length(code)) raise_no_arg(&fn, name, i32(a));
+                    s = eval_expr(code, pos, false, false);
+                    if (s) return s;
+                    if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1)))
+                        raise_expect(&fn, name, i32(a), g_args.top - 1);
+                }
+                if (g_trace.active) trace_code(EV_CALL, code, pos, &fn, frame_name(name));
+            } else {
+                s = eval_arguments(&fn, code, pos, name, path, infix);
+                if (s) return s;
+            }
+            s = run_function(&fn, name, 0);
             break;
         }
         default: fatal_no_switch();
@@ -1018,6 +1044,19 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
     }
 }
 
+// A word whose value is a native, action, function or routine, met with tracing off: the
+// call, then the operators after it. The steps of eval_expr_slow's word case, without
+// looking the word up a second time.
+__attribute__((noinline)) Status eval_word_call(Node code, i32& pos, const Cell* fn, bool no_infix) {
+    Cell* start = g_args.top;
+    Cell word = code_cells(code)[pos];
+    ++pos;
+    if (Status s = eval_code(fn, code, pos, &word, nullptr, 0, false, nullptr)) return s;
+    if (no_infix) return 0;
+    const Cell* opv = infix_at(code, pos);
+    return opv ? eval_infix(code, pos, start, opv) : 0;
+}
+
 // Whether a value is pushed as it stands when met in code: one bit per type id.
 constexpr u64 type_bit(u32 t) { return u64(1) << t; }
 constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_bit(T_GET_WORD) | type_bit(T_LIT_WORD) |
@@ -1040,7 +1079,12 @@ inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
     Cell* start = g_args.top;
     if (t == T_WORD) {
         const Cell* val = word_slot(v);
-        if (!val || !is_plain_word_value(type_of(val))) return eval_expr_slow(code, pos, no_infix, passive);
+        if (!val) return eval_expr_slow(code, pos, no_infix, passive);
+        u32 vt = type_of(val);
+        if (!is_plain_word_value(vt)) {
+            if (vt == T_UNSET || vt == T_OP) return eval_expr_slow(code, pos, no_infix, passive);
+            return eval_word_call(code, pos, val, no_infix);
+        }
         stack_push(val);
     } else if (is_plain_value(t)) {
         stack_push(v);

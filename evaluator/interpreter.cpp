@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <cassert>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -20,6 +22,7 @@
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
+#include "runtime/gc.h"
 #include "runtime/platform.h"
 #include "runtime/symbols.h"
 
@@ -93,12 +96,25 @@ inline void check_native_stack() {
 
 namespace {
 
+// The global context's values node, kept by evaluator_init (a collector root, so it follows
+// the node when the collector moves it). The global context never replaces its values
+// series, only grows it, so global words reach their values without the context cell:
+// three dependent loads fewer on the commonest lookup.
+Node g_global_values = 0;
+
 // The slot of a bound word, or null when it has none (unbound, or an argument context with
 // no running call): the caller decides what that means.
 inline Cell* word_slot(const Cell* w) {
     i32 index = word_index(w);
     if (index < 0) return nullptr;
-    Cell* c = context_cell(word_context(w) ? word_context(w) : g_global_context);
+    Node ctx = word_context(w);
+    if ((ctx == g_global_context || !ctx) && g_global_values) {
+        assert(context_cell(g_global_context)->data2 == g_global_values);
+        SeriesBuffer* vb = buffer_of(g_global_values);
+        if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
+        return cells_of(vb) + index;
+    }
+    Cell* c = context_cell(ctx ? ctx : g_global_context);
     if (c->header & CTX_ON_STACK) return c->data2 ? at<Cell>(c->data2) + index : nullptr;
     SeriesBuffer* vb = buffer_of(c->data2);
     if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
@@ -1274,6 +1290,8 @@ void evaluator_init() {
     done = true;
     // Hooks someone installed already (a test's stand-ins) are left in place.
     if (!g_eval_block && !g_call_function) evaluator_install_hooks();
+    g_global_values = context_cell(g_global_context)->data2;
+    gc_register_node_root(&g_global_values);
     set_cell(&g_word_body, T_WORD, 0, g_sym_body, u32(-1));
     set_cell(&g_word_anon, T_WORD, 0, g_sym_anon, u32(-1));
     g_word_set_path = load_word("set-path");

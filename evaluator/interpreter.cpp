@@ -384,7 +384,10 @@ struct PathCall {
 Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
 Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
 inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
-Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
+// Function values are copied as whole cells: the compiler must not split them into register
+// halves at these calls (a 16-byte reload of two 8-byte stores stalls on every call).
+#define KEL_WHOLE_CELLS __attribute__((noipa))
+KEL_WHOLE_CELLS Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
 
@@ -640,7 +643,7 @@ void routine_call(const Cell* fn) {
 namespace {
 
 // call-function without the native stack check (the caller made it).
-inline Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
+KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
     Cell f = *fn;
     Cell* rec = cells_of(buffer_of(f.data3));
     Cell body = rec[FN_BODY];
@@ -715,7 +718,7 @@ Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) 
 
 namespace {
 
-Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
+KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left) {
     Cell fn = *fn_in;
     if (g_trace.active) {

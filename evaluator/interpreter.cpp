@@ -605,6 +605,22 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
     return 0;
 }
 
+// The arguments of a call whose spec has evaluated arguments alone (CACHE_PLAIN), not infix
+// and without refinements requested: each is evaluated and checked against its typeset,
+// then the call event goes to the tracer, as eval_arguments does.
+inline Status plain_arguments(const Cell* fn, Node cache, u32 count, Node code, i32& pos, const Cell* name) {
+    for (u32 a = 0; a < count; ++a) {
+        if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
+        if (Status s = eval_expr(code, pos, false, false)) return s;
+        if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
+    }
+    if (g_trace.active) {
+        Cell f = *fn;
+        trace_code(EV_CALL, code, pos, &f, frame_name(name));
+    }
+    return 0;
+}
+
 // Type-checks the main arguments already in the open frame and calls the native or action.
 Status call_with_arguments(const Cell* fn, const Cell* name) {
     Node cache;
@@ -734,13 +750,26 @@ KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const C
     }
     Status s;
     switch (type_of(&fn)) {
-        case T_NATIVE: case T_ACTION:
+        case T_NATIVE: case T_ACTION: {
             // Nested calls without a block between them recurse here alone.
             if (!infix) check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
-            s = eval_arguments(&fn, code, pos, name, path, infix);
+            Node cache;
+            CacheInfo info = cache_of(&fn, &cache);
+            if (!path && !infix && info.plain && !info.refinements) {
+                // Evaluated arguments alone and no refinements (if, either, most natives
+                // and actions): eval_arguments' steps for such a spec, without its general
+                // cases.
+                if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
+                const i32 no_refinements[1] = {-1};
+                if (type_of(&fn) == T_NATIVE) s = g_natives_table[fn.data1](true, no_refinements);
+                else g_actions_table[fn.data1](no_refinements);
+            } else {
+                s = eval_arguments(&fn, code, pos, name, path, infix);
+            }
             break;
+        }
         case T_ROUTINE:
             check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
@@ -762,15 +791,7 @@ KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const C
             if (!path && !infix && info.plain && !info.refinements && !info.locals) {
                 // Evaluated arguments alone, and no refinement flags or locals to set up:
                 // what eval_arguments does for such a spec, without its general cases.
-                s = 0;
-                for (u32 a = 0; a < info.main; ++a) {
-                    if (pos >= code_length(code)) raise_no_arg(&fn, name, i32(a));
-                    s = eval_expr(code, pos, false, false);
-                    if (s) return s;
-                    if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1)))
-                        raise_expect(&fn, name, i32(a), g_args.top - 1);
-                }
-                if (g_trace.active) trace_code(EV_CALL, code, pos, &fn, frame_name(name));
+                if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;

@@ -183,7 +183,7 @@ inline u32 arg_kind(const Cell* ts) { return (ts->header & ARG_KIND_MASK) >> ARG
 // Cache summary in the cache cell's data3: bits 0-7 main arguments, 8-15 refinements,
 // 16-30 local cells (/local included), bit 31 built. The cache cell's header carries
 // CACHE_PLAIN when the first `main` entries are all evaluated arguments (no get-word or
-// lit-word argument, no return type among them): entry k is then argument k.
+// lit-word argument, no return type before the last of them): entry k is then argument k.
 struct CacheInfo {
     u32 main;
     u32 refinements;
@@ -251,6 +251,7 @@ CacheInfo build_cache(const Cell* fn) {
     CacheInfo info{0, 0, 0, false};
     bool in_refinements = false;
     bool plain = true;
+    bool return_seen = false;  // a return type before an argument shifts the entries
     u32 local_sym = resolve_symbol_alias(runtime_word_symbol(WORD_LOCAL));
     auto item = [&](i32 i) { return *(ks_head(&spec) + i); };
     for (i32 i = 0; i < n; ++i) {
@@ -270,7 +271,7 @@ CacheInfo build_cache(const Cell* fn) {
                 if (types) ++i;
                 if (!in_refinements) {
                     ++info.main;
-                    if (kind != ARG_EVAL) plain = false;
+                    if (kind != ARG_EVAL || return_seen) plain = false;
                 }
                 break;
             }
@@ -279,7 +280,7 @@ CacheInfo build_cache(const Cell* fn) {
                     raise_error(Err::script_bad_func_def, &v);
                 add_typeset(cache, types, ARG_RETURN);
                 if (types) ++i;
-                if (!in_refinements) plain = false;
+                return_seen = true;
                 break;
             case T_REFINEMENT: {
                 in_refinements = true;

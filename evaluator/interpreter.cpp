@@ -1033,23 +1033,47 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
     return opv ? eval_infix(code, pos, start, opv) : 0;
 }
 
-// Infix operators apply left to right to the value so far, which is at `start`.
-// `opv` is the value of the operator word at pos (found by infix_at).
+// One operator that the inline arithmetic did not settle: `opv` is the operator word's value
+// at pos, `fast` its fast_operator_code when the right operand must be evaluated first.
+Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fast) {
+    Cell op = *opv;
+    Cell opword = code_cells(code)[pos];
+    if (g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
+    ++pos;
+    if (fast >= 0) {
+        // The right operand is an expression: evaluate it in the operator's frame, as the
+        // call would, then compute inline when the operands allow it.
+        Cell fn = op;
+        fn.header = (fn.header >> 16) & 0xFF;
+        g_args.top = start;
+        stack_open_frame(&opword, FH_INTERP_NATIVE);
+        g_args.top = start + 1;
+        Status s = eval_expr(code, pos, true, false);
+        if (s) return s;
+        if (g_trace.active || !fast_apply(fast, start, start + 1)) {
+            s = call_with_arguments(&fn, &opword);
+            if (s) return s;
+        }
+        stack_unwind();
+        return 0;
+    }
+    op.header = (op.header >> 16) & 0xFF;
+    return eval_code(&op, code, pos, &opword, nullptr, 0, true, start);
+}
+
+// Infix operators apply left to right to the value so far, which is at `start`; `opv` is
+// the value of the operator word at pos (found by infix_at).
 __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv) {
-    for (;;) {
+    do {
         SeriesBuffer* b = buffer_of(code);
-        i32 length = i32((b->tail - b->offset) >> 4);
         Cell* next = cells_of(b) + pos;
-        Cell op = *opv;
-        Cell opword = *next;
-        if (g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
-        ++pos;
         g_args.top = start + 1;
         // Built-in arithmetic and comparisons on plain numbers run inline.
-        i32 fast = g_trace.active || pos >= length ? -1 : fast_operator_code(&op);
+        i32 fast = g_trace.active || pos + 1 >= i32((b->tail - b->offset) >> 4) ? -1 : fast_operator_code(opv);
         if (fast >= 0) {
-            // A literal number or a word holding one needs no frame: compute at once.
-            const Cell* right = cells_of(b) + pos;
+            // A literal number or a word holding one needs no frame: compute at once. Nothing
+            // here allocates, so opv and the code cells are still good.
+            const Cell* right = next + 1;
             const Cell* rv = nullptr;
             if (type_of(right) == T_INTEGER || type_of(right) == T_FLOAT) {
                 rv = right;
@@ -1058,31 +1082,13 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
                 if (w && (type_of(w) == T_INTEGER || type_of(w) == T_FLOAT)) rv = w;
             }
             if (rv && fast_apply(fast, start, rv)) {
-                ++pos;
-                goto next_operator;
+                pos += 2;
+                continue;
             }
-            // The right operand is an expression: evaluate it in the operator's frame, as
-            // the call would, then compute inline when the operands allow it.
-            Cell fn = op;
-            fn.header = (fn.header >> 16) & 0xFF;
-            g_args.top = start;
-            stack_open_frame(&opword, FH_INTERP_NATIVE);
-            g_args.top = start + 1;
-            Status s = eval_expr(code, pos, true, false);
-            if (s) return s;
-            if (g_trace.active || !fast_apply(fast, start, start + 1)) {
-                s = call_with_arguments(&fn, &opword);
-                if (s) return s;
-            }
-            stack_unwind();
-            goto next_operator;
         }
-        op.header = (op.header >> 16) & 0xFF;
-        if (Status s = eval_code(&op, code, pos, &opword, nullptr, 0, true, start)) return s;
-    next_operator:
-        opv = infix_at(code, pos);
-        if (!opv) return 0;
-    }
+        if (Status s = apply_operator(code, pos, start, opv, fast)) return s;
+    } while ((opv = infix_at(code, pos)));
+    return 0;
 }
 
 // A word whose value is a native, action, function or routine, met with tracing off: the

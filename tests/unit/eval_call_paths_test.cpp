@@ -1,0 +1,86 @@
+// The interpreter's short paths for calls whose arguments are all evaluated (no refinements
+// requested, no get-word or lit-word arguments), for inline operators and for global words:
+// each must answer exactly what the general path does, errors and their Where/Near included.
+#include "eval_support.h"
+
+namespace kel::test::eval {
+namespace {
+
+struct Case {
+    const char* source;
+    const char* expected;
+};
+
+class CallPathsTest : public EvalTest {};
+
+void check_all(std::initializer_list<Case> cases) {
+    for (const Case& c : cases) EXPECT_EQ(run(c.source), c.expected) << c.source;
+}
+
+TEST_F(CallPathsTest, NativesAndActionsWithEvaluatedArguments) {
+    check_all({
+        {"either 1 > 2 [1] [2]", "2"},
+        {"if 1 > 0 [2]", "2"},
+        {"if none [1]", "none"},
+        // A return type after the arguments (remainder's spec) keeps the short path.
+        {"remainder 7 3", "1"},
+        {"either true [1]",
+         "*** Script Error: either is missing its false-blk argument\n*** Where: either\n*** Near : [either true [1]]"},
+        {"either true 1 [2]", "*** Script Error: either does not allow integer! for its true-blk argument"
+                              "\n*** Where: either\n*** Near : [either true 1 [2]]"},
+        {"if true", "*** Script Error: if is missing its then-blk argument\n*** Where: if\n*** Near : [if true]"},
+        {"remainder 7", "*** Script Error: remainder is missing its value2 argument\n*** Where: remainder"
+                        "\n*** Near : [remainder 7]"},
+        {"remainder 7 \"a\"", "*** Script Error: remainder does not allow string! for its value2 argument"
+                              "\n*** Where: remainder\n*** Near : [remainder 7 \"a\"]"},
+        // The last argument still takes the operators after it.
+        {"either 1 < 2 [1] [2] + 3", "*** Script Error: + does not allow block! for its value1 argument"
+                                     "\n*** Where: +\n*** Near : [either 1 < 2 [1] [2] + 3]"},
+    });
+}
+
+TEST_F(CallPathsTest, FunctionsWithEvaluatedArguments) {
+    check_all({
+        {"f: func [n] [either n < 2 [n] [(f n - 1) + f n - 2]] f 20", "6765"},
+        {"f: func [x y] [x - y] f 10 f 3 1", "8"},
+        {"f: func [x return: [integer!]] [x * 2] f 3", "6"},
+        {"p: func [x] [x] 1 + p 2", "3"},
+        {"f: func [x [integer!]] [x] f \"a\"",
+         "*** Script Error: f does not allow string! for its x argument\n*** Where: f\n*** Near : [f \"a\"]"},
+        {"f: func [x] [x] f", "*** Script Error: f is missing its x argument\n*** Where: f\n*** Near : [f]"},
+        // Refinements, locals and non-evaluated arguments take the general path.
+        {"g: func [a /r b] [either r [a + b] [a]] g/r 1 2", "3"},
+        {"g: func [a /r b] [either r [a + b] [a]] g 1", "1"},
+        {"h: func [x /local y] [y: x * 2 y] h 4", "8"},
+        {"k: function [x] [y: x + 1 y] k 4", "5"},
+        {"q: func ['w] [w] q z", "z"},
+    });
+}
+
+TEST_F(CallPathsTest, InlineOperators) {
+    check_all({
+        {"a: 2 1 + a", "3"},
+        {"1 + (2 * 3)", "7"},
+        {"1 + 2 < 4", "true"},
+        {"2147483647 + 1 * 2", "4294967296.0"},
+        {"1.5 * 2 + 1", "4.0"},
+        {"x: \"s\" 1 + x", "*** Script Error: + does not allow string! for its value2 argument\n*** Where: +"
+                           "\n*** Near : [1 + x]"},
+        // A rebound operator word is an ordinary op: its source entry decides, not its name.
+        {"minus: make op! :subtract 5 minus 2", "3"},
+    });
+}
+
+// A global word keeps reaching its value after the global context grew past its first
+// buffer and after collections moved it.
+TEST_F(CallPathsTest, GlobalWordsAfterTheContextGrows) {
+    run("keep-me: 41");
+    std::string defs;
+    for (int i = 0; i < 3000; ++i) defs += "fresh-global-word-" + std::to_string(i) + ": " + std::to_string(i) + " ";
+    EXPECT_EQ(run(defs.c_str()), "2999");
+    EXPECT_EQ(run("recycle keep-me + 1"), "42");
+    EXPECT_EQ(run("fresh-global-word-1234"), "1234");
+}
+
+}  // namespace
+}  // namespace kel::test::eval

@@ -11,6 +11,7 @@
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
 #include "evaluator/actions.h"
+#include "lexer/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
@@ -442,8 +443,8 @@ Cell* block_to(Cell*, Cell* spec, u32 type) {
         r = stack_push(&g_none_cell);
         typeset_to_block(spec, r);
     } else if (t == T_STRING) {
-        // TODO(lexer): the text is loaded as source.
-        raise_error(Err::internal_not_done);
+        r = stack_push(&g_none_cell);
+        lex::transcode_series(r, spec, -1, lex::RunOptions{}, nullptr);
     } else {
         r = push_new_block(1);
         ks_append(r, spec);

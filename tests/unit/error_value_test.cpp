@@ -97,7 +97,7 @@ TEST_F(ErrorValueTest, MakeFromAStringIsAUserMessage) {
     EXPECT_EQ(field_text(e, ERR_TYPE), "user");
     EXPECT_EQ(field_text(e, ERR_ID), "message");
     EXPECT_EQ(field_text(e, ERR_CODE), "800");
-    EXPECT_EQ(report(e), "*** User Error: \"boom\"\n*** Where: ???\n*** Near : none");
+    EXPECT_EQ(report(e), "*** User Error: boom\n*** Where: ???\n*** Near : none");
 }
 
 TEST_F(ErrorValueTest, RaisedErrorsCarryTheirArgumentsAndLocation) {

@@ -11,6 +11,8 @@
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "lexer/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
@@ -358,12 +360,10 @@ i32 sort_compare_records(const Cell* a, const Cell* b, i32 op, u32 flags) {
     return 0;
 }
 
-namespace {
-
 // A /compare function's answer as a comparator result. The function gets the later record
-// first, so an integer or float answer is negated, as string sorting does: one function
-// orders blocks and strings alike.
-[[maybe_unused]] i32 comparator_answer(const Cell* r) {
+// first, so an integer or float answer is negated: one function orders blocks and strings
+// alike.
+i32 sort_comparator_answer(const Cell* r) {
     switch (type_of(r)) {
         case T_LOGIC: return r->data1 == 1 ? 1 : -1;
         case T_INTEGER: return get_int(r) > 0 ? -1 : get_int(r) < 0 ? 1 : 0;
@@ -376,13 +376,35 @@ namespace {
     }
 }
 
+namespace {
+
+// One comparator argument: the record's first cell, or with /all and /skip a new block of
+// its `width` cells. Pushed.
+void push_comparator_arg(const Cell* record, u32 width) {
+    if (width == 0) {
+        stack_push(record);
+        return;
+    }
+    Cell* b = push_new_block(i32(width));
+    for (u32 i = 0; i < width; ++i) ks_append(b, record + i);
+}
+
 }  // namespace
 
-i32 sort_call_comparator(const Cell*, const Cell*, Cell*, u32) {
-    // TODO(interpreter): open a function frame, push (b, a), or (a, b) with the reverse bit
-    // (with the all bit each as a scratch block of its record), call the function and
-    // answer comparator_answer of its result.
-    raise_error(Err::internal_not_done);
+i32 sort_call_comparator(const Cell* a, const Cell* b, Cell* fn, u32 flags) {
+    // The function sees the later record first, the earlier with /reverse.
+    const Cell* first = (flags & SORT_REVERSE) ? a : b;
+    const Cell* second = (flags & SORT_REVERSE) ? b : a;
+    u32 width = (flags & SORT_ALL) ? flags >> 2 : 0;
+    Cell* mark = g_args.top;
+    push_comparator_arg(first, width);
+    push_comparator_arg(second, width);
+    Status s = ev::call_value(fn, mark, 2);
+    // A break, return or throw out of the comparator has already set the stacks for its target.
+    if (s) system_throw(s);
+    Cell answer = g_args.top[-1];
+    g_args.top = mark;
+    return sort_comparator_answer(&answer);
 }
 
 // ---- make and to ----------------------------------------------------------------------
@@ -442,8 +464,8 @@ Cell* block_to(Cell*, Cell* spec, u32 type) {
         r = stack_push(&g_none_cell);
         typeset_to_block(spec, r);
     } else if (t == T_STRING) {
-        // TODO(lexer): the text is loaded as source.
-        raise_error(Err::internal_not_done);
+        r = stack_push(&g_none_cell);
+        lex::transcode_series(r, spec, -1, lex::RunOptions{}, nullptr);
     } else {
         r = push_new_block(1);
         ks_append(r, spec);

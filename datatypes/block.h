@@ -106,6 +106,8 @@ constexpr u32 SORT_ALL = 2;
 i32 sort_compare_records(const Cell* a, const Cell* b, i32 op, u32 flags);
 // sort-call-comparator: the comparator for a function given to sort's /compare.
 i32 sort_call_comparator(const Cell* a, const Cell* b, Cell* fn, u32 flags);
+// A /compare function's answer (later record first) as a comparator result.
+i32 sort_comparator_answer(const Cell* answer);
 
 // ---- handlers -------------------------------------------------------------------------
 

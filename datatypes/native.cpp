@@ -10,9 +10,11 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/function.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unit.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
@@ -29,8 +31,87 @@ namespace {
     raise_error(Err::script_bad_make_arg, &dt, &s);
 }
 
+// ---- the shapes of built-in slots ------------------------------------------------------
+//
+// A native or action trusts the arguments its entry reads: their number, their kinds and
+// their types. The first value made for a slot (the library's own definition) fixes that
+// shape; a later value for the same slot must have the same arguments and refinements, each
+// argument accepting no type the first one refuses. So no spec can hand an entry arguments
+// it cannot read. A spec that names no types at all (the preset `make` that start-up uses
+// before the library defines it) fixes nothing yet: the next definition replaces it.
+
+Node g_slot_shapes = 0;  // a block: one cell per native slot, then one per action id
+
+Cell* slot_shape(u32 type, i64 n) {
+    if (!g_slot_shapes) {
+        Node b = alloc_cells(ev::NATIVES_CAPACITY + ACTION_COUNT);
+        SeriesBuffer* buf = buffer_of(b);
+        for (u32 i = 0; i < ev::NATIVES_CAPACITY + ACTION_COUNT; ++i) set_cell(&cells_of(buf)[i], T_NONE);
+        buf->tail = buf->offset + (ev::NATIVES_CAPACITY + ACTION_COUNT) * sizeof(Cell);
+        g_slot_shapes = b;
+        gc_register_node_root(&g_slot_shapes);
+    }
+    u32 index = type == T_NATIVE ? u32(n - 1) : ev::NATIVES_CAPACITY + u32(n - 1);
+    return cells_of(buffer_of(g_slot_shapes)) + index;
+}
+
+// The shape of a spec, pushed as a block: per argument an integer! holding its word kind
+// and the typeset it accepts, per refinement a refinement!; /local, /extern, return: and
+// docstrings are left out. A spec with arguments but no type block ends with a none!.
+Cell* push_spec_shape(const Cell* spec) {
+    Cell* shape = push_new_block(8);
+    Node node = series_node(shape);
+    Cell sp = *spec;
+    i32 n = ks_length_q(&sp);
+    u32 local = resolve_symbol_alias(runtime_word_symbol(WORD_LOCAL));
+    u32 ext = resolve_symbol_alias(g_refinement_words[REF_EXTERN].data2);
+    bool arguments = false, typed = false;
+    for (i32 i = 0; i < n; ++i) {
+        Cell v = ks_head(&sp)[i];
+        u32 t = type_of(&v);
+        if (t == T_REFINEMENT) {
+            u32 sym = resolve_symbol_alias(word_symbol(&v));
+            if (sym == local || sym == ext) break;
+            ks_append(shape, &v);
+        } else if (t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD) {
+            Cell kind;
+            set_cell(&kind, T_INTEGER, 0, t, 0);
+            ks_append(shape, &kind);
+            arguments = true;
+            if (i + 1 < n && type_of(ks_head(&sp) + i + 1) == T_BLOCK) {
+                typed = true;
+                Cell types = ks_head(&sp)[++i];
+                make_typeset_in_from_spec(node, &types);
+            } else {
+                make_any_typeset_in(node);
+            }
+        } else if (t == T_SET_WORD && i + 1 < n && type_of(ks_head(&sp) + i + 1) == T_BLOCK) {
+            ++i;  // return: [types]
+        }
+    }
+    if (arguments && !typed) ks_append(shape, &g_none_cell);
+    return shape;
+}
+
+// Whether `shape` asks no more of a slot's entry than `fixed` does.
+bool shape_fits(Cell* shape, Cell* fixed) {
+    i32 n = ks_length_q(shape);
+    if (n != ks_length_q(fixed)) return false;
+    for (i32 i = 0; i < n; ++i) {
+        const Cell* a = ks_head(shape) + i;
+        const Cell* b = ks_head(fixed) + i;
+        if (type_of(a) != type_of(b)) return false;
+        if (type_of(a) == T_INTEGER && a->data2 != b->data2) return false;
+        if (type_of(a) == T_TYPESET &&
+            ((a->data1 & ~b->data1) | (a->data2 & ~b->data2) | (a->data3 & ~b->data3)) != 0)
+            return false;
+    }
+    return true;
+}
+
 // make native! [spec slot] and make action! [spec id]: the slot must hold an entry of the
-// table's calling convention, so that no value can call through an empty or foreign slot.
+// table's calling convention, so that no value can call through an empty or foreign slot,
+// and the spec must fit the slot's shape.
 Cell* make_builtin(Cell* spec, u32 type) {
     if (type_of(spec) != T_BLOCK || ks_length_q(spec) != 2) raise_bad_make(type, spec);
     Cell s = *spec;
@@ -41,12 +122,18 @@ Cell* make_builtin(Cell* spec, u32 type) {
     bool callable = type == T_NATIVE ? ev::native_entry(n) != nullptr : ev::action_generic_entry(n) != nullptr;
     if (!callable || type_of(&fspec) != T_BLOCK) raise_bad_make(type, &s);
     Cell* base = g_args.top;
+    stack_push(&s);
     if (series_head(&fspec) > 0) {
         Cell* copy = clone_block(&fspec, false, false);
         fspec = *copy;
     }
     fspec.data1 = 0;
     stack_push(&fspec);
+    Cell* shape = push_spec_shape(&fspec);
+    Cell* fixed = slot_shape(type, n);
+    bool provisional = type_of(fixed) == T_NONE || type_of(ks_head(fixed) + ks_length_q(fixed) - 1) == T_NONE;
+    if (provisional) *fixed = *shape;
+    else if (!shape_fits(shape, fixed)) raise_bad_make(type, &s);
     Node ctx = make_context_from_spec(&fspec, true, false, CTX_ARGS);
     Cell ctx_cell = *context_cell(ctx);
     Node pair = alloc_cells(2);

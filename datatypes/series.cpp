@@ -70,7 +70,10 @@ bool ownership_check(Cell* series, Change event, const Cell* new_value, i32 inde
 // ---- shared helpers -------------------------------------------------------------------
 
 void raise_invalid_refine(RefinementWord refinement, const Cell* arg) {
-    raise_error(Err::script_invalid_refine_arg, &g_refinement_words[refinement], arg);
+    // The message names the refinement as a word ("invalid skip argument"), as strings do.
+    Cell word = g_refinement_words[refinement];
+    word.header = T_WORD;
+    raise_error(Err::script_invalid_refine_arg, &word, arg);
 }
 
 i32 part_series_count(const Cell* s, const Cell* part) {

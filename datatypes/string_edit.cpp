@@ -6,7 +6,10 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
+#include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "runtime/casefold.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -341,7 +344,34 @@ struct SortSpec {
     bool all;
     bool case_sensitive;
     bool reverse;
+    const Cell* fn;  // a /compare function, or null
 };
+
+// One argument for a /compare function: the record's character, or with /all its units
+// as a new string. Pushed.
+void push_comparator_arg(const u8* record, const SortSpec& s) {
+    if (!s.all) {
+        push_char(get_char_at(record, s.unit));
+        return;
+    }
+    Cell* str = push_string(s.record);
+    for (u32 i = 0; i < s.record; ++i) append_char(str, get_char_at(record + i * s.unit, s.unit));
+}
+
+// The function sees the later record first (the earlier with /reverse). The sort's own
+// pointers into the buffer pin it while the function runs.
+i32 string_call_comparator(const u8* x, const u8* y, intptr_t word1, intptr_t) {
+    const SortSpec& s = *reinterpret_cast<const SortSpec*>(word1);
+    Cell* mark = g_args.top;
+    push_comparator_arg(s.reverse ? x : y, s);
+    push_comparator_arg(s.reverse ? y : x, s);
+    Status st = ev::call_value(s.fn, mark, 2);
+    // A break, return or throw out of the function has already set the stacks for its target.
+    if (st) system_throw(st);
+    Cell answer = g_args.top[-1];
+    g_args.top = mark;
+    return sort_comparator_answer(&answer);
+}
 
 i32 string_sort_compare(const u8* x, const u8* y, intptr_t word1, intptr_t) {
     const SortSpec& s = *reinterpret_cast<const SortSpec*>(word1);
@@ -398,8 +428,7 @@ Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* 
             if (off < 1 || u32(off) > s.record) raise_error(Err::script_out_of_range, comparator);
             s.offset = u32(off - 1);
         } else if (type_of(comparator) == T_FUNCTION) {
-            // TODO(functions): call the comparator function once function! exists.
-            raise_error(Err::internal_not_done);
+            s.fn = comparator;
         } else {
             raise_refine("compare", comparator);
         }
@@ -414,8 +443,9 @@ Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* 
     u32 count = u32(n / s.record);
     u32 width = s.record * s.unit;
     // /stable always sorts stably, /case or not.
-    if (stable) merge_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, string_sort_compare);
-    else quick_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, string_sort_compare);
+    SortCompareFn compare = s.fn ? string_call_comparator : string_sort_compare;
+    if (stable) merge_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, compare);
+    else quick_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, compare);
     return series;
 }
 

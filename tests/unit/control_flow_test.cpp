@@ -109,7 +109,7 @@ TEST_F(ControlFlowTest, DoByDatatype) {
         {"do 'negate", "*** Script Error: negate is missing its number argument"},
         {"f: :negate same? :f do :f", "true"},  // a function value is answered, not called
         {"b: [x 3] do 'b/x", "3"},
-        {"do make error! \"boom\"", "*** User Error: \"boom\""},
+        {"do make error! \"boom\"", "*** User Error: boom"},
     });
 }
 

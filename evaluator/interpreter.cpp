@@ -85,9 +85,21 @@ const u8* compute_stack_floor() {
     raise_error(Err::internal_stack_overflow);
 }
 
+// The stack pointer, read without making the caller set up a frame pointer (as
+// __builtin_frame_address would in every function that checks).
+inline const u8* stack_position() {
+#if defined(__x86_64__)
+    const u8* sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+    return sp;
+#else
+    return static_cast<const u8*>(__builtin_frame_address(0));
+#endif
+}
+
 inline void check_native_stack() {
     if (!t_stack_floor) t_stack_floor = compute_stack_floor();
-    if (static_cast<const u8*>(__builtin_frame_address(0)) < t_stack_floor) native_stack_overflow();
+    if (stack_position() < t_stack_floor) native_stack_overflow();
 }
 
 }  // namespace

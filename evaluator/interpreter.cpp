@@ -747,8 +747,10 @@ Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) 
 
 namespace {
 
-KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
-                 bool infix, Cell* left) {
+// eval-code's steps, inlined into eval_code and into eval_word_call (the commonest caller,
+// whose constant arguments drop the infix and path cases).
+__attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, Node code, i32& pos, const Cell* name,
+                                                            const PathCall* path, Node owner, bool infix, Cell* left) {
     Cell fn = *fn_in;
     if (g_trace.active) {
         Cell n = *frame_name(name);
@@ -822,6 +824,11 @@ KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const C
         g_args.top = fn_slot + 1;
     }
     return 0;
+}
+
+KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
+                                 bool infix, Cell* left) {
+    return eval_code_steps(fn_in, code, pos, name, path, owner, infix, left);
 }
 
 // A function value met as the head of a path, or selected by one, is called with the
@@ -1106,11 +1113,11 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
 // A word whose value is a native, action, function or routine, met with tracing off: the
 // call, then the operators after it. The steps of eval_expr_slow's word case, without
 // looking the word up a second time.
-__attribute__((noinline)) Status eval_word_call(Node code, i32& pos, const Cell* fn, bool no_infix) {
+KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool no_infix) {
     Cell* start = g_args.top;
     Cell word = code_cells(code)[pos];
     ++pos;
-    if (Status s = eval_code(fn, code, pos, &word, nullptr, 0, false, nullptr)) return s;
+    if (Status s = eval_code_steps(fn, code, pos, &word, nullptr, 0, false, nullptr)) return s;
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
     return opv ? eval_infix(code, pos, start, opv) : 0;

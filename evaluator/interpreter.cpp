@@ -672,7 +672,8 @@ void routine_call(const Cell* fn) {
 namespace {
 
 // call-function without the native stack check (the caller made it).
-KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
+__attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, const Cell* reference,
+                                                                u32 callback_class) {
     Cell f = *fn;
     Cell* rec = cells_of(buffer_of(f.data3));
     Cell body = rec[FN_BODY];
@@ -735,6 +736,10 @@ KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 c
     }
     if (saved_active && callback_class && !s) trace_fire(EV_RETURN, nullptr, -1, g_args.base, reference);
     return s;
+}
+
+KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
+    return run_function_steps(fn, reference, callback_class);
 }
 
 }  // namespace
@@ -811,7 +816,7 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;
             }
-            s = run_function(&fn, name, 0);
+            s = run_function_steps(&fn, name, 0);
             break;
         }
         default: fatal_no_switch();

@@ -104,6 +104,8 @@ u32 datatype_parent(u32 type) {
     return 0;  // roots, event! included
 }
 
+bool datatype_built(u32 type) { return type < TYPE_ROWS && g_inits[type] != nullptr; }
+
 const char* datatype_name(u32 type) {
     for (const auto& o : g_order)
         if (o.type == type) return o.name;

@@ -37,11 +37,24 @@ inline i32 fast_compare_code(u32 entry) {
     return slot >= SLOT_EQUAL_Q && slot <= SLOT_GREATER_OR_EQUAL_Q ? codes[slot - SLOT_EQUAL_Q] : -1;
 }
 
-inline bool is_fast_operator(const Cell* op) {
+// One number for the operation of an op! value: its arithmetic code, or a comparison code
+// plus FAST_COMPARE, or -1 when the op is not a built-in one. Read once per operator met.
+constexpr i32 FAST_COMPARE = 16;
+inline i32 fast_operator_code(const Cell* op) {
     u32 src = (op->header >> 16) & 0xFF;
-    if (src == T_ACTION) return fast_action_code(op->data1) >= 0;
-    if (src == T_NATIVE) return fast_compare_code(op->data1) >= 0;
-    return false;
+    if (src == T_ACTION) return fast_action_code(op->data1);
+    if (src == T_NATIVE) {
+        i32 c = fast_compare_code(op->data1);
+        return c < 0 ? -1 : c + FAST_COMPARE;
+    }
+    return -1;
+}
+
+inline bool fast_math(i32 code, Cell* left, const Cell* right);
+inline bool fast_compare(i32 code, Cell* left, const Cell* right);
+// Applies a code from fast_operator_code (not -1); false when the operands need the call.
+inline bool fast_apply(i32 code, Cell* left, const Cell* right) {
+    return code >= FAST_COMPARE ? fast_compare(code - FAST_COMPARE, left, right) : fast_math(code, left, right);
 }
 
 // left op right into `left`; false (left untouched) when the operands need the generic path.

@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <cassert>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -20,6 +22,7 @@
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
+#include "runtime/gc.h"
 #include "runtime/platform.h"
 #include "runtime/symbols.h"
 
@@ -93,12 +96,25 @@ inline void check_native_stack() {
 
 namespace {
 
+// The global context's values node, kept by evaluator_init (a collector root, so it follows
+// the node when the collector moves it). The global context never replaces its values
+// series, only grows it, so global words reach their values without the context cell:
+// three dependent loads fewer on the commonest lookup.
+Node g_global_values = 0;
+
 // The slot of a bound word, or null when it has none (unbound, or an argument context with
 // no running call): the caller decides what that means.
 inline Cell* word_slot(const Cell* w) {
     i32 index = word_index(w);
     if (index < 0) return nullptr;
-    Cell* c = context_cell(word_context(w) ? word_context(w) : g_global_context);
+    Node ctx = word_context(w);
+    if ((ctx == g_global_context || !ctx) && g_global_values) {
+        assert(context_cell(g_global_context)->data2 == g_global_values);
+        SeriesBuffer* vb = buffer_of(g_global_values);
+        if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
+        return cells_of(vb) + index;
+    }
+    Cell* c = context_cell(ctx ? ctx : g_global_context);
     if (c->header & CTX_ON_STACK) return c->data2 ? at<Cell>(c->data2) + index : nullptr;
     SeriesBuffer* vb = buffer_of(c->data2);
     if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
@@ -111,8 +127,17 @@ inline const Cell* fetch_word(const Cell* w) {
     return s ? s : get_word_value_ptr(w);
 }
 
-// The value of a word in an infix position, or null (not bound, no value).
-inline const Cell* peek_word(const Cell* w) { return word_slot(w); }
+
+// The op! value of an infix operator at pos, or null: checked inline so that the common
+// case, an expression with nothing after it, costs no call.
+inline const Cell* infix_at(Node code, i32 pos) {
+    SeriesBuffer* b = buffer_of(code);
+    if (pos >= i32((b->tail - b->offset) >> 4)) return nullptr;
+    const Cell* next = cells_of(b) + pos;
+    if (type_of(next) != T_WORD) return nullptr;
+    const Cell* opv = word_slot(next);
+    return opv && type_of(opv) == T_OP ? opv : nullptr;
+}
 
 inline void assign_word(const Cell* w, const Cell* value) {
     i32 index = word_index(w);
@@ -156,17 +181,24 @@ enum ArgKind : u32 { ARG_EVAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
 inline u32 arg_kind(const Cell* ts) { return (ts->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT; }
 
 // Cache summary in the cache cell's data3: bits 0-7 main arguments, 8-15 refinements,
-// 16-30 local cells (/local included), bit 31 built.
+// 16-30 local cells (/local included), bit 31 built. The cache cell's header carries
+// CACHE_PLAIN when the first `main` entries are all evaluated arguments (no get-word or
+// lit-word argument, no return type among them): entry k is then argument k.
 struct CacheInfo {
     u32 main;
     u32 refinements;
     u32 locals;
+    bool plain;
 };
 constexpr u32 CACHE_BUILT = 0x80000000;
+constexpr u32 CACHE_PLAIN = 0x01000000;
 // Natives and actions get their refinement indexes in an array on the native stack.
 constexpr u32 MAX_BUILTIN_REFINEMENTS = 32;
 
-inline CacheInfo unpack(u32 w) { return {w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0x7FFF}; }
+inline CacheInfo unpack(const Cell* c) {
+    u32 w = c->data3;
+    return {w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0x7FFF, (c->header & CACHE_PLAIN) != 0};
+}
 
 Cell* cache_cell(const Cell* fn) { return cells_of(buffer_of(fn->data3)) + 1; }
 
@@ -216,8 +248,9 @@ CacheInfo build_cache(const Cell* fn) {
     Cell spec = spec_of_function(fn);
     stack_push(&spec);
     i32 n = ks_length_q(&spec);
-    CacheInfo info{0, 0, 0};
+    CacheInfo info{0, 0, 0, false};
     bool in_refinements = false;
+    bool plain = true;
     u32 local_sym = resolve_symbol_alias(runtime_word_symbol(WORD_LOCAL));
     auto item = [&](i32 i) { return *(ks_head(&spec) + i); };
     for (i32 i = 0; i < n; ++i) {
@@ -235,7 +268,10 @@ CacheInfo build_cache(const Cell* fn) {
                 u32 kind = t == T_WORD ? ARG_EVAL : t == T_GET_WORD ? ARG_GET : ARG_LIT;
                 add_typeset(cache, types, kind);
                 if (types) ++i;
-                if (!in_refinements) ++info.main;
+                if (!in_refinements) {
+                    ++info.main;
+                    if (kind != ARG_EVAL) plain = false;
+                }
                 break;
             }
             case T_SET_WORD:
@@ -243,6 +279,7 @@ CacheInfo build_cache(const Cell* fn) {
                     raise_error(Err::script_bad_func_def, &v);
                 add_typeset(cache, types, ARG_RETURN);
                 if (types) ++i;
+                if (!in_refinements) plain = false;
                 break;
             case T_REFINEMENT: {
                 in_refinements = true;
@@ -278,8 +315,10 @@ CacheInfo build_cache(const Cell* fn) {
         raise_error(Err::script_bad_func_def, &spec);
     Cell built = *cache;
     built.data3 = CACHE_BUILT | info.main | (info.refinements << 8) | (info.locals << 16);
+    built.header = (built.header & ~CELL_NEW_LINE) | (plain ? CACHE_PLAIN : 0);
     *cache_cell(fn) = built;
     stack_pop(2);
+    info.plain = plain;
     return info;
 }
 
@@ -287,7 +326,7 @@ inline CacheInfo cache_of(const Cell* fn, Node* node) {
     Cell* c = cache_cell(fn);
     if (type_of(c) == T_BLOCK && (c->data3 & CACHE_BUILT)) {
         *node = c->data2;
-        return unpack(c->data3);
+        return unpack(c);
     }
     CacheInfo info = build_cache(fn);
     *node = cache_cell(fn)->data2;
@@ -343,9 +382,12 @@ struct PathCall {
 };
 
 Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
-Status eval_infix(Node code, i32& pos, Cell* start);
+Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
 inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
-Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
+// Function values are copied as whole cells: the compiler must not split them into register
+// halves at these calls (a 16-byte reload of two 8-byte stores stalls on every call).
+#define KEL_WHOLE_CELLS __attribute__((noipa))
+KEL_WHOLE_CELLS Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
 
@@ -492,7 +534,23 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
     bool builtin = type_of(fn) == T_NATIVE || type_of(fn) == T_ACTION;
     // Main arguments.
     i32 entry = 0;
-    for (u32 a = 0; a < info.main; ++entry) {
+    if (info.plain) {
+        // Evaluated arguments alone: cache entry a is argument a, so there is no kind to
+        // tell apart and no return entry to skip.
+        u32 a = 0;
+        if (infix && info.main) {
+            if (!typeset_has(code_cells(cache), type_of(g_args.base))) raise_expect(fn, name, 0, g_args.base);
+            a = 1;
+        }
+        for (; a < info.main; ++a) {
+            if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
+            Status s = eval_expr(code, pos, infix, false);
+            if (s) return s;
+            if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
+        }
+        entry = i32(info.main);
+    }
+    for (u32 a = info.plain ? info.main : 0; a < info.main; ++entry) {
         Cell* ts = code_cells(cache) + entry;
         u32 kind = arg_kind(ts);
         if (kind == ARG_RETURN) continue;
@@ -547,6 +605,22 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
     return 0;
 }
 
+// The arguments of a call whose spec has evaluated arguments alone (CACHE_PLAIN), not infix
+// and without refinements requested: each is evaluated and checked against its typeset,
+// then the call event goes to the tracer, as eval_arguments does.
+inline Status plain_arguments(const Cell* fn, Node cache, u32 count, Node code, i32& pos, const Cell* name) {
+    for (u32 a = 0; a < count; ++a) {
+        if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
+        if (Status s = eval_expr(code, pos, false, false)) return s;
+        if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
+    }
+    if (g_trace.active) {
+        Cell f = *fn;
+        trace_code(EV_CALL, code, pos, &f, frame_name(name));
+    }
+    return 0;
+}
+
 // Type-checks the main arguments already in the open frame and calls the native or action.
 Status call_with_arguments(const Cell* fn, const Cell* name) {
     Node cache;
@@ -563,16 +637,6 @@ Status call_with_arguments(const Cell* fn, const Cell* name) {
     if (type_of(fn) == T_NATIVE) return g_natives_table[fn->data1](true, refs);
     g_actions_table[fn->data1](refs);
     return 0;
-}
-
-// The inline arithmetic and comparison of the built-in operators on two integers or two
-// floats; false when the operands need the generic path.
-inline bool fast_operator(const Cell* op, Cell* left, const Cell* right) {
-    if (g_trace.active) return false;
-    u32 src = (op->header >> 16) & 0xFF;
-    i32 code = src == T_ACTION ? fast_action_code(op->data1) : src == T_NATIVE ? fast_compare_code(op->data1) : -1;
-    if (code < 0) return false;
-    return src == T_ACTION ? fast_math(code, left, right) : fast_compare(code, left, right);
 }
 
 // routine-call: only registered routines exist (library/routines.h); their C++ bodies take
@@ -592,9 +656,10 @@ void routine_call(const Cell* fn) {
 
 }  // namespace
 
-// call-function: runs a function! whose frame is open and whose arguments are in place.
-Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) {
-    check_native_stack();
+namespace {
+
+// call-function without the native stack check (the caller made it).
+KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
     Cell f = *fn;
     Cell* rec = cells_of(buffer_of(f.data3));
     Cell body = rec[FN_BODY];
@@ -659,9 +724,17 @@ Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) 
     return s;
 }
 
+}  // namespace
+
+// call-function: runs a function! whose frame is open and whose arguments are in place.
+Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) {
+    check_native_stack();
+    return run_function(fn, reference, callback_class);
+}
+
 namespace {
 
-Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
+KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
                  bool infix, Cell* left) {
     Cell fn = *fn_in;
     if (g_trace.active) {
@@ -677,13 +750,26 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
     }
     Status s;
     switch (type_of(&fn)) {
-        case T_NATIVE: case T_ACTION:
+        case T_NATIVE: case T_ACTION: {
             // Nested calls without a block between them recurse here alone.
             if (!infix) check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
-            s = eval_arguments(&fn, code, pos, name, path, infix);
+            Node cache;
+            CacheInfo info = cache_of(&fn, &cache);
+            if (!path && !infix && info.plain && !info.refinements) {
+                // Evaluated arguments alone and no refinements (if, either, most natives
+                // and actions): eval_arguments' steps for such a spec, without its general
+                // cases.
+                if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
+                const i32 no_refinements[1] = {-1};
+                if (type_of(&fn) == T_NATIVE) s = g_natives_table[fn.data1](true, no_refinements);
+                else g_actions_table[fn.data1](no_refinements);
+            } else {
+                s = eval_arguments(&fn, code, pos, name, path, infix);
+            }
             break;
+        }
         case T_ROUTINE:
             check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
@@ -700,8 +786,17 @@ Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const
             f->fn_context = fn.data1;
             f->fn_values = values;
             if (infix) g_args.top = g_args.base + 1;
-            s = eval_arguments(&fn, code, pos, name, path, infix);
-            if (!s) s = call_function(&fn, owner, name, 0);
+            Node cache;
+            CacheInfo info = cache_of(&fn, &cache);
+            if (!path && !infix && info.plain && !info.refinements && !info.locals) {
+                // Evaluated arguments alone, and no refinement flags or locals to set up:
+                // what eval_arguments does for such a spec, without its general cases.
+                if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
+            } else {
+                s = eval_arguments(&fn, code, pos, name, path, infix);
+                if (s) return s;
+            }
+            s = run_function(&fn, name, 0);
             break;
         }
         default: fatal_no_switch();
@@ -933,36 +1028,37 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
             break;
     }
     if (no_infix) return 0;
-    return eval_infix(code, pos, start);
+    const Cell* opv = infix_at(code, pos);
+    return opv ? eval_infix(code, pos, start, opv) : 0;
 }
 
 // Infix operators apply left to right to the value so far, which is at `start`.
-__attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start) {
+// `opv` is the value of the operator word at pos (found by infix_at).
+__attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv) {
     for (;;) {
         SeriesBuffer* b = buffer_of(code);
-        if (pos >= i32((b->tail - b->offset) >> 4)) break;
+        i32 length = i32((b->tail - b->offset) >> 4);
         Cell* next = cells_of(b) + pos;
-        if (type_of(next) != T_WORD) break;
-        const Cell* opv = peek_word(next);
-        if (!opv || type_of(opv) != T_OP) break;
         Cell op = *opv;
         Cell opword = *next;
         if (g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
         ++pos;
         g_args.top = start + 1;
         // Built-in arithmetic and comparisons on plain numbers run inline.
-        if (!g_trace.active && pos < i32((b->tail - b->offset) >> 4) && is_fast_operator(&op)) {
-            Cell right = cells_of(b)[pos];
+        i32 fast = g_trace.active || pos >= length ? -1 : fast_operator_code(&op);
+        if (fast >= 0) {
+            // A literal number or a word holding one needs no frame: compute at once.
+            const Cell* right = cells_of(b) + pos;
             const Cell* rv = nullptr;
-            if (type_of(&right) == T_INTEGER || type_of(&right) == T_FLOAT) {
-                rv = &right;
-            } else if (type_of(&right) == T_WORD) {
-                const Cell* w = word_slot(&right);
+            if (type_of(right) == T_INTEGER || type_of(right) == T_FLOAT) {
+                rv = right;
+            } else if (type_of(right) == T_WORD) {
+                const Cell* w = word_slot(right);
                 if (w && (type_of(w) == T_INTEGER || type_of(w) == T_FLOAT)) rv = w;
             }
-            if (rv && fast_operator(&op, start, rv)) {
+            if (rv && fast_apply(fast, start, rv)) {
                 ++pos;
-                continue;
+                goto next_operator;
             }
             // The right operand is an expression: evaluate it in the operator's frame, as
             // the call would, then compute inline when the operands allow it.
@@ -973,18 +1069,32 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start) {
             g_args.top = start + 1;
             Status s = eval_expr(code, pos, true, false);
             if (s) return s;
-            if (!fast_operator(&op, start, start + 1)) {
+            if (g_trace.active || !fast_apply(fast, start, start + 1)) {
                 s = call_with_arguments(&fn, &opword);
                 if (s) return s;
             }
             stack_unwind();
-            continue;
+            goto next_operator;
         }
         op.header = (op.header >> 16) & 0xFF;
-        Status s = eval_code(&op, code, pos, &opword, nullptr, 0, true, start);
-        if (s) return s;
+        if (Status s = eval_code(&op, code, pos, &opword, nullptr, 0, true, start)) return s;
+    next_operator:
+        opv = infix_at(code, pos);
+        if (!opv) return 0;
     }
-    return 0;
+}
+
+// A word whose value is a native, action, function or routine, met with tracing off: the
+// call, then the operators after it. The steps of eval_expr_slow's word case, without
+// looking the word up a second time.
+__attribute__((noinline)) Status eval_word_call(Node code, i32& pos, const Cell* fn, bool no_infix) {
+    Cell* start = g_args.top;
+    Cell word = code_cells(code)[pos];
+    ++pos;
+    if (Status s = eval_code(fn, code, pos, &word, nullptr, 0, false, nullptr)) return s;
+    if (no_infix) return 0;
+    const Cell* opv = infix_at(code, pos);
+    return opv ? eval_infix(code, pos, start, opv) : 0;
 }
 
 // Whether a value is pushed as it stands when met in code: one bit per type id.
@@ -1009,7 +1119,12 @@ inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
     Cell* start = g_args.top;
     if (t == T_WORD) {
         const Cell* val = word_slot(v);
-        if (!val || !is_plain_word_value(type_of(val))) return eval_expr_slow(code, pos, no_infix, passive);
+        if (!val) return eval_expr_slow(code, pos, no_infix, passive);
+        u32 vt = type_of(val);
+        if (!is_plain_word_value(vt)) {
+            if (vt == T_UNSET || vt == T_OP) return eval_expr_slow(code, pos, no_infix, passive);
+            return eval_word_call(code, pos, val, no_infix);
+        }
         stack_push(val);
     } else if (is_plain_value(t)) {
         stack_push(v);
@@ -1022,7 +1137,7 @@ inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
     if (type_of(next) != T_WORD) return 0;
     const Cell* opv = word_slot(next);
     if (!opv || type_of(opv) != T_OP) return 0;
-    return eval_infix(code, pos, start);
+    return eval_infix(code, pos, start, opv);
 }
 
 }  // namespace
@@ -1199,6 +1314,8 @@ void evaluator_init() {
     done = true;
     // Hooks someone installed already (a test's stand-ins) are left in place.
     if (!g_eval_block && !g_call_function) evaluator_install_hooks();
+    g_global_values = context_cell(g_global_context)->data2;
+    gc_register_node_root(&g_global_values);
     set_cell(&g_word_body, T_WORD, 0, g_sym_body, u32(-1));
     set_cell(&g_word_anon, T_WORD, 0, g_sym_anon, u32(-1));
     g_word_set_path = load_word("set-path");

@@ -6,6 +6,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/datatype_init.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -208,12 +209,20 @@ bool decode_percent(const u8* s, const u8* e, std::vector<u32>& out) {
     return true;
 }
 
+// A literal of a datatype not built yet would load as its parent's kind (a file! that molds
+// as a string): loading it is refused as not done, as for the literals with makers.
+void require_built(LexerState* st, u32 type) {
+    if (!dt::datatype_built(type)) throw_not_done(st);
+}
+
 void load_text(LexerState* st, u32 type, const std::vector<u32>& cps) {
+    require_built(st, type);
     u32 i = append_value(st);
     make_text_at(value_at(i), type, cps);
 }
 
 void load_float_like(LexerState* st, u32 type, double d) {
+    require_built(st, type);
     u32 i = append_value(st);
     Cell* c = value_at(i);
     c->header = (c->header & CELL_NEW_LINE) | type;
@@ -899,6 +908,7 @@ void scan_binary(LexerState* st, const u8* s, const u8* e, u32, bool load) {
     std::string bytes;
     if (!decode_binary(base, hash + 2, e, bytes)) throw_error(st, s, T_BINARY);
     if (!load) return;
+    require_built(st, T_BINARY);
     u32 i = append_value(st);
     Node node = alloc_bytes(u32(bytes.size()));
     SeriesBuffer* b = buffer_of(node);

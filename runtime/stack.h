@@ -126,8 +126,12 @@ inline Cell* stack_open_frame_at(u32 symbol, Node context, u32 header_value) {
     f->header = ((symbol & 0xFFFF) << 8) | header_value;
     f->saved_base = off_of(g_args.base);
     f->context = context;
-    f->fn_context = 0;
-    f->fn_values = 0;
+    // Only function frames read these (their openers fill them); the header value is a
+    // constant at nearly every call site, so other frames skip the stores.
+    if ((header_value & 0x0F000000) == FH_FUNCTION) {
+        f->fn_context = 0;
+        f->fn_values = 0;
+    }
     g_args.base = g_args.top;
     return g_args.base;
 }

@@ -205,8 +205,15 @@ TEST_F(UnitTypesTest, LogicBitwiseAndComplement) {
     EXPECT_EQ(get_logic(a), 0u);
     handler<A_COMPLEMENT>(T_LOGIC)(a);
     EXPECT_EQ(get_logic(a), 1u);
-    set_cell(b, T_INTEGER, 0, 1, 0);
-    EXPECT_EQ(catch_error([] { handler<A_AND_T>(T_LOGIC)(); }), rt::Err::script_expect_arg);
+    // The try frame of catch_error has a window of its own: the operands go there.
+    EXPECT_EQ(catch_error([] {
+                  rt::g_args.base = rt::stack_push(&g_true_cell);
+                  Cell one;
+                  set_cell(&one, T_INTEGER, 0, 1, 0);
+                  rt::stack_push(&one);
+                  handler<A_AND_T>(T_LOGIC)();
+              }),
+              rt::Err::script_expect_arg);
 }
 
 TEST_F(UnitTypesTest, LogicRandomSeedsTheGenerator) {

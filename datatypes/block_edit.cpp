@@ -372,11 +372,10 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
         flags |= SORT_ALL | (u32(size) << 2);
     }
     bool owned = ownership_check(series, Change::sort, nullptr, from, 0);
-    // The records are sorted where they lie; the buffer stays put because the sort's own
-    // pointers into it pin it for the collector.
     if (comparator && type_of(comparator) == T_FUNCTION) {
         sort_by_function(series, from, u32(size), u32(n / size), comparator, flags, stable);
     } else {
+        // The records are sorted where they lie: nothing allocates meanwhile.
         u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
         u32 width = u32(size) * sizeof(Cell);
         if (stable) rt::merge_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);

@@ -275,9 +275,49 @@ i32 compare_records(const u8* x, const u8* y, intptr_t op, intptr_t flags) {
 }
 
 
-i32 call_comparator(const u8* x, const u8* y, intptr_t fn, intptr_t flags) {
-    return sort_call_comparator(reinterpret_cast<const Cell*>(x), reinterpret_cast<const Cell*>(y),
-                                reinterpret_cast<Cell*>(fn), u32(flags));
+// A sort by a /compare function orders record numbers, not the cells themselves: the
+// function may allocate, so the collector may run mid-sort, and it must find every value
+// in the block (a merge would hold some only in its scratch, out of the collector's
+// sight). The records are read through the block's node at each comparison, so a buffer
+// that moved or grew meanwhile is read where it is now.
+struct FunctionSort {
+    Node node;
+    i32 from;      // index of the first record in the buffer
+    u32 size;      // cells per record
+    u32 count;     // records
+    Cell* fn;
+    u32 flags;
+};
+
+const Cell* record_cells(const FunctionSort& s, u32 record) {
+    SeriesBuffer* b = buffer_of(s.node);
+    // The function may have cut the block down: its records are then gone.
+    if (u64(s.from) + u64(s.count) * s.size > series_length(s.node)) raise_error(Err::script_past_end);
+    return cells_of(b) + s.from + u64(record) * s.size;
+}
+
+i32 call_comparator(const u8* x, const u8* y, intptr_t word1, intptr_t) {
+    const FunctionSort& s = *reinterpret_cast<const FunctionSort*>(word1);
+    u32 i, j;
+    std::memcpy(&i, x, sizeof i);
+    std::memcpy(&j, y, sizeof j);
+    return sort_call_comparator(record_cells(s, i), record_cells(s, j), s.fn, s.flags);
+}
+
+// Sorts the records by the function, then puts them in that order in one pass (nothing is
+// allocated in the arena between reading and writing the cells).
+void sort_by_function(Cell* series, i32 from, u32 size, u32 count, Cell* fn, u32 flags, bool stable) {
+    FunctionSort s{series_node(series), from, size, count, fn, flags};
+    std::vector<u32> order(count);
+    for (u32 i = 0; i < count; ++i) order[i] = i;
+    u8* base = reinterpret_cast<u8*>(order.data());
+    intptr_t word1 = reinterpret_cast<intptr_t>(&s);
+    if (stable) rt::merge_sort(base, count, sizeof(u32), word1, 0, call_comparator);
+    else rt::quick_sort(base, count, sizeof(u32), word1, 0, call_comparator);
+    const Cell* cells = record_cells(s, 0);
+    std::vector<Cell> sorted(size_t(count) * size);
+    for (u32 r = 0; r < count; ++r) std::memcpy(&sorted[size_t(r) * size], cells + u64(order[r]) * size, size * sizeof(Cell));
+    std::memcpy(cells_of(buffer_of(s.node)) + from, sorted.data(), sorted.size() * sizeof(Cell));
 }
 
 }  // namespace
@@ -317,8 +357,6 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     if (comparator) {
         switch (type_of(comparator)) {
             case T_FUNCTION:
-                cmp = call_comparator;
-                word1 = reinterpret_cast<intptr_t>(comparator);
                 if (all && skip) flags |= SORT_ALL | (u32(size) << 2);
                 break;
             case T_INTEGER: {
@@ -334,12 +372,15 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
         flags |= SORT_ALL | (u32(size) << 2);
     }
     bool owned = ownership_check(series, Change::sort, nullptr, from, 0);
-    // The records are sorted where they lie; the buffer stays put because the sort's own
-    // pointers into it pin it for the collector.
-    u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
-    u32 width = u32(size) * sizeof(Cell);
-    if (stable) rt::merge_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
-    else rt::quick_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
+    if (comparator && type_of(comparator) == T_FUNCTION) {
+        sort_by_function(series, from, u32(size), u32(n / size), comparator, flags, stable);
+    } else {
+        // The records are sorted where they lie: nothing allocates meanwhile.
+        u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
+        u32 width = u32(size) * sizeof(Cell);
+        if (stable) rt::merge_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
+        else rt::quick_sort(base, u32(n / size), width, word1, intptr_t(flags), cmp);
+    }
     if (has_index(series)) index_reordered(series, from, n);
     if (owned) ownership_check(series, Change::sorted, nullptr, from, 0);
     return series;

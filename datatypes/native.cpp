@@ -37,10 +37,14 @@ namespace {
 // their types. The first value made for a slot (the library's own definition) fixes that
 // shape; a later value for the same slot must have the same arguments and refinements, each
 // argument accepting no type the first one refuses. So no spec can hand an entry arguments
-// it cannot read. A spec that names no types at all (the preset `make` that start-up uses
+// it cannot read. A shape belongs to the entry the slot held when it was fixed: a slot given
+// another entry (tests do) takes its shape anew. A spec that names no types at all (the preset `make` that start-up uses
 // before the library defines it) fixes nothing yet: the next definition replaces it.
 
 Node g_slot_shapes = 0;  // a block: one cell per native slot, then one per action id
+const void* g_shape_entries[ev::NATIVES_CAPACITY + ACTION_COUNT];  // the entry each shape belongs to
+
+u32 shape_index(u32 type, i64 n) { return type == T_NATIVE ? u32(n - 1) : ev::NATIVES_CAPACITY + u32(n - 1); }
 
 Cell* slot_shape(u32 type, i64 n) {
     if (!g_slot_shapes) {
@@ -51,8 +55,7 @@ Cell* slot_shape(u32 type, i64 n) {
         g_slot_shapes = b;
         gc_register_node_root(&g_slot_shapes);
     }
-    u32 index = type == T_NATIVE ? u32(n - 1) : ev::NATIVES_CAPACITY + u32(n - 1);
-    return cells_of(buffer_of(g_slot_shapes)) + index;
+    return cells_of(buffer_of(g_slot_shapes)) + shape_index(type, n);
 }
 
 // The shape of a spec, pushed as a block: per argument an integer! holding its word kind
@@ -131,9 +134,18 @@ Cell* make_builtin(Cell* spec, u32 type) {
     stack_push(&fspec);
     Cell* shape = push_spec_shape(&fspec);
     Cell* fixed = slot_shape(type, n);
-    bool provisional = type_of(fixed) == T_NONE || type_of(ks_head(fixed) + ks_length_q(fixed) - 1) == T_NONE;
-    if (provisional) *fixed = *shape;
-    else if (!shape_fits(shape, fixed)) raise_bad_make(type, &s);
+    const void* entry = type == T_NATIVE ? reinterpret_cast<const void*>(ev::native_entry(n))
+                                         : reinterpret_cast<const void*>(ev::action_generic_entry(n));
+    const void*& owner = g_shape_entries[shape_index(type, n)];
+    i32 fixed_length = type_of(fixed) == T_BLOCK ? ks_length_q(fixed) : 0;
+    bool provisional = type_of(fixed) == T_NONE || owner != entry ||
+                       (fixed_length > 0 && type_of(ks_head(fixed) + fixed_length - 1) == T_NONE);
+    if (provisional) {
+        *fixed = *shape;
+        owner = entry;
+    } else if (!shape_fits(shape, fixed)) {
+        raise_bad_make(type, &s);
+    }
     Node ctx = make_context_from_spec(&fspec, true, false, CTX_ARGS);
     Cell ctx_cell = *context_cell(ctx);
     Node pair = alloc_cells(2);

@@ -138,8 +138,9 @@ TEST_F(StackTest, FunctionFramesGiveTheContextItsValuesBack) {
     cc->data2 = 2222;  // the first call's arguments
     stack_open_function(nullptr, ctx);
     cc->data2 = 3333;  // a recursive call's
+    // A native frame on top (its function fields are not written: only function frames
+    // carry a context to give back).
     stack_open_native(nullptr);
-    EXPECT_EQ(stack_top_frame()->fn_context, 0u);
     stack_unwind();
     stack_unwind_function();
     EXPECT_EQ(cc->data2, 2222u);  // the outer call sees its own arguments again

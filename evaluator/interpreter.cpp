@@ -671,6 +671,41 @@ void routine_call(const Cell* fn) {
 
 namespace {
 
+// A function's body block, evaluated in the function's own frame: eval_block's steps with
+// tracing off, without the <body> frame (the function frame already names the call and is
+// the return target). Each expression pushes its value above the arguments and locals; the
+// last one becomes the call's result, in the frame's first slot.
+__attribute__((always_inline)) inline Status run_body(const Cell* body) {
+    Node node = series_node(body);
+    i32 index = series_head(body);
+    if (index < 0) index = 0;
+    Cell* result = g_args.top;
+    if (index >= code_length(node)) {
+        set_cell(result, T_UNSET);
+        *g_args.base = *result;
+        g_args.top = result + 1;
+        return 0;
+    }
+    Cell saved_eval = g_eval_cell;
+    g_eval_cell = *body;
+    g_eval_cell.header &= ~CELL_NEW_LINE;
+    for (;;) {
+        g_eval_cell.data1 = u32(index);
+        g_args.top = result;
+        i32 start = index;
+        if (Status s = eval_expr(node, index, false, false)) {
+            g_eval_cell = saved_eval;
+            return s;
+        }
+        if (g_trace.active) trace_fire(EV_EXPR, body, start, result, nullptr);
+        if (index >= code_length(node)) break;
+    }
+    g_eval_cell = saved_eval;
+    *g_args.base = *result;
+    g_args.top = result + 1;
+    return 0;
+}
+
 // call-function without the native stack check (the caller made it).
 __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, const Cell* reference,
                                                                 u32 callback_class) {
@@ -701,7 +736,7 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
             trace_fire(EV_PROLOG, &b, -1, &f, reference);
         }
         if (type_of(&body) == T_BLOCK) {
-            s = eval_block(&body, true);
+            s = g_trace.active ? eval_block(&body, true) : run_body(&body);
         } else {
             set_cell(g_args.base, T_UNSET);
             g_args.top = g_args.base + 1;

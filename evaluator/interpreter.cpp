@@ -671,37 +671,39 @@ void routine_call(const Cell* fn) {
 
 namespace {
 
-// A function's body block, evaluated in the function's own frame: eval_block's steps with
-// tracing off, without the <body> frame (the function frame already names the call and is
-// the return target). Each expression pushes its value above the arguments and locals; the
-// last one becomes the call's result, in the frame's first slot.
-__attribute__((always_inline)) inline Status run_body(const Cell* body) {
-    Node node = series_node(body);
-    i32 index = series_head(body);
+// eval-block's steps with tracing off: no frame of its own (the caller's frame names the
+// call, and exits unroll to their targets without it). Each expression pushes its value
+// where the block began; the last one stays there (push mode) or becomes the caller's
+// result (keep_in_caller). With tracing on, eval_block keeps a <body> frame, whose window
+// the tracer's events report.
+__attribute__((always_inline)) inline Status run_block(const Cell* block_in, bool keep_in_caller) {
+    // A copy: the cell may sit in a buffer that the evaluation moves.
+    const Cell code = *block_in;
+    const Cell* block = &code;
+    Node node = series_node(block);
+    i32 index = series_head(block);
     if (index < 0) index = 0;
     Cell* result = g_args.top;
     if (index >= code_length(node)) {
-        set_cell(result, T_UNSET);
-        *g_args.base = *result;
-        g_args.top = result + 1;
-        return 0;
-    }
-    Cell saved_eval = g_eval_cell;
-    g_eval_cell = *body;
-    g_eval_cell.header &= ~CELL_NEW_LINE;
-    for (;;) {
-        g_eval_cell.data1 = u32(index);
-        g_args.top = result;
-        i32 start = index;
-        if (Status s = eval_expr(node, index, false, false)) {
-            g_eval_cell = saved_eval;
-            return s;
+        set_cell(stack_push_slot(), T_UNSET);
+    } else {
+        Cell saved_eval = g_eval_cell;
+        g_eval_cell = *block;
+        g_eval_cell.header &= ~CELL_NEW_LINE;
+        for (;;) {
+            g_eval_cell.data1 = u32(index);
+            g_args.top = result;
+            i32 start = index;
+            if (Status s = eval_expr(node, index, false, false)) {
+                g_eval_cell = saved_eval;
+                return s;
+            }
+            if (g_trace.active) trace_fire(EV_EXPR, block, start, result, nullptr);
+            if (index >= code_length(node)) break;
         }
-        if (g_trace.active) trace_fire(EV_EXPR, body, start, result, nullptr);
-        if (index >= code_length(node)) break;
+        g_eval_cell = saved_eval;
     }
-    g_eval_cell = saved_eval;
-    *g_args.base = *result;
+    if (keep_in_caller) *g_args.base = *result;
     g_args.top = result + 1;
     return 0;
 }
@@ -736,7 +738,7 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
             trace_fire(EV_PROLOG, &b, -1, &f, reference);
         }
         if (type_of(&body) == T_BLOCK) {
-            s = g_trace.active ? eval_block(&body, true) : run_body(&body);
+            s = g_trace.active ? eval_block(&body, true) : run_block(&body, true);
         } else {
             set_cell(g_args.base, T_UNSET);
             g_args.top = g_args.base + 1;
@@ -1212,6 +1214,7 @@ inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
 
 Status eval_block(const Cell* block, bool keep_in_caller) {
     check_native_stack();
+    if (!g_trace.active) return run_block(block, keep_in_caller);
     Cell code = *block;
     Node node = series_node(&code);
     i32 index = series_head(&code);

@@ -56,7 +56,10 @@ inline const Cell* frame_name(const Cell* name) {
 
 // The lowest frame address evaluation may reach on this thread: language recursion stops
 // with internal/stack-overflow well before the native stack runs out, whatever its size.
-thread_local const u8* t_stack_floor = nullptr;
+// Until a thread's first check it is the highest address, so that the one comparison of
+// every check also sends that first check to the slow path, which finds the real floor.
+constexpr uintptr_t FLOOR_UNKNOWN = ~uintptr_t(0);
+thread_local uintptr_t t_stack_floor = FLOOR_UNKNOWN;
 
 const u8* compute_stack_floor() {
     const u8* low = nullptr;
@@ -97,9 +100,17 @@ inline const u8* stack_position() {
 #endif
 }
 
+[[gnu::noinline]] void native_stack_low(uintptr_t position) {
+    if (t_stack_floor == FLOOR_UNKNOWN) {
+        t_stack_floor = reinterpret_cast<uintptr_t>(compute_stack_floor());
+        if (position >= t_stack_floor) return;
+    }
+    native_stack_overflow();
+}
+
 inline void check_native_stack() {
-    if (!t_stack_floor) t_stack_floor = compute_stack_floor();
-    if (stack_position() < t_stack_floor) native_stack_overflow();
+    uintptr_t position = reinterpret_cast<uintptr_t>(stack_position());
+    if (position < t_stack_floor) [[unlikely]] native_stack_low(position);
 }
 
 }  // namespace
@@ -724,8 +735,10 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
     Off saved_values = context_cell(ctx)->data2;
     context_cell(ctx)->data2 = off_of(g_args.base);
     frame->header |= FRAME_RETURN_TARGET;
-    if (f.header & FN_TRACE) g_trace.active = g_trace.on;
-    if (f.header & FN_NO_TRACE) g_trace.active = false;
+    if (f.header & (FN_TRACE | FN_NO_TRACE)) [[unlikely]] {
+        if (f.header & FN_TRACE) g_trace.active = g_trace.on;
+        if (f.header & FN_NO_TRACE) g_trace.active = false;
+    }
     Status s = 0;
     auto finish = [&] {
         g_trace.active = saved_active;
@@ -1196,6 +1209,14 @@ inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
         stack_push(val);
     } else if (is_plain_value(t)) {
         stack_push(v);
+    } else if (t == T_PAREN) {
+        // Its block leaves the value pushed where this expression began; the code may have
+        // moved meanwhile, so the operator after it is looked up afresh.
+        ++pos;
+        if (Status s = eval_block(v, false)) return s;
+        if (no_infix) return 0;
+        const Cell* opv = infix_at(code, pos);
+        return opv ? eval_infix(code, pos, start, opv) : 0;
     } else {
         return eval_expr_slow(code, pos, no_infix, passive);
     }

@@ -719,9 +719,10 @@ __attribute__((always_inline)) inline Status run_block(const Cell* block_in, boo
     return 0;
 }
 
-// call-function without the native stack check (the caller made it).
+// call-function without the native stack check (the caller made it). `saved_values` is the
+// function context's values pointer before the call, put back however the call ends.
 __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, const Cell* reference,
-                                                                u32 callback_class) {
+                                                                u32 callback_class, Off saved_values) {
     Cell f = *fn;
     Cell* rec = cells_of(buffer_of(f.data3));
     Cell body = rec[FN_BODY];
@@ -732,7 +733,6 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
         trace_fire(EV_CALL, nullptr, -1, &f, reference);
     }
     // The body reads its arguments and locals through the context, pointed at this window.
-    Off saved_values = context_cell(ctx)->data2;
     context_cell(ctx)->data2 = off_of(g_args.base);
     frame->header |= FRAME_RETURN_TARGET;
     if (f.header & (FN_TRACE | FN_NO_TRACE)) [[unlikely]] {
@@ -789,7 +789,7 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
 }
 
 KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
-    return run_function_steps(fn, reference, callback_class);
+    return run_function_steps(fn, reference, callback_class, context_cell(fn->data1)->data2);
 }
 
 }  // namespace
@@ -866,7 +866,7 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;
             }
-            s = run_function_steps(&fn, name, 0);
+            s = run_function_steps(&fn, name, 0, values);
             break;
         }
         default: fatal_no_switch();

@@ -125,6 +125,15 @@ namespace {
 // three dependent loads fewer on the commonest lookup.
 Node g_global_values = 0;
 
+// The context of the innermost running function! call and its window on the argument stack
+// (a collector root; the calls that set it keep the one they replaced on the native stack,
+// which pins its node). Its words, the commonest after global ones, reach their slots
+// without going through the context cell. Only run_function_steps changes them, and puts
+// them back however the call ends, so while a context is the running one its values
+// pointer is this window.
+Node g_running_context = 0;
+Cell* g_running_values = nullptr;
+
 // The slot of a bound word, or null when it has none (unbound, or an argument context with
 // no running call): the caller decides what that means.
 inline Cell* word_slot(const Cell* w) {
@@ -136,6 +145,10 @@ inline Cell* word_slot(const Cell* w) {
         SeriesBuffer* vb = buffer_of(g_global_values);
         if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
         return cells_of(vb) + index;
+    }
+    if (ctx == g_running_context && ctx) {
+        assert(at<Cell>(context_cell(ctx)->data2) == g_running_values);
+        return g_running_values + index;
     }
     Cell* c = context_cell(ctx ? ctx : g_global_context);
     if (c->header & CTX_ON_STACK) return c->data2 ? at<Cell>(c->data2) + index : nullptr;
@@ -734,6 +747,10 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
     }
     // The body reads its arguments and locals through the context, pointed at this window.
     context_cell(ctx)->data2 = off_of(g_args.base);
+    const Node saved_running = g_running_context;
+    Cell* const saved_running_values = g_running_values;
+    g_running_context = ctx;
+    g_running_values = g_args.base;
     frame->header |= FRAME_RETURN_TARGET;
     if (f.header & (FN_TRACE | FN_NO_TRACE)) [[unlikely]] {
         if (f.header & FN_TRACE) g_trace.active = g_trace.on;
@@ -744,6 +761,8 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
         g_trace.active = saved_active;
         frame->header &= ~FRAME_RETURN_TARGET;
         context_cell(ctx)->data2 = saved_values;
+        g_running_context = saved_running;
+        g_running_values = saved_running_values;
     };
     try {
         if (g_trace.active) {
@@ -1406,6 +1425,7 @@ void evaluator_init() {
     if (!g_eval_block && !g_call_function) evaluator_install_hooks();
     g_global_values = context_cell(g_global_context)->data2;
     gc_register_node_root(&g_global_values);
+    gc_register_node_root(&g_running_context);
     set_cell(&g_word_body, T_WORD, 0, g_sym_body, u32(-1));
     set_cell(&g_word_anon, T_WORD, 0, g_sym_anon, u32(-1));
     g_word_set_path = load_word("set-path");

@@ -177,6 +177,10 @@ inline const Cell* infix_at(Node code, i32 pos) {
 
 inline void assign_word(const Cell* w, const Cell* value) {
     i32 index = word_index(w);
+    if (index >= 0 && word_context(w) == g_running_context && g_running_context) {
+        g_running_values[index] = *value;
+        return;
+    }
     if (index >= 0) {
         Cell* c = context_cell(word_context(w) ? word_context(w) : g_global_context);
         u32 kind = (c->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT;

@@ -569,6 +569,23 @@ Status path_refinements(const Cell* fn, Node cache, const Cell* name, const Path
 
 // eval-arguments: fetches the arguments (the frame is open; for an infix call the left
 // operand is already its first slot) and, for natives and actions, calls the entry.
+// A function's slots after its main arguments, as they stand when the call names no
+// refinement: refinement flags false, their arguments none; /local false, locals none.
+void push_absent_refinements(Node cache, i32 entry) {
+    i32 n = code_length(cache);
+    for (i32 i = entry; i < n; ++i) {
+        Cell* e = code_cells(cache) + i;
+        switch (type_of(e)) {
+            case T_TYPESET:
+                if (arg_kind(e) != ARG_RETURN) push_none();
+                break;
+            case T_REFINEMENT: push_logic(0); break;
+            case T_INTEGER: push_refinement_off(i32(e->data2)); break;
+            default: break;
+        }
+    }
+}
+
 Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix) {
     Node cache;
     CacheInfo info = cache_of(fn, &cache);
@@ -619,19 +636,7 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
     if (builtin) {
         for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
     } else if (info.refinements || info.locals) {
-        // Refinement flags start false, their arguments none; /local false, locals none.
-        i32 n = code_length(cache);
-        for (i32 i = entry; i < n; ++i) {
-            Cell* e = code_cells(cache) + i;
-            switch (type_of(e)) {
-                case T_TYPESET:
-                    if (arg_kind(e) != ARG_RETURN) push_none();
-                    break;
-                case T_REFINEMENT: push_logic(0); break;
-                case T_INTEGER: push_refinement_off(i32(e->data2)); break;
-                default: break;
-            }
-        }
+        push_absent_refinements(cache, entry);
     }
     if (path && path->path) {
         Status s = path_refinements(fn, cache, name, path, code, pos, builtin, refs);
@@ -1376,18 +1381,7 @@ Status call_value(const Cell* fn, const Cell* args, u32 count) {
     i32 refs[MAX_BUILTIN_REFINEMENTS];
     for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
     if (type_of(&f) == T_FUNCTION || type_of(&f) == T_ROUTINE) {
-        i32 n = code_length(cache);
-        for (i32 i = entry; i < n; ++i) {
-            Cell* e = code_cells(cache) + i;
-            switch (type_of(e)) {
-                case T_TYPESET:
-                    if (arg_kind(e) != ARG_RETURN) push_none();
-                    break;
-                case T_REFINEMENT: push_logic(0); break;
-                case T_INTEGER: push_refinement_off(i32(e->data2)); break;
-                default: break;
-            }
-        }
+        push_absent_refinements(cache, entry);
     }
     Status s = 0;
     switch (type_of(&f)) {

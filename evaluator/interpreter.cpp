@@ -984,7 +984,7 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
             Cell dt;
             set_cell(&dt, T_DATATYPE, type_of(parent));
             Cell cut = *clone_block(path, false, false);
-            ks_set_tail(&cut, i + 1);
+            ks_set_tail(&cut, i);  // up to the part that gave the value without path access
             raise_error(Err::script_bad_path_type, path, &dt, &cut);
         }
         Cell* setv = (set && last) ? const_cast<Cell*>(set_value) : nullptr;

@@ -379,16 +379,7 @@ Cell* push_error_report(const Cell* err) {
 namespace {
 
 i32 error_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
-    if (cycles_detect(value, out, &limit, true)) return limit;
-    CyclesScope scope;
-    cycles_push(object_context(value));
-    limit = append_text(out, "make error! [", limit);
-    limit = mold_object_fields(value, out, only, all, flat, part, limit, indent + 1);
-    if (!flat && object_field_count(value) > 0) {
-        limit = append_text(out, "\n", limit);
-        for (i32 i = 0; i < indent; ++i) limit = append_text(out, "    ", limit);
-    }
-    return append_text(out, "]", limit);
+    return mold_object_as(value, "make error! [", out, only, all, flat, part, limit, indent);
 }
 
 Cell* error_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, i32 index,

@@ -605,6 +605,21 @@ i32 mold_object_fields(Cell* value, Cell* out, bool only, bool all, bool flat, C
     return limit;
 }
 
+// The mold of an object kind: `opening` ("make object! [", "make error! [") and its fields.
+i32 mold_object_as(Cell* value, const char* opening, Cell* out, bool only, bool all, bool flat, Cell* part,
+                   i32 limit, i32 indent) {
+    if (cycles_detect(value, out, &limit, true)) return limit;
+    CyclesScope scope;
+    cycles_push(object_context(value));
+    limit = append_text(out, opening, limit);
+    limit = mold_object_fields(value, out, only, all, flat, part, limit, indent + 1);
+    if (!flat && object_field_count(value) > 0) {
+        limit = append_text(out, "\n", limit);
+        limit = append_indent(out, indent, limit);
+    }
+    return append_text(out, "]", limit);
+}
+
 i32 object_form(Cell* value, Cell* out, Cell* part, i32 limit) {
     if (cycles_detect(value, out, &limit, false)) return limit;
     CyclesScope scope;
@@ -613,16 +628,7 @@ i32 object_form(Cell* value, Cell* out, Cell* part, i32 limit) {
 }
 
 i32 object_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
-    if (cycles_detect(value, out, &limit, true)) return limit;
-    CyclesScope scope;
-    cycles_push(object_context(value));
-    limit = append_text(out, "make object! [", limit);
-    limit = mold_object_fields(value, out, only, all, flat, part, limit, indent + 1);
-    if (!flat && object_field_count(value) > 0) {
-        limit = append_text(out, "\n", limit);
-        limit = append_indent(out, indent, limit);
-    }
-    return append_text(out, "]", limit);
+    return mold_object_as(value, "make object! [", out, only, all, flat, part, limit, indent);
 }
 
 Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool get,

@@ -105,6 +105,10 @@ i32 object_form(Cell* value, Cell* out, Cell* part, i32 limit);
 i32 object_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent);
 // mold-object-fields: the fields one per line (or space-separated when flat).
 i32 mold_object_fields(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent);
+// The whole mold of an object kind: `opening`, the fields, the closing bracket; a cycle molds
+// as its marker.
+i32 mold_object_as(Cell* value, const char* opening, Cell* out, bool only, bool all, bool flat, Cell* part,
+                   i32 limit, i32 indent);
 Cell* object_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, i32 index,
                        bool case_, bool get, bool tail);
 i32 object_compare(Cell* v1, Cell* v2, i32 op);

@@ -35,7 +35,7 @@ void stack_entry(const i32*) {
 template <int A>
 void make_entry(const i32*) {
     Cell* proto = arg(0);
-    u32 type = type_of(proto) == T_DATATYPE ? proto->data1 : type_of(proto);
+    u32 type = type_of(proto) == T_DATATYPE ? proto->data1 : u32(type_of(proto));
     auto fn = reinterpret_cast<MakeFn>(action_lookup(type, proto, A));
     result(fn(proto, arg(1), type));
 }

@@ -196,7 +196,7 @@ TEST_F(UnitTypesTest, LogicMakeAndTo) {
 
 TEST_F(UnitTypesTest, LogicBitwiseAndComplement) {
     Cell* a = stack_push(&g_true_cell);
-    Cell* b = stack_push(&g_false_cell);
+    stack_push(&g_false_cell);
     handler<A_XOR_T>(T_LOGIC)();
     EXPECT_EQ(get_logic(a), 1u);
     handler<A_AND_T>(T_LOGIC)();

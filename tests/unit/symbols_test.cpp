@@ -58,7 +58,9 @@ TEST_F(SymbolsTest, Utf8Names) {
         u32 a = make_symbol(c.first);
         u32 b = make_symbol(c.second);
         EXPECT_EQ(a == b, c.same) << c.first << " / " << c.second;
-        if (!c.same) EXPECT_EQ(resolve_symbol_alias(b) == resolve_symbol_alias(a), c.twins) << c.first;
+        if (!c.same) {
+            EXPECT_EQ(resolve_symbol_alias(b) == resolve_symbol_alias(a), c.twins) << c.first;
+        }
         EXPECT_EQ(std::string(symbol_name(b)), c.second);
     }
 }

@@ -117,6 +117,10 @@ i32 block_form(Cell* value, Cell* out, Cell* part, i32 limit);
 i32 block_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent);
 // mold-block-items: the layout of every block-like mold, without the brackets.
 i32 mold_block_items(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent);
+// The mold of a block kind between its two brackets (none with `only`); a block met again
+// inside itself molds as its marker ("[...]", "(...)").
+i32 mold_bracketed(Cell* value, Cell* out, char open, char close, bool only, bool all, bool flat, Cell* part,
+                   i32 limit, i32 indent);
 Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, i32 index,
                       bool case_, bool get, bool tail);
 i32 block_compare(Cell* v1, Cell* v2, i32 op);

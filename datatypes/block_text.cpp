@@ -95,21 +95,27 @@ i32 mold_block_items(Cell* value, Cell* out, bool only, bool all, bool flat, Cel
     return limit;
 }
 
-i32 block_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
+i32 mold_bracketed(Cell* value, Cell* out, char open, char close, bool only, bool all, bool flat, Cell* part,
+                   i32 limit, i32 indent) {
     if (walk_in_progress(series_node(value))) {
-        append_c_string(out, "[...]");
+        const char marker[] = {open, '.', '.', '.', close, 0};
+        append_c_string(out, marker);
         return limit - 5;
     }
     if (!only) {
-        append_char(out, '[');
+        append_char(out, u32(u8(open)));
         limit -= 1;
     }
     limit = mold_block_items(value, out, only, all, flat, part, limit, indent);
     if (!only) {
-        append_char(out, ']');
+        append_char(out, u32(u8(close)));
         limit -= 1;
     }
     return limit;
+}
+
+i32 block_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
+    return mold_bracketed(value, out, '[', ']', only, all, flat, part, limit, indent);
 }
 
 }  // namespace kel::dt

@@ -13,20 +13,7 @@ using namespace rt;
 namespace {
 
 i32 paren_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
-    if (walk_in_progress(series_node(value))) {
-        append_c_string(out, "(...)");
-        return limit - 5;
-    }
-    if (!only) {
-        append_char(out, '(');
-        limit -= 1;
-    }
-    limit = mold_block_items(value, out, only, all, flat, part, limit, indent);
-    if (!only) {
-        append_char(out, ')');
-        limit -= 1;
-    }
-    return limit;
+    return mold_bracketed(value, out, '(', ')', only, all, flat, part, limit, indent);
 }
 
 void init_paren() {

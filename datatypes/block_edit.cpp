@@ -162,24 +162,35 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
 
 // ---- take -----------------------------------------------------------------------------
 
+namespace {
+
+// Replaces each series among the first n cells of `block`'s buffer by a deep copy of it,
+// keeping each cell's new-line flag. The copies go through the argument stack, so the
+// collector sees every value while the next copy allocates.
+void copy_nested_series(Cell* block, i32 n) {
+    for (i32 i = 0; i < n; ++i) {
+        Cell* c = ks_abs_at(block, i);
+        if (!is_series_type(type_of(c))) continue;
+        Cell* arg = stack_push(c);
+        Cell* slot = stack_push_slot();
+        set_cell(slot, T_NONE);
+        Cell* inner = ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
+        Cell* dst = ks_abs_at(block, i);
+        u32 flag = dst->header & CELL_NEW_LINE;
+        *dst = *inner;
+        dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
+        stack_pop(2);
+    }
+}
+
+}  // namespace
+
 Cell* block_take(Cell* series, Cell* part, bool deep, bool last) {
     Cell* taken = series_take(series, part, deep, last);
     if (type_of(taken) == T_NONE) return taken;
     i32 n = ks_buffer_length(taken);
     if (deep) {
-        for (i32 i = 0; i < n; ++i) {
-            Cell* c = ks_abs_at(taken, i);
-            if (!is_series_type(type_of(c))) continue;
-            Cell* arg = stack_push(c);
-            Cell* slot = stack_push_slot();
-            set_cell(slot, T_NONE);
-            Cell* copy = ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
-            Cell* dst = ks_abs_at(taken, i);
-            u32 flag = dst->header & CELL_NEW_LINE;
-            *dst = *copy;
-            dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
-            stack_pop(2);
-        }
+        copy_nested_series(taken, n);
     }
     // Without /part the one taken cell is the answer.
     if (!part && n == 1) *taken = *ks_abs_at(taken, 0);
@@ -246,19 +257,7 @@ Cell* block_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) 
         }
     } else {
         WalkGuard guard(src);
-        for (i32 i = 0; i < n; ++i) {
-            Cell* c = ks_abs_at(copy, i);
-            if (!is_series_type(type_of(c))) continue;
-            Cell* arg = stack_push(c);
-            Cell* slot = stack_push_slot();
-            set_cell(slot, T_NONE);
-            Cell* inner = ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
-            Cell* dst = ks_abs_at(copy, i);
-            u32 flag = dst->header & CELL_NEW_LINE;
-            *dst = *inner;
-            dst->header = (dst->header & ~CELL_NEW_LINE) | flag;
-            stack_pop(2);
-        }
+        copy_nested_series(copy, n);
     }
     *result = *copy;
     stack_pop(1);

@@ -75,9 +75,7 @@ class ErrorsTest : public test::RuntimeTest {
 protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        saved_maker_ = g_error_maker;
-        saved_reader_ = g_error_id_reader;
-        g_error_maker = [](Err e, const Cell* a1, const Cell* a2, const Cell* a3, Cell* out) {
+        bare_.install([](Err e, const Cell* a1, const Cell* a2, const Cell* a3, Cell* out) {
             const Cell* in[3] = {a1, a2, a3};
             g_received.e = e;
             for (int i = 0; i < 3; ++i) {
@@ -86,15 +84,10 @@ protected:
             }
             // Building the value overwrites the slot it is built in.
             set_cell(out, T_ERROR, u32(e));
-        };
-        g_error_id_reader = [](const Cell* err) { return Err(err->data1); };
+        });
     }
-    void TearDown() override {
-        g_error_maker = saved_maker_;
-        g_error_id_reader = saved_reader_;
-    }
-    ErrorMaker saved_maker_;
-    Err (*saved_reader_)(const Cell*);
+    void TearDown() override { bare_.remove(); }
+    test::BareErrors bare_;
 };
 
 TEST_F(ErrorsTest, RaisePassesOnlyTheArgumentsGiven) {

@@ -147,7 +147,6 @@ struct Seen {
     i32 frames, base, top;
 };
 Seen g_seen;
-Cell g_arg1;
 
 class ExitErrorsTest : public ExitsTest {
 protected:
@@ -157,22 +156,13 @@ protected:
             // The error itself sits in a slot pushed for the hook.
             g_seen = {i32(g_calls.top - g_calls.bottom), i32(g_args.base - g_args.bottom), i32(g_args.top - g_args.bottom) - 1};
         };
-        saved_maker_ = g_error_maker;
-        saved_reader_ = g_error_id_reader;
-        g_error_maker = [](Err e, const Cell* a1, const Cell*, const Cell*, Cell* out) {
-            set_cell(&g_arg1, T_NONE);
-            if (a1) g_arg1 = *a1;
-            set_cell(out, T_ERROR, u32(e));
-        };
-        g_error_id_reader = [](const Cell* err) { return Err(err->data1); };
+        bare_.install();
     }
     void TearDown() override {
         g_error_locate_hook = nullptr;
-        g_error_maker = saved_maker_;
-        g_error_id_reader = saved_reader_;
+        bare_.remove();
     }
-    ErrorMaker saved_maker_;
-    Err (*saved_reader_)(const Cell*);
+    test::BareErrors bare_;
 };
 
 TEST_F(ExitErrorsTest, NoTargetRestoresTheStacksBeforeRaising) {
@@ -203,7 +193,7 @@ TEST_F(ExitErrorsTest, NoTargetRestoresTheStacksBeforeRaising) {
         EXPECT_EQ(frames(), 0) << c.name;
         g_throw_origin = 0;
     }
-    EXPECT_EQ(get_int(&g_arg1), 42);  // throw/throw names the thrown value
+    EXPECT_EQ(get_int(&test::BareErrors::last_arg1), 42);  // throw/throw names the thrown value
 }
 
 TEST_F(ExitErrorsTest, TryAllOnTheWayStopsEveryExit) {

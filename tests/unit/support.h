@@ -9,6 +9,7 @@
 #include "runtime/exits.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
+#include "runtime/system_record.h"
 
 namespace kel::test {
 
@@ -23,7 +24,36 @@ protected:
         rt::g_gc_enabled = true;
         rt::g_args.base = rt::g_args.top = rt::g_args.bottom;
         rt::g_calls.top = rt::g_calls.bottom;
+        // An exit a test left in flight must not reach the next one.
+        rt::g_system.thrown = 0;
     }
+};
+
+// Errors as bare error! cells (the id alone), for tests of code below the datatypes that
+// build full error values. Installed by SetUp, removed by TearDown of the fixtures that
+// hold one; `last_arg1` keeps the first argument of the last error raised.
+class BareErrors {
+public:
+    void install(rt::ErrorMaker maker = keep_first_argument) {
+        saved_maker_ = rt::g_error_maker;
+        saved_reader_ = rt::g_error_id_reader;
+        rt::g_error_maker = maker;
+        rt::g_error_id_reader = [](const Cell* err) { return rt::Err(err->data1); };
+    }
+    void remove() {
+        rt::g_error_maker = saved_maker_;
+        rt::g_error_id_reader = saved_reader_;
+    }
+    static inline Cell last_arg1;
+
+private:
+    static void keep_first_argument(rt::Err e, const Cell* a1, const Cell*, const Cell*, Cell* out) {
+        set_cell(&last_arg1, T_NONE);
+        if (a1) last_arg1 = *a1;
+        set_cell(out, T_ERROR, u32(e));
+    }
+    rt::ErrorMaker saved_maker_ = nullptr;
+    rt::Err (*saved_reader_)(const Cell*) = nullptr;
 };
 
 // Runs `body` inside a try frame, as the `try` native does; answers the error raised, or

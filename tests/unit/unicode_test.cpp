@@ -17,36 +17,25 @@ using test::push_text;
 
 const u8* bytes(const std::string& s) { return reinterpret_cast<const u8*>(s.data()); }
 
-// Keeps the first argument of the errors raised, which bare error cells do not hold.
-Cell g_arg1;
 class UnicodeTest : public test::RuntimeTest {
 protected:
     void SetUp() override {
         RuntimeTest::SetUp();
-        saved_maker_ = g_error_maker;
-        saved_reader_ = g_error_id_reader;
-        g_error_maker = [](Err e, const Cell* a1, const Cell*, const Cell*, Cell* out) {
-            set_cell(&g_arg1, T_NONE);
-            if (a1) g_arg1 = *a1;
-            set_cell(out, T_ERROR, u32(e));
-        };
-        g_error_id_reader = [](const Cell* err) { return Err(err->data1); };
+        bare_.install();
     }
     void TearDown() override {
-        g_error_maker = saved_maker_;
-        g_error_id_reader = saved_reader_;
+        bare_.remove();
     }
     // The bytes of the binary! argument of an invalid-utf8 error, or "<no error>".
     static std::string utf8_fault(const std::function<void()>& body) {
         Err e = catch_error(body);
         if (e != Err::access_invalid_utf8) return "<no error>";
-        EXPECT_EQ(type_of(&g_arg1), T_BINARY);
-        return test::binary_bytes(&g_arg1);
+        EXPECT_EQ(type_of(&test::BareErrors::last_arg1), T_BINARY);
+        return test::binary_bytes(&test::BareErrors::last_arg1);
     }
 
 private:
-    ErrorMaker saved_maker_;
-    Err (*saved_reader_)(const Cell*);
+    test::BareErrors bare_;
 };
 
 TEST_F(UnicodeTest, DfaDecoder) {
@@ -118,7 +107,7 @@ TEST_F(UnicodeTest, CharSizesAndEncoding) {
     EXPECT_EQ(utf8_char_size(0xFFFF), 3u);
     EXPECT_EQ(utf8_char_size(0x10FFFF), 4u);
     EXPECT_EQ(catch_error([] { utf8_char_size(0x110000); }), Err::script_invalid_char);
-    EXPECT_EQ(get_int(&g_arg1), 0x110000);
+    EXPECT_EQ(get_int(&test::BareErrors::last_arg1), 0x110000);
     u8 out[4];
     EXPECT_EQ(catch_error([&] { utf8_encode_char(0xFFFFFFFF, out); }), Err::script_invalid_char);
     EXPECT_EQ(utf8_encode_char_bounded(0x20AC, out, 2), 0u);  // never cut

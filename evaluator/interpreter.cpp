@@ -17,6 +17,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"
 #include "evaluator/fast_math.h"
+#include "evaluator/natives_control.h"
 #include "evaluator/trace.h"
 #include "library/routines.h"
 #include "runtime/cycles.h"
@@ -654,8 +655,9 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
 // The arguments of a call whose spec has evaluated arguments alone (CACHE_PLAIN), not infix
 // and without refinements requested: each is evaluated and checked against its typeset,
 // then the call event goes to the tracer, as eval_arguments does.
-inline Status plain_arguments(const Cell* fn, Node cache, u32 count, Node code, i32& pos, const Cell* name) {
-    for (u32 a = 0; a < count; ++a) {
+inline Status plain_arguments(const Cell* fn, Node cache, u32 count, Node code, i32& pos, const Cell* name,
+                              u32 first = 0) {
+    for (u32 a = first; a < count; ++a) {
         if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
         if (Status s = eval_expr(code, pos, false, false)) return s;
         if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
@@ -739,6 +741,45 @@ __attribute__((always_inline)) inline Status run_block(const Cell* block_in, boo
     if (keep_in_caller) *g_args.base = *result;
     g_args.top = result + 1;
     return 0;
+}
+
+// if, unless and either, met with tracing off (recognised by their native entries, since
+// their words can be rebound). Written with literal blocks, as they nearly always are, the
+// condition is evaluated and the chosen block run in the native's frame, without pushing
+// the blocks or calling the entry; the answer is the entry's. Otherwise the remaining
+// arguments are taken as for any native and the entry is called.
+constexpr u32 ENTRY_IF = 0, ENTRY_UNLESS = 1, ENTRY_EITHER = 2;
+inline bool is_conditional_entry(u32 entry) { return entry <= ENTRY_EITHER; }
+
+__attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Node code, i32& pos, const Cell* name) {
+    u32 entry = fn->data1;
+    if (pos >= code_length(code)) raise_no_arg(fn, name, 0);
+    if (Status s = eval_expr(code, pos, false, false)) return s;
+    u32 blocks = entry == ENTRY_EITHER ? 2 : 1;
+    SeriesBuffer* b = buffer_of(code);
+    const Cell* cells = cells_of(b) + pos;
+    // A block followed by an operator is the operator's left operand: that argument is an
+    // expression, taken the general way.
+    if (pos + i32(blocks) > i32((b->tail - b->offset) >> 4) || type_of(cells) != T_BLOCK ||
+        (blocks == 2 && type_of(cells + 1) != T_BLOCK) || infix_at(code, pos + 1) ||
+        (blocks == 2 && infix_at(code, pos + 2))) [[unlikely]] {
+        Node cache;
+        CacheInfo info = cache_of(fn, &cache);
+        if (Status s = plain_arguments(fn, cache, info.main, code, pos, name, 1)) return s;
+        const i32 no_refinements[1] = {-1};
+        return g_natives_table[entry](true, no_refinements);
+    }
+    bool truth;
+    if (entry == ENTRY_EITHER) truth = checked_true(g_args.base);
+    else truth = value_true(g_args.base) == (entry == ENTRY_IF);
+    Cell chosen = cells[entry == ENTRY_EITHER && !truth ? 1 : 0];
+    pos += i32(blocks);
+    if (!truth && entry != ENTRY_EITHER) {
+        set_cell(g_args.base, T_NONE);
+        g_args.top = g_args.base + 1;
+        return 0;
+    }
+    return run_block(&chosen, true);
 }
 
 // call-function without the native stack check (the caller made it). `saved_values` is the
@@ -853,6 +894,10 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             if (!infix) check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
+            if (!path && !infix && type_of(&fn) == T_NATIVE && is_conditional_entry(fn.data1) && !g_trace.active) {
+                s = run_conditional(&fn, code, pos, name);
+                break;
+            }
             Node cache;
             CacheInfo info = cache_of(&fn, &cache);
             if (!path && !infix && info.plain && !info.refinements) {
@@ -1219,7 +1264,7 @@ inline bool is_plain_word_value(u32 t) { return t >= 64 || !((CALLED_TYPES >> t)
 
 // eval-expression in push mode: the common cases (a literal, or a word whose value is not a
 // function, with no operator after it) here; everything else in eval_expr_slow.
-inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
+__attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
     if (g_trace.active) return eval_expr_slow(code, pos, no_infix, passive);
     SeriesBuffer* b = buffer_of(code);
     Cell* cells = cells_of(b);

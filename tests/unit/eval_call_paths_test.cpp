@@ -39,6 +39,40 @@ TEST_F(CallPathsTest, NativesAndActionsWithEvaluatedArguments) {
     });
 }
 
+// if, unless and either written with literal blocks run the chosen block without calling
+// the native; every other way of writing them takes the native's arguments as usual.
+TEST_F(CallPathsTest, ConditionalsWithLiteralBlocks) {
+    check_all({
+        {"unless none [1]", "1"},
+        {"unless 1 [2]", "none"},
+        {"either none [1] [2]", "2"},
+        {"type? either true [] [1]", "unset!"},
+        {"either 1 = 1 [either 2 = 3 [4] [5]] [6]", "5"},
+        {"either () [1] [2]",
+         "*** Script Error: block did not return a value\n*** Where: either\n*** Near : [either () [1] [2]]"},
+        // A block followed by an operator is that operator's left operand.
+        {"if true [1] + 2", "*** Script Error: + does not allow block! for its value1 argument"
+                            "\n*** Where: +\n*** Near : [if true [1] + 2]"},
+        {"either true [1] = [1] [2]", "*** Script Error: either does not allow logic! for its true-blk argument"
+                                      "\n*** Where: either\n*** Near : [either true [1] = [1] [2]]"},
+        {"either false [1] [2] = [2]", "*** Script Error: either does not allow logic! for its false-blk argument"
+                                       "\n*** Where: either\n*** Near : [either false [1] [2] = [2]]"},
+        // Blocks held by words or made by expressions.
+        {"b: [3] either false [1] b", "3"},
+        {"b: [3] if true b", "3"},
+        {"either false [1] (2)", "*** Script Error: either does not allow integer! for its false-blk argument"
+                                 "\n*** Where: either\n*** Near : [either false [1] (2)]"},
+        // Exits leave through the chosen block.
+        {"f: func [] [either true [return 5] [0] 6] f", "5"},
+        {"s: 0 repeat i 5 [if i = 3 [break] s: s + i] s", "3"},
+        {"s: 0 repeat i 5 [unless i = 3 [continue] s: s + i] s", "3"},
+        {"catch [if true [throw 7]]", "7"},
+        // A word rebound to something else is called as what it now holds.
+        {"saved: :either either: func [a b c] [c] r: either true [1] [2] either: :saved r", "[2]"},
+        {"my-either: :either my-either false [1] [2]", "2"},
+    });
+}
+
 TEST_F(CallPathsTest, FunctionsWithEvaluatedArguments) {
     check_all({
         {"f: func [n] [either n < 2 [n] [(f n - 1) + f n - 2]] f 20", "6765"},

@@ -429,8 +429,8 @@ inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 // Function values are copied as whole cells: the compiler must not split them into register
 // halves at these calls (a 16-byte reload of two 8-byte stores stalls on every call).
 #define KEL_WHOLE_CELLS __attribute__((noipa))
-KEL_WHOLE_CELLS Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
-                 bool infix, Cell* left);
+KEL_WHOLE_CELLS Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix,
+                                 Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
 
 inline void trace_code(u32 event, Node code, i32 pos, const Cell* value, const Cell* ref) {
@@ -874,7 +874,7 @@ namespace {
 // eval-code's steps, inlined into eval_code and into eval_word_call (the commonest caller,
 // whose constant arguments drop the infix and path cases).
 __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, Node code, i32& pos, const Cell* name,
-                                                            const PathCall* path, Node owner, bool infix, Cell* left) {
+                                                            const PathCall* path, bool infix, Cell* left) {
     Cell fn = *fn_in;
     if (g_trace.active) {
         Cell n = *frame_name(name);
@@ -954,9 +954,9 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
     return 0;
 }
 
-KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, Node owner,
-                                 bool infix, Cell* left) {
-    return eval_code_steps(fn_in, code, pos, name, path, owner, infix, left);
+KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix,
+                                 Cell* left) {
+    return eval_code_steps(fn_in, code, pos, name, path, infix, left);
 }
 
 // A function value met as the head of a path, or selected by one, is called with the
@@ -983,7 +983,7 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
         if (set) raise_error(Err::script_invalid_path_set, path);
         if (get) raise_error(Err::script_invalid_path_get, path);
         PathCall pc{path, head};
-        Status s = eval_code(&headv, code, pos, &first, &pc, 0, false, nullptr);
+        Status s = eval_code(&headv, code, pos, &first, &pc, false, nullptr);
         if (s) return s;
         // Result above the path slot: bring it down.
         *start = g_args.top[-1];
@@ -1038,8 +1038,7 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
         g_args.top = work_top;
         if (!get && !set && is_callable(type_of(&result))) {
             PathCall pc{path, i};
-            Node owner = is_object_type(type_of(parent)) ? object_context(parent) : 0;
-            Status s = eval_code(&result, code, pos, &el, &pc, owner, false, nullptr);
+            Status s = eval_code(&result, code, pos, &el, &pc, false, nullptr);
             if (s) return s;
             *start = g_args.top[-1];
             g_args.top = start + 1;
@@ -1069,7 +1068,7 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
             switch (type_of(val)) {
                 case T_UNSET: raise_error(Err::script_no_value, &v);
                 case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE: {
-                    Status s = eval_code(val, code, pos, &v, nullptr, 0, false, nullptr);
+                    Status s = eval_code(val, code, pos, &v, nullptr, false, nullptr);
                     if (s) return s;
                     break;
                 }
@@ -1155,7 +1154,7 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
                 stack_push(&v);
                 break;
             }
-            Status s = eval_code(&v, code, pos, nullptr, nullptr, 0, false, nullptr);
+            Status s = eval_code(&v, code, pos, nullptr, nullptr, false, nullptr);
             if (s) return s;
             break;
         }
@@ -1205,7 +1204,7 @@ Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fas
         return 0;
     }
     op.header = (op.header >> 16) & 0xFF;
-    return eval_code(&op, code, pos, &opword, nullptr, 0, true, start);
+    return eval_code(&op, code, pos, &opword, nullptr, true, start);
 }
 
 // Infix operators apply left to right to the value so far, which is at `start`; `opv` is
@@ -1245,7 +1244,7 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool 
     Cell* start = g_args.top;
     Cell word = code_cells(code)[pos];
     ++pos;
-    if (Status s = eval_code_steps(fn, code, pos, &word, nullptr, 0, false, nullptr)) return s;
+    if (Status s = eval_code_steps(fn, code, pos, &word, nullptr, false, nullptr)) return s;
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
     return opv ? eval_infix(code, pos, start, opv) : 0;

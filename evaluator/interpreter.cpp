@@ -807,13 +807,24 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
         if (f.header & FN_NO_TRACE) g_trace.active = false;
     }
     Status s = 0;
-    auto finish = [&] {
-        g_trace.active = saved_active;
-        frame->header &= ~FRAME_RETURN_TARGET;
-        context_cell(ctx)->data2 = saved_values;
-        g_running_context = saved_running;
-        g_running_values = saved_running_values;
+    // A plain struct rather than a capturing lambda: the lambda's captures cost a table of
+    // addresses built on every call.
+    struct Restore {
+        bool active;
+        CallFrame* frame;
+        Node ctx;
+        Off values;
+        Node running;
+        Cell* running_values;
+        __attribute__((always_inline)) void operator()() const {
+            g_trace.active = active;
+            frame->header &= ~FRAME_RETURN_TARGET;
+            context_cell(ctx)->data2 = values;
+            g_running_context = running;
+            g_running_values = running_values;
+        }
     };
+    const Restore finish{saved_active, frame, ctx, saved_values, saved_running, saved_running_values};
     try {
         if (g_trace.active) {
             Cell b = body;

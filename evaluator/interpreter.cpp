@@ -1304,11 +1304,28 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         return eval_expr_slow(code, pos, no_infix, passive);
     }
     ++pos;
-    if (no_infix || pos >= i32((b->tail - b->offset) >> 4)) return 0;
+    i32 length = i32((b->tail - b->offset) >> 4);
+    if (no_infix || pos >= length) return 0;
     const Cell* next = cells + pos;
     if (type_of(next) != T_WORD) return 0;
     const Cell* opv = word_slot(next);
     if (!opv || type_of(opv) != T_OP) return 0;
+    // The commonest operator, a built-in one whose right operand is a number (`n - 1`), is
+    // computed here; eval_infix takes the rest. Nothing here allocates, so the cells stay put.
+    if (pos + 1 < length) {
+        const Cell* right = next + 1;
+        if (type_of(right) == T_WORD) right = word_slot(right);
+        i32 fast = fast_operator_code(opv);
+        if (right && fast >= 0 && (type_of(right) == T_INTEGER || type_of(right) == T_FLOAT) &&
+            fast_apply(fast, start, right)) {
+            pos += 2;
+            if (pos >= length) return 0;
+            next = cells + pos;
+            if (type_of(next) != T_WORD) return 0;
+            opv = word_slot(next);
+            if (!opv || type_of(opv) != T_OP) return 0;
+        }
+    }
     return eval_infix(code, pos, start, opv);
 }
 

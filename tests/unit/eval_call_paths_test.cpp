@@ -100,6 +100,15 @@ TEST_F(CallPathsTest, InlineOperators) {
         {"1.5 * 2 + 1", "4.0"},
         {"x: \"s\" 1 + x", "*** Script Error: + does not allow string! for its value2 argument\n*** Where: +"
                            "\n*** Near : [1 + x]"},
+        // Operands held by words, mixed kinds, chains and a missing right operand.
+        {"a: 2.5 3 * a", "7.5"},
+        {"c: 1.5 c * c", "2.25"},
+        {"u: 10 u - 3 - u", "-3"},
+        {"1 < 2.0", "true"},
+        {"2 * 3 + 4 * 5", "50"},
+        {"d: none 1 + d", "*** Script Error: + does not allow none! for its value2 argument\n*** Where: +"
+                          "\n*** Near : [1 + d]"},
+        {"1 +", "*** Script Error: + is missing its value2 argument\n*** Where: +\n*** Near : [1 +]"},
         // A rebound operator word is an ordinary op: its source entry decides, not its name.
         {"minus: make op! :subtract 5 minus 2", "3"},
     });

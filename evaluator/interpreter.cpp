@@ -751,6 +751,15 @@ __attribute__((always_inline)) inline Status run_block(const Cell* block_in, boo
 constexpr u32 ENTRY_IF = 0, ENTRY_UNLESS = 1, ENTRY_EITHER = 2;
 inline bool is_conditional_entry(u32 entry) { return entry <= ENTRY_EITHER; }
 
+// The general way for a conditional whose condition is in place: its blocks are arguments.
+__attribute__((noinline)) Status conditional_call(const Cell* fn, Node code, i32& pos, const Cell* name) {
+    Node cache;
+    CacheInfo info = cache_of(fn, &cache);
+    if (Status s = plain_arguments(fn, cache, info.main, code, pos, name, 1)) return s;
+    const i32 no_refinements[1] = {-1};
+    return g_natives_table[fn->data1](true, no_refinements);
+}
+
 __attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Node code, i32& pos, const Cell* name) {
     u32 entry = fn->data1;
     if (pos >= code_length(code)) raise_no_arg(fn, name, 0);
@@ -763,11 +772,7 @@ __attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Nod
     if (pos + i32(blocks) > i32((b->tail - b->offset) >> 4) || type_of(cells) != T_BLOCK ||
         (blocks == 2 && type_of(cells + 1) != T_BLOCK) || infix_at(code, pos + 1) ||
         (blocks == 2 && infix_at(code, pos + 2))) [[unlikely]] {
-        Node cache;
-        CacheInfo info = cache_of(fn, &cache);
-        if (Status s = plain_arguments(fn, cache, info.main, code, pos, name, 1)) return s;
-        const i32 no_refinements[1] = {-1};
-        return g_natives_table[entry](true, no_refinements);
+        return conditional_call(fn, code, pos, name);
     }
     bool truth;
     if (entry == ENTRY_EITHER) truth = checked_true(g_args.base);

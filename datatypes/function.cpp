@@ -1,6 +1,8 @@
 // function! and routine! values.
 #include "datatypes/function.h"
 
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
@@ -431,12 +433,19 @@ i32 function_form(Cell*, Cell* out, Cell*, i32 limit) {
     return limit - 10;
 }
 
+// The maker word that rebuilds the value (`func `, `routine `) and its spec; answers the
+// limit left for the body.
+i32 mold_maker_and_spec(const char* maker, const Cell* fn, Cell* out, bool only, bool all, bool flat, Cell* part,
+                        i32 limit, i32 indent) {
+    append_c_string(out, maker);
+    limit -= i32(std::strlen(maker));
+    Cell spec = spec_of_function(fn);
+    return ev::mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
+}
+
 i32 function_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
     Cell fn = *value;
-    append_c_string(out, "func ");
-    limit -= 5;
-    Cell spec = spec_of_function(&fn);
-    limit = ev::mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
+    limit = mold_maker_and_spec("func ", &fn, out, only, all, flat, part, limit, indent);
     Cell body = *function_record(&fn, FN_BODY);
     if (type_of(&body) == T_NONE) {
         append_c_string(out, " none");
@@ -461,10 +470,7 @@ i32 routine_form(Cell*, Cell* out, Cell*, i32 limit) {
 
 i32 routine_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
     Cell fn = *value;
-    append_c_string(out, "routine ");
-    limit -= 8;
-    Cell spec = spec_of_function(&fn);
-    limit = ev::mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
+    limit = mold_maker_and_spec("routine ", &fn, out, only, all, flat, part, limit, indent);
     Cell body = *function_record(&fn, FN_BODY);
     if (type_of(&body) != T_BLOCK) {
         append_char(out, ' ');

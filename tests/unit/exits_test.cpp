@@ -42,16 +42,8 @@ TEST(CatchSiteTest, ThresholdsReceiveEveryCodeUpToThemselvesUnsigned) {
     EXPECT_THROW(catch_site(THRESHOLD_LOOP, []() -> Status { throw ErrorThrow(); }), ErrorThrow);
 }
 
-class ExitsTest : public test::RuntimeTest {
+class ExitsTest : public test::StackProbeTest {
 protected:
-    static Cell* push_int(i32 v) {
-        Cell* c = stack_push_slot();
-        set_cell(c, T_INTEGER, 0, u32(v), 0);
-        return c;
-    }
-    static i32 depth() { return i32(g_args.top - g_args.bottom); }
-    static i32 base_index() { return i32(g_args.base - g_args.bottom); }
-    static i32 frames() { return i32(g_calls.top - g_calls.bottom); }
     // loop or catch frame, a function frame with a context, and the native that exits:
     // windows at 1, 2 and 3, the native's result slot holding 42.
     void build(u32 outer_header) {

@@ -8,17 +8,7 @@ namespace {
 
 using test::catch_error;
 
-class StackTest : public test::RuntimeTest {
-protected:
-    static Cell* push_int(i32 v) {
-        Cell* c = stack_push_slot();
-        set_cell(c, T_INTEGER, 0, u32(v), 0);
-        return c;
-    }
-    static i32 depth() { return i32(g_args.top - g_args.bottom); }
-    static i32 base_index() { return i32(g_args.base - g_args.bottom); }
-    static i32 frames() { return i32(g_calls.top - g_calls.bottom); }
-};
+class StackTest : public test::StackProbeTest {};
 
 TEST_F(StackTest, PushPopAndTop) {
     EXPECT_EQ(stack_top(), g_args.bottom);  // empty: the bottom cell

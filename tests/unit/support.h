@@ -29,6 +29,19 @@ protected:
     }
 };
 
+// RuntimeTest with probes of the two stacks, for tests that build frames and windows by hand.
+class StackProbeTest : public RuntimeTest {
+protected:
+    static Cell* push_int(i32 v) {
+        Cell* c = rt::stack_push_slot();
+        set_cell(c, T_INTEGER, 0, u32(v), 0);
+        return c;
+    }
+    static i32 depth() { return i32(rt::g_args.top - rt::g_args.bottom); }
+    static i32 base_index() { return i32(rt::g_args.base - rt::g_args.bottom); }
+    static i32 frames() { return i32(rt::g_calls.top - rt::g_calls.bottom); }
+};
+
 // Errors as bare error! cells (the id alone), for tests of code below the datatypes that
 // build full error values. Installed by SetUp, removed by TearDown of the fixtures that
 // hold one; `last_arg1` keeps the first argument of the last error raised.

@@ -187,13 +187,7 @@ Cell* error_make(Cell*, Cell* spec, u32) {
             }
             Node ctx = object_context(err);
             bind_block(&s, ctx, true);
-            if (!ev::g_eval_block) raise_error(Err::internal_not_done);
-            Cell* saved_top = g_args.top;
-            stack_open_eval(nullptr);
-            Status st = ev::g_eval_block(&s);
-            if (st) system_throw(st);
-            stack_pop_frame();
-            g_args.top = saved_top;
+            eval_spec_block(&s);
             Cell* type = error_field(err, ERR_TYPE);
             i32 cat = type_of(type) == T_WORD ? category_index(word_symbol(type)) : -1;
             if (cat < 0) raise_spec_field("type");

@@ -462,6 +462,18 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
 
 // ---- object! actions ------------------------------------------------------------------
 
+// Evaluates a spec block already bound to the new value's context, in an eval frame of its
+// own; an exit that leaves it travels on as a system throw (make has no Status to return).
+void eval_spec_block(const Cell* spec) {
+    if (!ev::g_eval_block) raise_error(Err::internal_not_done);
+    Cell* saved_top = g_args.top;
+    stack_open_eval(nullptr);
+    Status st = ev::g_eval_block(spec);
+    if (st) system_throw(st);
+    stack_pop_frame();
+    g_args.top = saved_top;
+}
+
 Cell* object_make(Cell* proto, Cell* spec, u32 type) {
     Cell* result = stack_push_slot();
     set_cell(result, T_NONE);
@@ -498,13 +510,7 @@ Cell* object_make(Cell* proto, Cell* spec, u32 type) {
                 }
             }
             *context_owner(ctx) = *result;
-            if (!ev::g_eval_block) raise_error(Err::internal_not_done);
-            Cell* saved_top = g_args.top;
-            stack_open_eval(nullptr);
-            Status st = ev::g_eval_block(&s);
-            if (st) system_throw(st);
-            stack_pop_frame();
-            g_args.top = saved_top;
+            eval_spec_block(&s);
             clear_cell_bit13(ctx);
             clear_cell_bit30(context_values(ctx), context_value_count(ctx));
             if (grew || !from_object) result->data2 = u32(new_object_id());

@@ -99,6 +99,9 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some);
 
 // ---- object! actions shared with error! and port! --------------------------------------
 
+// Evaluates a spec block bound to a new object's or error's context (its own eval frame;
+// exits leave as system throws).
+void eval_spec_block(const Cell* spec);
 Cell* object_make(Cell* proto, Cell* spec, u32 type);
 Cell* object_reflect(Cell* value, u32 field_symbol);
 i32 object_form(Cell* value, Cell* out, Cell* part, i32 limit);

@@ -102,21 +102,32 @@ void ownership_init() {
     };
 }
 
+namespace {
+
+// Visits the items of a block, unless the walk is already inside it (a block that holds
+// itself); each item is a copy, as the visit may change the block.
+template <class Visit>
+void each_nested_item(const Cell* block, Visit visit) {
+    Node n = series_node(block);
+    if (cycles_find(n)) return;
+    CyclesScope scope;
+    cycles_push(n);
+    Cell v = *block;
+    for (i32 i = 0, len = dt::ks_length_q(&v); i < len; ++i) {
+        Cell item = dt::ks_head(&v)[i];
+        visit(&item);
+    }
+}
+
+}  // namespace
+
 void ownership_set(const Cell* owner, const Cell* value, const Cell* field) {
     u32 t = type_of(value);
     if (is_owned_series_type(t)) {
         Node n = series_node(value);
         set_series_flag(buffer_of(n), SB_OWNED);
         put_record(n, owner, field);
-        if (is_block_kind(t) && !cycles_find(n)) {
-            CyclesScope scope;
-            cycles_push(n);
-            Cell v = *value;
-            for (i32 i = 0, len = dt::ks_length_q(&v); i < len; ++i) {
-                Cell item = dt::ks_head(&v)[i];
-                ownership_set(owner, &item, field);
-            }
-        }
+        if (is_block_kind(t)) each_nested_item(value, [&](const Cell* item) { ownership_set(owner, item, field); });
         return;
     }
     if (!dt::is_object_type(t)) return;
@@ -147,15 +158,7 @@ void ownership_unset(const Cell* value) {
         Node n = series_node(value);
         buffer_of(n)->flags &= ~SB_OWNED;
         drop_record(n);
-        if (is_block_kind(t) && !cycles_find(n)) {
-            CyclesScope scope;
-            cycles_push(n);
-            Cell v = *value;
-            for (i32 i = 0, len = dt::ks_length_q(&v); i < len; ++i) {
-                Cell item = dt::ks_head(&v)[i];
-                ownership_unset(&item);
-            }
-        }
+        if (is_block_kind(t)) each_nested_item(value, [](const Cell* item) { ownership_unset(item); });
         return;
     }
     if (!dt::is_object_type(t)) return;

@@ -176,6 +176,16 @@ inline const Cell* infix_at(Node code, i32 pos) {
     return opv && type_of(opv) == T_OP ? opv : nullptr;
 }
 
+// An operator's right operand that needs no evaluation to be a number: a literal integer!
+// or float!, or a word holding one; null otherwise.
+__attribute__((always_inline)) inline const Cell* number_operand(const Cell* right) {
+    u32 t = type_of(right);
+    if (t == T_INTEGER || t == T_FLOAT) return right;
+    if (t != T_WORD) return nullptr;
+    const Cell* held = word_slot(right);
+    return held && (type_of(held) == T_INTEGER || type_of(held) == T_FLOAT) ? held : nullptr;
+}
+
 inline void assign_word(const Cell* w, const Cell* value) {
     i32 index = word_index(w);
     if (index >= 0 && word_context(w) == g_running_context && g_running_context) {
@@ -1235,14 +1245,7 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
         if (fast >= 0) {
             // A literal number or a word holding one needs no frame: compute at once. Nothing
             // here allocates, so opv and the code cells are still good.
-            const Cell* right = next + 1;
-            const Cell* rv = nullptr;
-            if (type_of(right) == T_INTEGER || type_of(right) == T_FLOAT) {
-                rv = right;
-            } else if (type_of(right) == T_WORD) {
-                const Cell* w = word_slot(right);
-                if (w && (type_of(w) == T_INTEGER || type_of(w) == T_FLOAT)) rv = w;
-            }
+            const Cell* rv = number_operand(next + 1);
             if (rv && fast_apply(fast, start, rv)) {
                 pos += 2;
                 continue;
@@ -1318,11 +1321,9 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
     // The commonest operator, a built-in one whose right operand is a number (`n - 1`), is
     // computed here; eval_infix takes the rest. Nothing here allocates, so the cells stay put.
     if (pos + 1 < length) {
-        const Cell* right = next + 1;
-        if (type_of(right) == T_WORD) right = word_slot(right);
+        const Cell* right = number_operand(next + 1);
         i32 fast = fast_operator_code(opv);
-        if (right && fast >= 0 && (type_of(right) == T_INTEGER || type_of(right) == T_FLOAT) &&
-            fast_apply(fast, start, right)) {
+        if (right && fast >= 0 && fast_apply(fast, start, right)) {
             pos += 2;
             if (pos >= length) return 0;
             next = cells + pos;

@@ -102,6 +102,14 @@ rt::Status eval_path_value(const Cell* path, const Cell* set_value, bool get, bo
 // argument values and no refinements; the result is pushed. Missing arguments are none.
 rt::Status call_value(const Cell* fn, const Cell* args, u32 count);
 
+// ---- bounding a run ----------------------------------------------------------------------
+
+// While a step watch is set, every block and function call the evaluator starts on this
+// thread calls it first (where the native stack is checked); it may raise a language error to
+// stop a run that must stay bounded, as a fuzzing harness does. Null removes it.
+using StepWatch = void (*)();
+void set_step_watch(StepWatch watch);
+
 // ---- values -----------------------------------------------------------------------------
 
 // Truth: only none and logic! false are false (unset counts as true).

@@ -11,6 +11,7 @@
 #include "console/boot.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/trace.h"
@@ -99,6 +100,20 @@ void boot() {
     ev::set_step_watch(watch_step);
 }
 
+// The console prints every error it catches, outside any try: forming the report must not
+// fail, whatever the error's fields hold.
+void report_error(Cell err) {
+    g_system.thrown = 0;
+    Cell* saved_top = g_args.top;
+    stack_open_try(nullptr);
+    try {
+        dt::push_error_report(stack_push(&err));
+    } catch (SystemThrow&) {
+        __builtin_trap();
+    }
+    g_args.top = saved_top;
+}
+
 void evaluate(const uint8_t* data, size_t size) {
     Cell* base = g_args.base;
     Cell* top = g_args.top;
@@ -115,8 +130,9 @@ void evaluate(const uint8_t* data, size_t size) {
         g_args.base = code;
         Status s = ev::eval_block(&block, true);
         (void)s;
-    } catch (SystemThrow&) {
+    } catch (SystemThrow& t) {
         // An error, or an exit that found no target on its way out.
+        if (t.code == CODE_ERROR) report_error(*stack_top());
     } catch (ProcessExitRequested&) {
     }
     g_system.thrown = 0;

@@ -1,5 +1,6 @@
 // block!: insert and append, change, take, swap, trim, copy and sort.
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -9,6 +10,7 @@
 #include "datatypes/walk_guard.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
 #include "runtime/series.h"
 #include "runtime/sort.h"
 #include "runtime/stack.h"
@@ -22,7 +24,8 @@ namespace {
 // The cells that insert and change put in: a cell series' values from its head, or the
 // value itself as one cell. Values from the target's own buffer are copied out first,
 // since the edit moves that buffer's cells; others are read through their node after the
-// target has grown.
+// target has grown. The copy is a rooted series, not C++ memory: an on-deep-change*
+// handler may empty the target before the edit, leaving the copy the values' only holder.
 class SourceCells {
 public:
     SourceCells(const Cell* value, bool only, Node target) {
@@ -35,20 +38,19 @@ public:
         count_ = ks_buffer_length(value) - from_;
         node_ = series_node(value);
         if (node_ == target && count_ > 0) {
-            const Cell* c = at<Cell>(buffer_of(node_)->offset) + from_;
-            copy_.assign(c, c + count_);
+            copy_.emplace(Cell{T_BLOCK, 0, copy_series_part(node_, u32(from_), u32(count_)), 0});
             node_ = 0;
         }
     }
     i32 count() const { return count_; }
     const Cell* data() const {
         if (node_) return at<Cell>(buffer_of(node_)->offset) + from_;
-        return copy_.empty() ? &single_ : copy_.data();
+        return copy_ ? cells_of(buffer_of(copy_->cell.data2)) : &single_;
     }
 
 private:
     Cell single_{};
-    std::vector<Cell> copy_;
+    std::optional<RootGuard> copy_;
     Node node_ = 0;
     i32 from_ = 0;
     i32 count_ = 0;

@@ -740,7 +740,10 @@ void hashtable_refresh_after_gc(Node table, bool (*is_marked)(Node node)) {
         if (!dead && h->kind == HASH_OWNERSHIP && record_size(h) >= 3 * sizeof(Cell) && rec[2].data1)
             dead = !is_marked(rec[2].data1);
         if (!dead) continue;
+        // The record's values are cleared with its key: they may name what just died, and the
+        // records block is still walked as plain cells when the native stack points into it.
         rec->header = 0;
+        for (u32 i = 1; i < record_size(h) / sizeof(Cell); ++i) set_cell(&rec[i], T_UNSET);
         set_bucket_state(h, b, DELETED);
         h->count--;
     }

@@ -23,12 +23,14 @@ namespace {
 
 // The cells that insert and change put in: a cell series' values from its head, or the
 // value itself as one cell. Values from the target's own buffer are copied out first,
-// since the edit moves that buffer's cells; others are read through their node after the
-// target has grown. The copy is a rooted series, not C++ memory: an on-deep-change*
-// handler may empty the target before the edit, leaving the copy the values' only holder.
+// since the edit moves that buffer's cells; so are all values when the target is owned,
+// since its on-deep-change* handler runs before the edit and may empty the source. Others
+// are read through their node after the target has grown. The copy is a rooted series,
+// not C++ memory, as it may be the values' only holder.
 class SourceCells {
 public:
-    SourceCells(const Cell* value, bool only, Node target) {
+    SourceCells(const Cell* value, bool only, const Cell* target_series) {
+        Node target = series_node(target_series);
         if (only || !is_cell_series_type(type_of(value))) {
             single_ = *value;
             count_ = 1;
@@ -37,7 +39,7 @@ public:
         from_ = series_clamped_head(value);
         count_ = ks_buffer_length(value) - from_;
         node_ = series_node(value);
-        if (node_ == target && count_ > 0) {
+        if ((node_ == target || (series_buffer(target_series)->flags & SB_OWNED)) && count_ > 0) {
             copy_.emplace(Cell{T_BLOCK, 0, copy_series_part(node_, u32(from_), u32(count_)), 0});
             node_ = 0;
         }
@@ -91,7 +93,7 @@ void fill_by_doubling(Cell* p, const Cell* src, i32 n, i32 dup) {
 // ---- insert and append ----------------------------------------------------------------
 
 Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool append) {
-    SourceCells src(value, only, series_node(series));
+    SourceCells src(value, only, series);
     i32 count = src.count();
     if (count <= 0) return series;
     if (part < 0 || part > count) part = count;
@@ -135,7 +137,7 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     if (series_head(series) > total) series->data1 = u32(total);
     i32 head = series_head(series);
     i32 remaining = total - head;
-    SourceCells src(value, only, series_node(series));
+    SourceCells src(value, only, series);
     i32 count = src.count() > 0 ? src.count() : 0;
     if (dup < 1) dup = 1;
     i32 inserted = checked_product(count, dup, total);
@@ -144,6 +146,15 @@ Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
 
     Cell* val = stack_push(value);
     bool owned = ownership_check(series, Change::change, val, head, replaced);
+    if (owned) {
+        // The handler may have changed the block: measure it again.
+        total = ks_buffer_length(series);
+        if (series_head(series) > total) series->data1 = u32(total);
+        head = series_head(series);
+        remaining = total - head;
+        replaced = part >= 0 ? (part < remaining ? part : remaining) : (inserted < remaining ? inserted : remaining);
+        if (i64(total) - replaced + inserted > 0x7FFFFFF0 / i64(sizeof(Cell))) raise_error(Err::internal_no_memory);
+    }
     Node node = series_node(series);
     SeriesBuffer* b = buffer_of(node);
     i32 grow = inserted - replaced;

@@ -906,13 +906,10 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
         Cell n = *frame_name(name);
         trace_code(EV_OPEN, code, pos, &n, nullptr);
     }
-    Cell* fn_slot = nullptr;
-    if (infix) {
-        // The left operand becomes the first slot of the operator's frame.
-        g_args.top = left;
-    } else {
-        fn_slot = stack_push(&fn);
-    }
+    // The left operand becomes the first slot of an operator's frame. Any other call's frame
+    // opens where its expression began, so its answer is left there: the local copy of the
+    // function value keeps it alive meanwhile.
+    if (infix) g_args.top = left;
     Status s;
     switch (type_of(&fn)) {
         case T_NATIVE: case T_ACTION: {
@@ -973,10 +970,6 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
     if (s) return s;
     stack_unwind();
     if (g_trace.active) trace_code(EV_RETURN, code, pos, g_args.top - 1, frame_name(name));
-    if (!infix) {
-        *fn_slot = fn_slot[1];
-        g_args.top = fn_slot + 1;
-    }
     return 0;
 }
 
@@ -1269,6 +1262,24 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool 
     return opv ? eval_infix(code, pos, start, opv) : 0;
 }
 
+// if, unless or either met through its word with tracing off: its frame opens where the
+// expression began, with no slot for the native below it (the native's entry is all the
+// call needs, and the local copy keeps the value alive), so the answer is left in place.
+__attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, const Cell* fnv, bool no_infix) {
+    Cell* start = g_args.top;
+    const Cell fn = *fnv;
+    const Cell word = code_cells(code)[pos];
+    ++pos;
+    check_native_stack();
+    stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
+    if (Status s = run_conditional(&fn, code, pos, &word)) return s;
+    stack_unwind();
+    if (g_trace.active) trace_code(EV_RETURN, code, pos, start, &word);
+    if (no_infix) return 0;
+    const Cell* opv = infix_at(code, pos);
+    return opv ? eval_infix(code, pos, start, opv) : 0;
+}
+
 // Whether a value is pushed as it stands when met in code: one bit per type id.
 constexpr u64 type_bit(u32 t) { return u64(1) << t; }
 constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_bit(T_GET_WORD) | type_bit(T_LIT_WORD) |
@@ -1295,6 +1306,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         u32 vt = type_of(val);
         if (!is_plain_word_value(vt)) {
             if (vt == T_UNSET || vt == T_OP) return eval_expr_slow(code, pos, no_infix, passive);
+            if (vt == T_NATIVE && is_conditional_entry(val->data1)) return eval_conditional_word(code, pos, val, no_infix);
             return eval_word_call(code, pos, val, no_infix);
         }
         stack_push(val);

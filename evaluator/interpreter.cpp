@@ -434,6 +434,7 @@ struct PathCall {
 };
 
 Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
+Status eval_set_word(Node code, i32& pos);
 Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
 inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 // Function values are copied as whole cells: the compiler must not split them into register
@@ -1099,22 +1100,7 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
             }
             break;
         }
-        case T_SET_WORD: {
-            ++pos;
-            stack_open_frame(&v, FH_INTERP_NATIVE);
-            stack_push(&v);
-            if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
-            Status s = eval_expr(code, pos, false, false);
-            if (s) return s;
-            if (g_trace.active) trace_code(EV_SET, code, pos, g_args.base + 1, &v);
-            Cell* value = g_args.base + 1;
-            if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &v);
-            assign_word(&v, value);
-            *g_args.base = g_args.base[1];
-            stack_unwind();
-            // The value's expression took every operator that followed.
-            return 0;
-        }
+        case T_SET_WORD: return eval_set_word(code, pos);
         case T_SET_PATH: {
             ++pos;
             if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
@@ -1196,6 +1182,22 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
     return opv ? eval_infix(code, pos, start, opv) : 0;
+}
+
+// A set-word and the expression after it, which takes every operator that follows. The
+// value is evaluated in a frame named by the word, so that errors name the assignment.
+__attribute__((noinline)) Status eval_set_word(Node code, i32& pos) {
+    const Cell word = code_cells(code)[pos];
+    ++pos;
+    stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
+    if (pos >= code_length(code)) raise_error(Err::script_need_value, &word);
+    if (Status s = eval_expr(code, pos, false, false)) return s;
+    Cell* value = g_args.base;
+    if (g_trace.active) trace_code(EV_SET, code, pos, value, &word);
+    if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &word);
+    assign_word(&word, value);
+    stack_unwind();
+    return 0;
 }
 
 // One operator that the inline arithmetic did not settle: `opv` is the operator word's value
@@ -1312,6 +1314,8 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         stack_push(val);
     } else if (is_plain_value(t)) {
         stack_push(v);
+    } else if (t == T_SET_WORD) {
+        return eval_set_word(code, pos);
     } else if (t == T_PAREN) {
         // Its block leaves the value pushed where this expression began; the code may have
         // moved meanwhile, so the operator after it is looked up afresh.

@@ -1355,6 +1355,8 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
 
 // ---- public entry points --------------------------------------------------------------------
 
+void assign_word_value(const Cell* word, const Cell* value) { assign_word(word, value); }
+
 Status eval_block(const Cell* block, bool keep_in_caller) {
     check_native_stack();
     if (!g_trace.active) return run_block(block, keep_in_caller);

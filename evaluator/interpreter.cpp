@@ -717,6 +717,14 @@ void routine_call(const Cell* fn) {
 
 namespace {
 
+// The Near position set aside while a block runs, as two machine words: copied as a Cell,
+// the compiler splits it into four loads and puts it back together with vector shuffles.
+struct SavedNear {
+    u64 words[2];
+    SavedNear() { std::memcpy(words, &g_eval_cell, sizeof words); }
+    void restore() const { std::memcpy(&g_eval_cell, words, sizeof words); }
+};
+
 // eval-block's steps with tracing off: no frame of its own (the caller's frame names the
 // call, and exits unroll to their targets without it). Each expression pushes its value
 // where the block began; the last one stays there (push mode) or becomes the caller's
@@ -733,21 +741,20 @@ __attribute__((always_inline)) inline Status run_block(const Cell* block_in, boo
     if (index >= code_length(node)) {
         set_cell(stack_push_slot(), T_UNSET);
     } else {
-        Cell saved_eval = g_eval_cell;
-        g_eval_cell = *block;
-        g_eval_cell.header &= ~CELL_NEW_LINE;
+        const SavedNear saved_eval;
+        set_cell(&g_eval_cell, code.header & ~CELL_NEW_LINE, u32(index), node, code.data3);
         for (;;) {
             g_eval_cell.data1 = u32(index);
             g_args.top = result;
             i32 start = index;
             if (Status s = eval_expr(node, index, false, false)) {
-                g_eval_cell = saved_eval;
+                saved_eval.restore();
                 return s;
             }
             if (g_trace.active) trace_fire(EV_EXPR, block, start, result, nullptr);
             if (index >= code_length(node)) break;
         }
-        g_eval_cell = saved_eval;
+        saved_eval.restore();
     }
     if (keep_in_caller) *g_args.base = *result;
     g_args.top = result + 1;

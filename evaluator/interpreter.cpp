@@ -931,14 +931,16 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             }
             Node cache;
             CacheInfo info = cache_of(&fn, &cache);
-            if (!path && !infix && info.plain && !info.refinements) {
-                // Evaluated arguments alone and no refinements (if, either, most natives
-                // and actions): eval_arguments' steps for such a spec, without its general
-                // cases.
+            if (!path && !infix && info.plain) {
+                // Evaluated arguments alone and no refinement requested (most calls of
+                // natives and actions): eval_arguments' steps for such a spec, without its
+                // general cases.
                 if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
-                const i32 no_refinements[1] = {-1};
-                if (type_of(&fn) == T_NATIVE) s = g_natives_table[fn.data1](true, no_refinements);
-                else g_actions_table[fn.data1](no_refinements);
+                i32 refs[MAX_BUILTIN_REFINEMENTS];
+                refs[0] = -1;
+                for (u32 r = 1; r < info.refinements; ++r) refs[r] = -1;
+                if (type_of(&fn) == T_NATIVE) s = g_natives_table[fn.data1](true, refs);
+                else g_actions_table[fn.data1](refs);
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
             }

@@ -2,9 +2,10 @@
 //
 // The interpreter recognises the built-in add, subtract, multiply, and~, or~, xor~ and the
 // comparison natives by their table entries (never by the words, which can be rebound) and
-// computes two integer! operands (and two float! operands for add, subtract and multiply)
-// here, with the same overflow promotion as the actions: every result equals the generic
-// path's. Anything else answers false and takes the generic call.
+// computes two integer! operands (and, for add, subtract and multiply, two float! operands
+// or a float! with an integer!) here, with the same overflow promotion as the actions:
+// every result equals the generic path's. Anything else answers false and takes the
+// generic call.
 //
 // The helpers are always inlined: left to the compiler, whether they were inlined into the
 // interpreter's hot loops changed with unrelated edits elsewhere in the interpreter, and
@@ -87,8 +88,12 @@ __attribute__((always_inline)) inline bool fast_math(i32 code, Cell* left, const
         }
         return true;
     }
-    if (lt == T_FLOAT && rt == T_FLOAT && code <= 2) {
-        double x = get_float(left), y = get_float(right);
+    // A float! with a float! or an integer! on either side: the integer is widened, as the
+    // float actions do, and the answer is a float!.
+    if (code <= 2 && (lt == T_FLOAT || rt == T_FLOAT) && (lt == T_FLOAT || lt == T_INTEGER) &&
+        (rt == T_FLOAT || rt == T_INTEGER)) {
+        double x = lt == T_INTEGER ? double(i32(left->data2)) : get_float(left);
+        double y = rt == T_INTEGER ? double(i32(right->data2)) : get_float(right);
         double d = code == 0 ? x + y : code == 1 ? x - y : x * y;
         set_cell(left, T_FLOAT);
         set_float_payload(left, d);

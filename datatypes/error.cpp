@@ -96,8 +96,12 @@ i32 append_cut(Cell* out, const Cell* value, bool mold, bool flat, bool only, i3
     Cell* base = g_args.top;
     Cell* v = stack_push(value);
     Cell* tmp = push_string(32);
-    if (mold) ev::mold_dispatch(v, tmp, only, false, flat, nullptr, cut, 0);
-    else ev::form_dispatch(v, tmp, nullptr, cut);
+    // Given as a part, the cut stops the walk itself: a value nested too deep to mold whole
+    // still shows its first characters instead of failing the report.
+    Cell part;
+    set_cell(&part, T_INTEGER, 0, u32(cut));
+    if (mold) ev::mold_dispatch(v, tmp, only, false, flat, &part, cut, 0);
+    else ev::form_dispatch(v, tmp, &part, cut);
     truncate_series_at(buffer_of(series_node(tmp)), u32(cut));
     i32 n = i32(string_length(tmp));
     string_concatenate(out, tmp, -1, 0, true, CONCAT_APPEND);

@@ -101,12 +101,19 @@ inline const u8* stack_position() {
 #endif
 }
 
+// A step watch sends every check here by keeping the compared floor at FLOOR_UNKNOWN; the
+// real floor is then kept apart, so the hot path pays nothing when no watch is set.
+thread_local StepWatch t_step_watch = nullptr;
+thread_local uintptr_t t_real_floor = FLOOR_UNKNOWN;
+
 [[gnu::noinline]] void native_stack_low(uintptr_t position) {
-    if (t_stack_floor == FLOOR_UNKNOWN) {
-        t_stack_floor = reinterpret_cast<uintptr_t>(compute_stack_floor());
-        if (position >= t_stack_floor) return;
+    if (t_real_floor == FLOOR_UNKNOWN) t_real_floor = reinterpret_cast<uintptr_t>(compute_stack_floor());
+    if (position < t_real_floor) native_stack_overflow();
+    if (t_step_watch) {
+        t_step_watch();
+        return;
     }
-    native_stack_overflow();
+    t_stack_floor = t_real_floor;
 }
 
 inline void check_native_stack() {
@@ -115,6 +122,11 @@ inline void check_native_stack() {
 }
 
 }  // namespace
+
+void set_step_watch(StepWatch watch) {
+    t_step_watch = watch;
+    t_stack_floor = watch ? FLOOR_UNKNOWN : t_real_floor;
+}
 
 // ---- words --------------------------------------------------------------------------------
 

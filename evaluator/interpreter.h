@@ -107,6 +107,14 @@ rt::Status call_value(const Cell* fn, const Cell* args, u32 count);
 // word) goes the general way.
 void assign_word_value(const Cell* word, const Cell* value);
 
+// ---- bounding a run ----------------------------------------------------------------------
+
+// While a step watch is set, every block and function call the evaluator starts on this
+// thread calls it first (where the native stack is checked); it may raise a language error to
+// stop a run that must stay bounded, as a fuzzing harness does. Null removes it.
+using StepWatch = void (*)();
+void set_step_watch(StepWatch watch);
+
 // ---- values -----------------------------------------------------------------------------
 
 // Truth: only none and logic! false are false (unset counts as true).

@@ -61,6 +61,31 @@ TEST_F(DepthTest, SmallNativeStackStillEndsInAnError) {
     EXPECT_EQ(out, OVERFLOW_REPORT);
 }
 
+// A watch that stops every run after a fixed number of checks, until it is reset.
+int g_watch_checks = 0;
+void stop_after_a_thousand() {
+    if (++g_watch_checks > 1000) rt::raise_error(rt::Err::internal_too_deep);
+}
+
+TEST_F(DepthTest, StepWatchStopsEndlessRuns) {
+    ev::set_step_watch(stop_after_a_thousand);
+    for (const char* source : {
+             "forever []",
+             "loop 2147483647 [1 + 1]",
+             "while [true] [attempt [1]]",
+             "forever [try [forever []]]",
+             "f: does [f] f",
+             "f: does [either true [g] [0]] g: does [f] f",
+         }) {
+        g_watch_checks = 0;
+        EXPECT_NE(run(source).find("too deep"), std::string::npos) << source;
+    }
+    ev::set_step_watch(nullptr);
+    // Without the watch the same thread's checks are back to the native stack alone.
+    EXPECT_EQ(run("n: 0 loop 5000 [n: n + 1] n"), "5000");
+    EXPECT_EQ(run("f: func [] [f] e: try [f] e/id"), OVERFLOW_REPORT);
+}
+
 TEST_F(DepthTest, CodeThatEditsItsOwnBlock) {
     struct Case {
         const char* source;

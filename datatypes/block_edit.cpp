@@ -79,7 +79,9 @@ SeriesBuffer* reserve_cells(Node node, i32 extra, bool doubling) {
 
 // Writes n cells at `p` and repeats them `dup` times by doubling copies.
 void fill_by_doubling(Cell* p, const Cell* src, i32 n, i32 dup) {
-    std::memcpy(p, src, size_t(n) * sizeof(Cell));
+    // One cell, the commonest append, without a library call.
+    if (n == 1) *p = *src;
+    else std::memcpy(p, src, size_t(n) * sizeof(Cell));
     i64 done = n, total = i64(n) * dup;
     while (done < total) {
         i64 chunk = done < total - done ? done : total - done;
@@ -113,7 +115,7 @@ Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool
     total = i32((b->tail - b->offset) / sizeof(Cell));
     if (pos > total) pos = total;
     Cell* p = at<Cell>(b->offset) + pos;
-    std::memmove(p + added, p, size_t(total - pos) * sizeof(Cell));
+    if (pos < total) std::memmove(p + added, p, size_t(total - pos) * sizeof(Cell));
     fill_by_doubling(p, src.data(), part, dup);
     b->tail += u32(added) * sizeof(Cell);
     if (has_index(series)) index_inserted(series, pos, added);

@@ -137,7 +137,7 @@ void insert_entry(const i32* r, bool append) {
             return;
         }
         if (len < 0) {
-            i32 back = -len > series_head(value) ? series_head(value) : -len;
+            i32 back = len < -series_head(value) ? series_head(value) : -len;  // -len overflows at the minimum
             value->data1 = u32(series_head(value) - back);
             len = back;
         }
@@ -171,7 +171,7 @@ void change_entry(const i32* r) {
             if (t == T_PORT || t == T_IMAGE) {
                 len = 0;
             } else {
-                i32 back = -len > series_head(series) ? series_head(series) : -len;
+                i32 back = len < -series_head(series) ? series_head(series) : -len;  // -len overflows at the minimum
                 series->data1 = u32(series_head(series) - back);
                 len = back;
             }

@@ -446,6 +446,7 @@ struct PathCall {
 };
 
 Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
+Status eval_set_word(Node code, i32& pos);
 Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
 inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 // Function values are copied as whole cells: the compiler must not split them into register
@@ -728,6 +729,14 @@ void routine_call(const Cell* fn) {
 
 namespace {
 
+// The Near position set aside while a block runs, as two machine words: copied as a Cell,
+// the compiler splits it into four loads and puts it back together with vector shuffles.
+struct SavedNear {
+    u64 words[2];
+    SavedNear() { std::memcpy(words, &g_eval_cell, sizeof words); }
+    void restore() const { std::memcpy(&g_eval_cell, words, sizeof words); }
+};
+
 // eval-block's steps with tracing off: no frame of its own (the caller's frame names the
 // call, and exits unroll to their targets without it). Each expression pushes its value
 // where the block began; the last one stays there (push mode) or becomes the caller's
@@ -744,21 +753,20 @@ __attribute__((always_inline)) inline Status run_block(const Cell* block_in, boo
     if (index >= code_length(node)) {
         set_cell(stack_push_slot(), T_UNSET);
     } else {
-        Cell saved_eval = g_eval_cell;
-        g_eval_cell = *block;
-        g_eval_cell.header &= ~CELL_NEW_LINE;
+        const SavedNear saved_eval;
+        set_cell(&g_eval_cell, code.header & ~CELL_NEW_LINE, u32(index), node, code.data3);
         for (;;) {
             g_eval_cell.data1 = u32(index);
             g_args.top = result;
             i32 start = index;
             if (Status s = eval_expr(node, index, false, false)) {
-                g_eval_cell = saved_eval;
+                saved_eval.restore();
                 return s;
             }
             if (g_trace.active) trace_fire(EV_EXPR, block, start, result, nullptr);
             if (index >= code_length(node)) break;
         }
-        g_eval_cell = saved_eval;
+        saved_eval.restore();
     }
     if (keep_in_caller) *g_args.base = *result;
     g_args.top = result + 1;
@@ -918,13 +926,10 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
         Cell n = *frame_name(name);
         trace_code(EV_OPEN, code, pos, &n, nullptr);
     }
-    Cell* fn_slot = nullptr;
-    if (infix) {
-        // The left operand becomes the first slot of the operator's frame.
-        g_args.top = left;
-    } else {
-        fn_slot = stack_push(&fn);
-    }
+    // The left operand becomes the first slot of an operator's frame. Any other call's frame
+    // opens where its expression began, so its answer is left there: the local copy of the
+    // function value keeps it alive meanwhile.
+    if (infix) g_args.top = left;
     Status s;
     switch (type_of(&fn)) {
         case T_NATIVE: case T_ACTION: {
@@ -938,14 +943,16 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             }
             Node cache;
             CacheInfo info = cache_of(&fn, &cache);
-            if (!path && !infix && info.plain && !info.refinements) {
-                // Evaluated arguments alone and no refinements (if, either, most natives
-                // and actions): eval_arguments' steps for such a spec, without its general
-                // cases.
+            if (!path && !infix && info.plain) {
+                // Evaluated arguments alone and no refinement requested (most calls of
+                // natives and actions): eval_arguments' steps for such a spec, without its
+                // general cases.
                 if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
-                const i32 no_refinements[1] = {-1};
-                if (type_of(&fn) == T_NATIVE) s = g_natives_table[fn.data1](true, no_refinements);
-                else g_actions_table[fn.data1](no_refinements);
+                i32 refs[MAX_BUILTIN_REFINEMENTS];
+                refs[0] = -1;
+                for (u32 r = 1; r < info.refinements; ++r) refs[r] = -1;
+                if (type_of(&fn) == T_NATIVE) s = g_natives_table[fn.data1](true, refs);
+                else g_actions_table[fn.data1](refs);
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
             }
@@ -985,10 +992,6 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
     if (s) return s;
     stack_unwind();
     if (g_trace.active) trace_code(EV_RETURN, code, pos, g_args.top - 1, frame_name(name));
-    if (!infix) {
-        *fn_slot = fn_slot[1];
-        g_args.top = fn_slot + 1;
-    }
     return 0;
 }
 
@@ -1118,22 +1121,7 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
             }
             break;
         }
-        case T_SET_WORD: {
-            ++pos;
-            stack_open_frame(&v, FH_INTERP_NATIVE);
-            stack_push(&v);
-            if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
-            Status s = eval_expr(code, pos, false, false);
-            if (s) return s;
-            if (g_trace.active) trace_code(EV_SET, code, pos, g_args.base + 1, &v);
-            Cell* value = g_args.base + 1;
-            if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &v);
-            assign_word(&v, value);
-            *g_args.base = g_args.base[1];
-            stack_unwind();
-            // The value's expression took every operator that followed.
-            return 0;
-        }
+        case T_SET_WORD: return eval_set_word(code, pos);
         case T_SET_PATH: {
             ++pos;
             if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
@@ -1217,6 +1205,22 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
     return opv ? eval_infix(code, pos, start, opv) : 0;
 }
 
+// A set-word and the expression after it, which takes every operator that follows. The
+// value is evaluated in a frame named by the word, so that errors name the assignment.
+__attribute__((noinline)) Status eval_set_word(Node code, i32& pos) {
+    const Cell word = code_cells(code)[pos];
+    ++pos;
+    stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
+    if (pos >= code_length(code)) raise_error(Err::script_need_value, &word);
+    if (Status s = eval_expr(code, pos, false, false)) return s;
+    Cell* value = g_args.base;
+    if (g_trace.active) trace_code(EV_SET, code, pos, value, &word);
+    if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &word);
+    assign_word(&word, value);
+    stack_unwind();
+    return 0;
+}
+
 // One operator that the inline arithmetic did not settle: `opv` is the operator word's value
 // at pos, `fast` its fast_operator_code when the right operand must be evaluated first.
 Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fast) {
@@ -1281,6 +1285,24 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool 
     return opv ? eval_infix(code, pos, start, opv) : 0;
 }
 
+// if, unless or either met through its word with tracing off: its frame opens where the
+// expression began, with no slot for the native below it (the native's entry is all the
+// call needs, and the local copy keeps the value alive), so the answer is left in place.
+__attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, const Cell* fnv, bool no_infix) {
+    Cell* start = g_args.top;
+    const Cell fn = *fnv;
+    const Cell word = code_cells(code)[pos];
+    ++pos;
+    check_native_stack();
+    stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
+    if (Status s = run_conditional(&fn, code, pos, &word)) return s;
+    stack_unwind();
+    if (g_trace.active) trace_code(EV_RETURN, code, pos, start, &word);
+    if (no_infix) return 0;
+    const Cell* opv = infix_at(code, pos);
+    return opv ? eval_infix(code, pos, start, opv) : 0;
+}
+
 // Whether a value is pushed as it stands when met in code: one bit per type id.
 constexpr u64 type_bit(u32 t) { return u64(1) << t; }
 constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_bit(T_GET_WORD) | type_bit(T_LIT_WORD) |
@@ -1307,11 +1329,14 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         u32 vt = type_of(val);
         if (!is_plain_word_value(vt)) {
             if (vt == T_UNSET || vt == T_OP) return eval_expr_slow(code, pos, no_infix, passive);
+            if (vt == T_NATIVE && is_conditional_entry(val->data1)) return eval_conditional_word(code, pos, val, no_infix);
             return eval_word_call(code, pos, val, no_infix);
         }
         stack_push(val);
     } else if (is_plain_value(t)) {
         stack_push(v);
+    } else if (t == T_SET_WORD) {
+        return eval_set_word(code, pos);
     } else if (t == T_PAREN) {
         // Its block leaves the value pushed where this expression began; the code may have
         // moved meanwhile, so the operator after it is looked up afresh.
@@ -1350,6 +1375,8 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
 }  // namespace
 
 // ---- public entry points --------------------------------------------------------------------
+
+void assign_word_value(const Cell* word, const Cell* value) { assign_word(word, value); }
 
 Status eval_block(const Cell* block, bool keep_in_caller) {
     check_native_stack();

@@ -102,6 +102,11 @@ rt::Status eval_path_value(const Cell* path, const Cell* set_value, bool get, bo
 // argument values and no refinements; the result is pushed. Missing arguments are none.
 rt::Status call_value(const Cell* fn, const Cell* args, u32 count);
 
+// set-word-value for the loop natives' words: a slot in the running function's window or a
+// plain context's values is written at once; anything else (an object's field, an unbound
+// word) goes the general way.
+void assign_word_value(const Cell* word, const Cell* value);
+
 // ---- bounding a run ----------------------------------------------------------------------
 
 // While a step watch is set, every block and function call the evaluator starts on this

@@ -7,6 +7,7 @@
 #include "datatypes/series.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -44,7 +45,7 @@ void element_at(const Cell* series, i32 offset, Cell* out) {
 
 void set_word(const Cell* word, const Cell* value) {
     Cell w = *word, v = *value;
-    set_word_value(&w, &v);
+    assign_word_value(&w, &v);
 }
 
 bool is_settable_word(u32 t) { return t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD; }

@@ -323,7 +323,25 @@ Status do_traced(const i32* refs, const Cell* tracer) {
     try {
         s = do_value(refs);
     } catch (...) {
-        finish();
+        // What is on its way out has already unrolled the stacks past this call. `end` runs
+        // inside a try/all of its own, so that an error or exit of the tracer stops there
+        // instead of unrolling frames a second time; the one in flight then goes on.
+        if (marked && marked < g_calls.top) stack_clear_return_target(marked);
+        if (installed) {
+            Cell* base = g_args.base;
+            Cell* top = g_args.top;
+            CallFrame* calls = g_calls.top;
+            u32 thrown = g_system.thrown;
+            stack_open_try_all(nullptr);
+            try {
+                trace_end();
+            } catch (SystemThrow&) {
+            }
+            g_args.base = base;
+            g_args.top = top;
+            g_calls.top = calls;
+            g_system.thrown = thrown;
+        }
         throw;
     }
     // An exit leaves its value in the result slot of its target with nothing above it: keep

@@ -97,7 +97,7 @@ Status repeat_native(bool, const i32*) {
     open_loop_frame();
     for (i64 i = 1; i <= count; ++i) {
         set_cell(counter, T_INTEGER, 0, u32(i32(i)));
-        set_word_value(word, counter);
+        assign_word_value(word, counter);
         Status s = run_loop_body(body);
         LoopExit e = loop_exit(s);
         if (e == LoopExit::leave) break;

@@ -44,6 +44,13 @@ Cell* into_target(const Cell* out, bool* at_tail) {
     return work;
 }
 
+// The block to walk while filling `out`: a copy when /into names the block itself, whose
+// growth the walk would otherwise meet again at every step, never reaching its tail.
+const Cell* walk_source(const Cell* value, const Cell* out) {
+    if (series_node(value) != series_node(out)) return value;
+    return clone_block(value, false, false);
+}
+
 // A single value, evaluated as an expression of its own (a word gives its value).
 Status eval_single(const Cell* value) {
     Cell* code = push_new_block(1);
@@ -61,8 +68,9 @@ Status reduce_native(bool, const i32* refs) {
     if (t == T_BLOCK) {
         if (out) {
             bool at_tail;
+            const Cell* source = walk_source(value, out);
             Cell* work = into_target(out, &at_tail);
-            if (Status s = reduce_values(value, work, true)) return s;
+            if (Status s = reduce_values(source, work, true)) return s;
             answer = at_tail ? out : work;
         } else {
             answer = push_new_block(ks_length_q(value));
@@ -154,8 +162,9 @@ Status compose_native(bool, const i32* refs) {
     Cell* answer;
     if (out) {
         bool at_tail;
+        const Cell* source = walk_source(value, out);
         Cell* work = into_target(out, &at_tail);
-        if (Status s = composer.compose(value, work, true)) return s;
+        if (Status s = composer.compose(source, work, true)) return s;
         answer = at_tail ? out : work;
     } else {
         answer = push_new_block(ks_length_q(value));

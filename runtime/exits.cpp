@@ -37,19 +37,28 @@ struct SavedStacks {
 CallFrame* unroll_to_target(u32 type, Cell*& own_base, CallFrame*& stopper) {
     own_base = g_args.base;
     stopper = nullptr;
-    while (g_calls.top > g_calls.bottom) {
-        CallFrame* f = g_calls.top - 1;
+    // The target is found before any frame comes off: an exit without one becomes an error
+    // raised where it started, and the functions it would have left must keep their
+    // argument contexts pointing at their running calls.
+    CallFrame* target = nullptr;
+    for (CallFrame* f = g_calls.top; f > g_calls.bottom && !target;) {
+        --f;
         u32 t = frame_type(f);
-        if (type ? t == type : (f->header & FRAME_RETURN_TARGET) != 0) return f;
-        if (t == FRAME_TRY_ALL) {
+        if (type ? t == type : (f->header & FRAME_RETURN_TARGET) != 0) {
+            target = f;
+        } else if (t == FRAME_TRY_ALL) {
             stopper = f;
             return nullptr;
         }
+    }
+    if (!target) return nullptr;
+    while (g_calls.top - 1 != target) {
+        CallFrame* f = g_calls.top - 1;
         frame_restore_function_context(f);
         own_base = at<Cell>(f->saved_base);
         --g_calls.top;
     }
-    return nullptr;
+    return target;
 }
 
 [[noreturn]] void no_target(const SavedStacks& saved, CallFrame* stopper, Err e, const Cell* arg = nullptr) {

@@ -21,6 +21,7 @@
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/gc.h"
+#include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/system_record.h"
@@ -41,16 +42,20 @@ struct ProcessExitRequested {};
 constexpr uint64_t kStepBudget = 100000;
 constexpr auto kTimeBudget = std::chrono::milliseconds(300);
 
-// A GC-stress build collects at nearly every step, so the clock is read at every check there.
-constexpr uint64_t kClockMask = KEL_GC_STRESS ? 0 : 1023;
+// Memory an input may take on top of what was in use when it started: a block that doubles
+// itself at every step would otherwise reach the sanitizer's memory limit before the step
+// budget.
+constexpr uint64_t kMemoryBudget = uint64_t(64) << 20;
 
 uint64_t g_steps = 0;
+uint64_t g_memory_at_start = 0;
 std::chrono::steady_clock::time_point g_deadline;
 
 void watch_step() {
     ++g_steps;
-    bool spent = g_steps > kStepBudget;
-    if (!spent && (g_steps & kClockMask) == 0) spent = std::chrono::steady_clock::now() > g_deadline;
+    bool spent = g_steps > kStepBudget || g_memory.total_os_bytes > g_memory_at_start + kMemoryBudget;
+    // Often enough for steps that each collect (recycle deep in a recursion).
+    if (!spent && (g_steps & 15) == 0) spent = std::chrono::steady_clock::now() > g_deadline;
     if (!spent) return;
     g_steps = kStepBudget + 1;
     static const Cell what = dt::load_word("fuzz-budget");
@@ -122,6 +127,7 @@ void evaluate(const uint8_t* data, size_t size) {
     Cell* top = g_args.top;
     CallFrame* calls = g_calls.top;
     g_steps = 0;
+    g_memory_at_start = g_memory.total_os_bytes;
     g_deadline = std::chrono::steady_clock::now() + kTimeBudget;
     stack_open_try(nullptr);
     try {

@@ -94,6 +94,11 @@ TEST_F(ControlLoopTest, ForeachSetsWordsFromTheSeries) {
         {"b: [1 2 3 4] x: 0 foreach v b [x: x + 1 clear b] x", "1"},
         // ... and one that grows it walks on into the new values.
         {"b: [1 2] n: 0 foreach v b [n: n + 1 if n < 5 [append b v]] n", "6"},
+        // A loop word that is an object's field sets it as an assignment would: its change
+        // handler sees every round.
+        {"seen: copy [] o: make object! [i: 0 on-change*: func [w old new] [append seen new]"
+         " run: func [] [repeat i 3 [] foreach i [7 8] []]] o/run seen",
+         "[1 2 3 7 8]"},
     });
 }
 

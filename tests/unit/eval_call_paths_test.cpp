@@ -114,6 +114,24 @@ TEST_F(CallPathsTest, InlineOperators) {
     });
 }
 
+// An integer! meeting a float! in add, subtract or multiply is computed inline; each answer
+// must be the action's, molded alike (-0.0, infinities and the widest integers included).
+TEST_F(CallPathsTest, MixedIntegerAndFloatOperandsMatchTheActions) {
+    const char* operands[][2] = {
+        {"1", "2.5"},          {"2.5", "1"},           {"2147483647", "0.5"}, {"-2147483648", "1.5"},
+        {"0", "-0.0"},         {"-0.0", "0"},          {"3", "1.0e308"},      {"1.0e308", "-7"},
+        {"-2147483648", "-1.0"}, {"7", "0.1"},
+    };
+    const char* ops[][2] = {{"+", "add"}, {"-", "subtract"}, {"*", "multiply"}};
+    for (auto& pair : operands) {
+        for (auto& op : ops) {
+            std::string infix = std::string("mold ") + pair[0] + " " + op[0] + " " + pair[1];
+            std::string prefix = std::string("mold ") + op[1] + " " + pair[0] + " " + pair[1];
+            EXPECT_EQ(run(infix.c_str()), run(prefix.c_str())) << infix;
+        }
+    }
+}
+
 // A global word keeps reaching its value after the global context grew past its first
 // buffer and after collections moved it.
 TEST_F(CallPathsTest, GlobalWordsAfterTheContextGrows) {

@@ -2,7 +2,8 @@
 #include "datatypes/block.h"
 
 #include <cstring>
-#include <vector>
+#include <initializer_list>
+#include <utility>
 
 #include "datatypes/datatype_init.h"
 #include "datatypes/hash_index.h"
@@ -95,8 +96,11 @@ void ks_append_range(Cell* target, const Cell* source) {
     if (n <= 0) return;
     SeriesBuffer* t = series_buffer(target);
     if (series_node(source) == series_node(target)) {
-        std::vector<Cell> tmp(cells_at(source) + from, cells_at(source) + from + n);
-        std::memcpy(buffer_reserve(t, u32(n) * sizeof(Cell)), tmp.data(), size_t(n) * sizeof(Cell));
+        // Room first, then the copy from the block's own cells wherever the room put them:
+        // the values are never held where the collector cannot see them (it may renumber
+        // their nodes).
+        u8* dst = buffer_reserve(t, u32(n) * sizeof(Cell));
+        std::memcpy(dst, at<Cell>(t->offset) + from, size_t(n) * sizeof(Cell));
         return;
     }
     u8* dst = buffer_reserve(t, u32(n) * sizeof(Cell));
@@ -170,8 +174,14 @@ void insert_block_cells(Cell* target, const Cell* source) {
     i32 from = series_clamped_head(source);
     i32 n = ks_buffer_length(source) - from;
     if (n <= 0) return;
-    std::vector<Cell> tmp(cells_at(source) + from, cells_at(source) + from + n);
-    for (const Cell& c : tmp) ks_insert_value(target, &c, true, false);
+    // The values wait in a block on the argument stack, where the collector sees them
+    // while each insertion may allocate.
+    Cell* copy = clone_block(source, false, false);
+    for (i32 i = 0; i < n; ++i) {
+        Cell v = cells_at(copy)[i];
+        ks_insert_value(target, &v, true, false);
+    }
+    stack_pop(1);
 }
 
 void insert_top_into_block(Cell* block) { ks_insert_value(block, block + 1, true, false); }

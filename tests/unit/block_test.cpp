@@ -94,6 +94,20 @@ TEST_F(BlockTest, InsertValueAndInsertCells) {
     EXPECT_EQ(form(t), "5 6 0");
 }
 
+// A block spliced into itself: the copy must come out whole although making room moves the
+// buffer (and, in the GC-stress build, collects) in the middle of it.
+TEST_F(BlockTest, BlockAppendedOrInsertedIntoItself) {
+    Cell* b = blk({str_v("ab"), i(1), str_v("cd")});
+    b->data1 = 1;
+    ks_append_range(b, b);
+    b->data1 = 0;
+    EXPECT_EQ(form(b), "ab 1 cd 1 cd");
+    Cell* t = blk({str_v("x"), i(2)});
+    insert_block_cells(t, t);
+    t->data1 = 0;
+    EXPECT_EQ(form(t), "x 2 x 2");
+}
+
 TEST_F(BlockTest, CloneBlock) {
     Cell* empty = clone_block(blk({}), false, false);
     EXPECT_EQ(ks_length_q(empty), 0);

@@ -8,11 +8,6 @@
 
 namespace kel::test::eval {
 
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
 // The result, or for an error its first line ("*** Script Error: ...").
 inline std::string outcome(const char* source) {
     std::string out = run(source);

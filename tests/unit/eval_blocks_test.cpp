@@ -5,11 +5,6 @@
 namespace kel::test::eval {
 namespace {
 
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
 class FramelessBlockTest : public EvalTest {
 protected:
     void check_all(std::initializer_list<Case> cases) {

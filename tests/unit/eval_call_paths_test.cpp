@@ -6,16 +6,7 @@
 namespace kel::test::eval {
 namespace {
 
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
 class CallPathsTest : public EvalTest {};
-
-void check_all(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(run(c.source), c.expected) << c.source;
-}
 
 TEST_F(CallPathsTest, NativesAndActionsWithEvaluatedArguments) {
     check_all({

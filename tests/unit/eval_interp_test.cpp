@@ -5,16 +5,7 @@
 namespace kel::test::eval {
 namespace {
 
-struct Case {
-    const char* source;
-    const char* expected;
-};
-
 class InterpTest : public EvalTest {};
-
-void check_all(std::initializer_list<Case> cases) {
-    for (const Case& c : cases) EXPECT_EQ(run(c.source), c.expected) << c.source;
-}
 
 TEST_F(InterpTest, ValuesAndWords) {
     check_all({

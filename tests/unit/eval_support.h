@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "console/boot_sources.h"
@@ -135,6 +136,17 @@ inline std::string run(const char* source) {
     }
     g_args.top = before;
     return out;
+}
+
+// A table row: source text and what `run` answers for it.
+struct Case {
+    const char* source;
+    const char* expected;
+};
+
+// Every row's whole answer, the error report's Where and Near lines included.
+inline void check_all(std::initializer_list<Case> cases) {
+    for (const Case& c : cases) EXPECT_EQ(run(c.source), c.expected) << c.source;
 }
 
 }  // namespace kel::test::eval

@@ -135,28 +135,26 @@ Cell* block_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool
 // ---- change ---------------------------------------------------------------------------
 
 Cell* block_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
-    i32 total = ks_buffer_length(series);
-    if (series_head(series) > total) series->data1 = u32(total);
-    i32 head = series_head(series);
-    i32 remaining = total - head;
     SourceCells src(value, only, series);
     i32 count = src.count() > 0 ? src.count() : 0;
     if (dup < 1) dup = 1;
-    i32 inserted = checked_product(count, dup, total);
-    i32 replaced = part >= 0 ? (part < remaining ? part : remaining) : (inserted < remaining ? inserted : remaining);
-    if (i64(total) - replaced + inserted > 0x7FFFFFF0 / i64(sizeof(Cell))) raise_error(Err::internal_no_memory);
-
-    Cell* val = stack_push(value);
-    bool owned = ownership_check(series, Change::change, val, head, replaced);
-    if (owned) {
-        // The handler may have changed the block: measure it again.
+    i32 total = 0, head = 0, replaced = 0, inserted = 0;
+    // The block's length, the head clamped to it and the cells replaced: measured before the
+    // edit, and again after an owner's handler, which may have changed the block.
+    auto measure = [&] {
         total = ks_buffer_length(series);
         if (series_head(series) > total) series->data1 = u32(total);
         head = series_head(series);
-        remaining = total - head;
+        i32 remaining = total - head;
+        inserted = checked_product(count, dup, total);
         replaced = part >= 0 ? (part < remaining ? part : remaining) : (inserted < remaining ? inserted : remaining);
         if (i64(total) - replaced + inserted > 0x7FFFFFF0 / i64(sizeof(Cell))) raise_error(Err::internal_no_memory);
-    }
+    };
+    measure();
+
+    Cell* val = stack_push(value);
+    bool owned = ownership_check(series, Change::change, val, head, replaced);
+    if (owned) measure();
     Node node = series_node(series);
     SeriesBuffer* b = buffer_of(node);
     i32 grow = inserted - replaced;

@@ -203,9 +203,12 @@ Cell* series_clear(Cell* s) {
     i32 remaining = series_length_q(s, false);
     if (remaining < 1) return s;
     bool owned = ownership_check(s, Change::clear, nullptr, series_head(s), remaining);
-    if (has_index(s)) index_clear_from(s, series_head(s));
+    // The owner's handler may have cut the series below the head: the tail never moves up,
+    // which would bring back cells it dropped.
+    i32 head = series_clamped_head(s);
+    if (has_index(s)) index_clear_from(s, head);
     SeriesBuffer* b = series_buffer(s);
-    b->tail = b->offset + (u32(series_head(s)) << unit_shift(b->unit()));
+    b->tail = b->offset + (u32(head) << unit_shift(b->unit()));
     if (owned) ownership_check(s, Change::cleared, nullptr, series_head(s), remaining);
     return s;
 }

@@ -507,9 +507,13 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
     i32 total = ks_buffer_length(s);
     if (pos < 0 || pos >= total) return s;
     bool owned = ownership_check(s, Change::remove, nullptr, pos, count);
+    // The owner's handler may have cut the series: remove what is still there.
+    if (owned) total = ks_buffer_length(s);
     SeriesBuffer* b = series_buffer(s);
     u32 shift = unit_shift(b->unit());
-    if (i64(pos) + count >= total) {
+    if (pos >= total) {
+        count = 0;
+    } else if (i64(pos) + count >= total) {
         count = total - pos;
         b->tail = b->offset + (u32(pos) << shift);
     } else {

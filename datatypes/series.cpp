@@ -537,30 +537,43 @@ Node take_scratch() {
 }
 
 Cell* series_take(Cell* s, Cell* part, bool, bool last) {
-    i32 remaining = series_length_q(s, false);
-    if (remaining <= 0) return &g_none_cell;
-    i32 head = series_head(s);
     i32 given = 1;   // the count as the caller gave it, for the change event
     i32 count = 1;   // units taken
-    i32 from = last ? head + remaining - 1 : head;
-    if (part) {
-        if (type_of(part) == T_INTEGER) {
-            given = get_int(part);
-        } else {
-            given = part_series_count(s, part);
-            if (given < 0) given = 0;
-            if (last) given = remaining - given;
+    i32 from = 0;
+    // What is taken, from the series as it is now: measured before the change event, and
+    // again after an owner's handler, which may have cut the series. False when nothing
+    // remains.
+    auto measure = [&] {
+        i32 remaining = series_length_q(s, false);
+        if (remaining <= 0) return false;
+        i32 head = series_head(s);
+        count = 1;
+        from = last ? head + remaining - 1 : head;
+        if (part) {
+            if (type_of(part) == T_INTEGER) {
+                given = get_int(part);
+            } else {
+                given = part_series_count(s, part);
+                if (given < 0) given = 0;
+                if (last) given = remaining - given;
+            }
+            if (given < 0) {
+                // Units just before the head; none before the buffer's start.
+                count = last ? 0 : (-i64(given) > head ? head : -given);
+                from = head - count;
+            } else {
+                count = given > remaining ? remaining : given;
+                from = last ? head + remaining - count : head;
+            }
         }
-        if (given < 0) {
-            // Units just before the head; none before the buffer's start.
-            count = last ? 0 : (-i64(given) > head ? head : -given);
-            from = head - count;
-        } else {
-            count = given > remaining ? remaining : given;
-            from = last ? head + remaining - count : head;
-        }
-    }
+        return true;
+    };
+    if (!measure()) return &g_none_cell;
     bool owned = ownership_check(s, Change::take, nullptr, from, given);
+    if (owned && !measure()) {
+        ownership_check(s, Change::taken, nullptr, from, given);
+        return &g_none_cell;
+    }
     Cell* result = stack_push_slot();
     set_cell(result, T_NONE);
     SeriesBuffer* b = series_buffer(s);

@@ -235,16 +235,24 @@ Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
     }
     i32 head = series_head(s);
     bool owned = ownership_check(s, Change::reverse, nullptr, head, count);
-    SeriesBuffer* b = series_buffer(s);
-    u32 shift = unit_shift(b->unit());
-    size_t rec = size_t(size) << shift;
-    u8* lo = at(b->offset) + (size_t(head) << shift);
-    u8* hi = lo + (size_t(count - size) << shift);
-    std::vector<u8> tmp(rec);
-    for (; lo < hi; lo += rec, hi -= rec) {
-        std::memcpy(tmp.data(), lo, rec);
-        std::memcpy(lo, hi, rec);
-        std::memcpy(hi, tmp.data(), rec);
+    if (owned) {
+        // The owner's handler may have cut the series: reverse the whole records still there.
+        i32 left = series_length_q(s, false);
+        if (count > left) count = left - left % size;
+        head = series_head(s);
+    }
+    if (count > size) {
+        SeriesBuffer* b = series_buffer(s);
+        u32 shift = unit_shift(b->unit());
+        size_t rec = size_t(size) << shift;
+        u8* lo = at(b->offset) + (size_t(head) << shift);
+        u8* hi = lo + (size_t(count - size) << shift);
+        std::vector<u8> tmp(rec);
+        for (; lo < hi; lo += rec, hi -= rec) {
+            std::memcpy(tmp.data(), lo, rec);
+            std::memcpy(lo, hi, rec);
+            std::memcpy(hi, tmp.data(), rec);
+        }
     }
     if (has_index(s)) index_reordered(s, head, count);
     if (owned) ownership_check(s, Change::reversed, nullptr, head, count);

@@ -180,6 +180,8 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     }
     i32 remaining = series_length_q(s, false);
     bool owned = ownership_check(s, Change::random, nullptr, series_head(s), remaining);
+    // The owner's handler may have cut the series: pick or shuffle only what is left.
+    if (owned) remaining = series_length_q(s, false);
     if (only) {
         if (remaining <= 0) return &g_none_cell;
         i32 j = ev::random_int(secure, remaining);

@@ -384,9 +384,14 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
         flags |= SORT_ALL | (u32(size) << 2);
     }
     bool owned = ownership_check(series, Change::sort, nullptr, from, 0);
-    if (comparator && type_of(comparator) == T_FUNCTION) {
+    if (owned) {
+        // The owner's handler may have cut the block: sort the whole records still there.
+        i32 left = ks_buffer_length(series) - from;
+        if (left < n) n = left < 0 ? 0 : left - left % size;
+    }
+    if (n > 0 && comparator && type_of(comparator) == T_FUNCTION) {
         sort_by_function(series, from, u32(size), u32(n / size), comparator, flags, stable);
-    } else {
+    } else if (n > 0) {
         // The records are sorted where they lie: nothing allocates meanwhile.
         u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
         u32 width = u32(size) * sizeof(Cell);

@@ -235,6 +235,8 @@ Cell* block_swap(Cell* s1, Cell* s2) {
 Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     i32 head = series_clamped_head(series);
     bool owned = ownership_check(series, Change::trim, nullptr, head, 0);
+    // The owner's handler may have cut the block below the head: the tail never moves up.
+    head = series_clamped_head(series);
     SeriesBuffer* b = series_buffer(series);
     Cell* c = at<Cell>(b->offset);
     i32 total = ks_buffer_length(series);

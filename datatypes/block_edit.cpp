@@ -218,13 +218,16 @@ Cell* block_swap(Cell* s1, Cell* s2) {
     i32 h1 = series_head(s1), h2 = series_head(s2);
     bool o1 = ownership_check(s1, Change::swap, nullptr, h1, 1);
     bool o2 = ownership_check(s2, Change::swap, nullptr, h2, 1);
-    Cell* a = ks_abs_at(s1, h1);
-    Cell* b = ks_abs_at(s2, h2);
-    Cell old_a = *a, old_b = *b;
-    *a = old_b;
-    *b = old_a;
-    if (has_index(s1)) index_replaced(s1, h1);
-    if (has_index(s2)) index_replaced(s2, h2);
+    // The owners' handlers may have cut either block: swap only cells that are still there.
+    if (!series_tail_q(s1) && !series_tail_q(s2)) {
+        Cell* a = ks_abs_at(s1, h1);
+        Cell* b = ks_abs_at(s2, h2);
+        Cell old_a = *a, old_b = *b;
+        *a = old_b;
+        *b = old_a;
+        if (has_index(s1)) index_replaced(s1, h1);
+        if (has_index(s2)) index_replaced(s2, h2);
+    }
     if (o1) ownership_check(s1, Change::swaped, nullptr, h1, 1);
     if (o2) ownership_check(s2, Change::swaped, nullptr, h2, 1);
     return s1;

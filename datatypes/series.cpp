@@ -306,8 +306,19 @@ Cell* move_between(Cell* origin, Cell* target, i32 count) {
     i32 oh = series_head(origin);
     i32 th = series_clamped_head(target);
     bool owned = ownership_check(origin, Change::move, nullptr, oh, count);
+    if (owned) {
+        // The owner's handler may have cut either series, or widened text: measure again.
+        i32 left = series_length_q(origin, false);
+        if (count > left) count = left;
+        oh = series_head(origin);
+        th = series_clamped_head(target);
+        ou = series_buffer(origin)->unit();
+        tu = series_buffer(target)->unit();
+    }
     Node on = series_node(origin), tn = series_node(target);
-    if (ou == tu) {
+    if (count <= 0) {
+        count = 0;
+    } else if (ou == tu) {
         SeriesBuffer* b = open_gap(tn, th, count);
         SeriesBuffer* src = buffer_of(on);
         u32 shift = unit_shift(ou);
@@ -328,17 +339,32 @@ Cell* move_between(Cell* origin, Cell* target, i32 count) {
 }
 
 Cell* move_within(Cell* origin, Cell* target, i32 count) {
-    i32 total = ks_buffer_length(origin);
-    i32 o = series_head(origin);
-    i32 t = series_head(target);
-    if (t > total) t = total;
-    if (t == o) return target;
-    if (o < t) {
-        if (t < total && total - t < count) return origin;
-        // A target inside the moved run leaves everything where it is.
-        if (t < o + count) return target;
-    }
+    i32 total = 0, o = 0, t = 0;
+    // Where the run goes: null, or the value to answer when nothing moves. Measured before
+    // the change event and again after an owner's handler, which may have cut the series.
+    auto plan = [&]() -> Cell* {
+        total = ks_buffer_length(origin);
+        o = series_head(origin);
+        if (o >= total) return target;
+        if (count > total - o) count = total - o;
+        t = series_head(target);
+        if (t > total) t = total;
+        if (t == o) return target;
+        if (o < t) {
+            if (t < total && total - t < count) return origin;
+            // A target inside the moved run leaves everything where it is.
+            if (t < o + count) return target;
+        }
+        return nullptr;
+    };
+    if (Cell* unmoved = plan()) return unmoved;
     bool owned = ownership_check(origin, Change::move, nullptr, o, count);
+    if (owned) {
+        if (Cell* unmoved = plan()) {
+            ownership_check(origin, Change::moved, nullptr, o, 0);
+            return unmoved;
+        }
+    }
     SeriesBuffer* b = series_buffer(origin);
     u32 shift = unit_shift(b->unit());
     u8* base = at(b->offset);

@@ -450,11 +450,14 @@ Cell* series_pick(Cell* s, i32 index, Cell*) {
 
 Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
     i64 pos = pick_position(s, index);
-    if (index == 0 || pos < 0 || pos >= ks_buffer_length(s)) {
-        Cell n;
-        set_cell(&n, T_INTEGER, 0, u32(index));
-        raise_error(Err::script_out_of_range, &n);
-    }
+    auto check_range = [&] {
+        if (index == 0 || pos < 0 || pos >= ks_buffer_length(s)) {
+            Cell n;
+            set_cell(&n, T_INTEGER, 0, u32(index));
+            raise_error(Err::script_out_of_range, &n);
+        }
+    };
+    check_range();
     i32 i = i32(pos);
     u32 t = type_of(s);
     // Check what the series can hold before anything changes.
@@ -467,6 +470,8 @@ Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
         if (type_of(value) != T_CHAR) raise_error(Err::script_invalid_arg, value);
     }
     bool owned = ownership_check(s, Change::poke, value, i, 1);
+    // The owner's handler may have cut the series below the position.
+    if (owned) check_range();
     SeriesBuffer* b = series_buffer(s);
     u32 unit = b->unit();
     u8* p = at(b->offset) + (size_t(i) << unit_shift(unit));

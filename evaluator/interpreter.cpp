@@ -743,9 +743,9 @@ struct SavedNear {
 // where the block began; the last one stays there (push mode) or becomes the caller's
 // result (keep_in_caller). With tracing on, eval_block keeps a <body> frame, whose window
 // the tracer's events report.
-__attribute__((always_inline)) inline Status run_block(const Cell* block_in, bool keep_in_caller) {
-    // A copy: the cell may sit in a buffer that the evaluation moves.
-    const Cell code = *block_in;
+// The block is taken by value: the cell may sit in a buffer that the evaluation moves, and a
+// caller's own copy then stays in registers.
+__attribute__((always_inline)) inline Status run_block(const Cell code, bool keep_in_caller) {
     const Cell* block = &code;
     Node node = series_node(block);
     i32 index = series_head(block);
@@ -815,14 +815,13 @@ __attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Nod
         g_args.top = g_args.base + 1;
         return 0;
     }
-    return run_block(&chosen, true);
+    return run_block(chosen, true);
 }
 
 // call-function without the native stack check (the caller made it). `saved_values` is the
 // function context's values pointer before the call, put back however the call ends.
-__attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, const Cell* reference,
+__attribute__((always_inline)) inline Status run_function_steps(const Cell f, const Cell* reference,
                                                                 u32 callback_class, Off saved_values) {
-    Cell f = *fn;
     Cell* rec = cells_of(buffer_of(f.data3));
     Cell body = rec[FN_BODY];
     Node ctx = f.data1;
@@ -867,7 +866,7 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
             trace_fire(EV_PROLOG, &b, -1, &f, reference);
         }
         if (type_of(&body) == T_BLOCK) {
-            s = g_trace.active ? eval_block(&body, true) : run_block(&body, true);
+            s = g_trace.active ? eval_block(&body, true) : run_block(body, true);
         } else {
             set_cell(g_args.base, T_UNSET);
             g_args.top = g_args.base + 1;
@@ -905,7 +904,7 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
 }
 
 KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
-    return run_function_steps(fn, reference, callback_class, context_cell(fn->data1)->data2);
+    return run_function_steps(*fn, reference, callback_class, context_cell(fn->data1)->data2);
 }
 
 }  // namespace
@@ -985,7 +984,7 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;
             }
-            s = run_function_steps(&fn, name, 0, values);
+            s = run_function_steps(fn, name, 0, values);
             break;
         }
         default: fatal_no_switch();
@@ -1381,7 +1380,7 @@ void assign_word_value(const Cell* word, const Cell* value) { assign_word(word, 
 
 Status eval_block(const Cell* block, bool keep_in_caller) {
     check_native_stack();
-    if (!g_trace.active) return run_block(block, keep_in_caller);
+    if (!g_trace.active) return run_block(*block, keep_in_caller);
     Cell code = *block;
     Node node = series_node(&code);
     i32 index = series_head(&code);

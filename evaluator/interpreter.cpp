@@ -446,7 +446,9 @@ struct PathCall {
 };
 
 Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
+template <bool Untraced>
 Status eval_set_word(Node code, i32& pos);
+template <bool Untraced>
 Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
 template <bool Untraced = false>
 __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
@@ -1128,7 +1130,7 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
             }
             break;
         }
-        case T_SET_WORD: return eval_set_word(code, pos);
+        case T_SET_WORD: return eval_set_word<false>(code, pos);
         case T_SET_PATH: {
             ++pos;
             if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
@@ -1209,19 +1211,21 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
     }
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
-    return opv ? eval_infix(code, pos, start, opv) : 0;
+    return opv ? eval_infix<false>(code, pos, start, opv) : 0;
 }
 
 // A set-word and the expression after it, which takes every operator that follows. The
 // value is evaluated in a frame named by the word, so that errors name the assignment.
+// Untraced: met with tracing off (see eval_expr).
+template <bool Untraced>
 __attribute__((noinline)) Status eval_set_word(Node code, i32& pos) {
     const Cell word = code_cells(code)[pos];
     ++pos;
     stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
     if (pos >= code_length(code)) raise_error(Err::script_need_value, &word);
-    if (Status s = eval_expr(code, pos, false, false)) return s;
+    if (Status s = eval_expr<Untraced>(code, pos, false, false)) return s;
     Cell* value = g_args.base;
-    if (g_trace.active) trace_code(EV_SET, code, pos, value, &word);
+    if (!Untraced && g_trace.active) trace_code(EV_SET, code, pos, value, &word);
     if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &word);
     assign_word(&word, value);
     stack_unwind();
@@ -1230,10 +1234,11 @@ __attribute__((noinline)) Status eval_set_word(Node code, i32& pos) {
 
 // One operator that the inline arithmetic did not settle: `opv` is the operator word's value
 // at pos, `fast` its fast_operator_code when the right operand must be evaluated first.
+template <bool Untraced>
 Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fast) {
     Cell op = *opv;
     Cell opword = code_cells(code)[pos];
-    if (g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
+    if (!Untraced && g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
     ++pos;
     if (fast >= 0) {
         // The right operand is an expression: evaluate it in the operator's frame, as the
@@ -1243,9 +1248,9 @@ Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fas
         g_args.top = start;
         stack_open_frame(&opword, FH_INTERP_NATIVE);
         g_args.top = start + 1;
-        Status s = eval_expr(code, pos, true, false);
+        Status s = eval_expr<Untraced>(code, pos, true, false);
         if (s) return s;
-        if (g_trace.active || !fast_apply(fast, start, start + 1)) {
+        if ((!Untraced && g_trace.active) || !fast_apply(fast, start, start + 1)) {
             s = call_with_arguments(&fn, &opword);
             if (s) return s;
         }
@@ -1257,14 +1262,17 @@ Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fas
 }
 
 // Infix operators apply left to right to the value so far, which is at `start`; `opv` is
-// the value of the operator word at pos (found by infix_at).
+// the value of the operator word at pos (found by infix_at). Untraced: met with tracing off
+// (see eval_expr).
+template <bool Untraced>
 __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv) {
     do {
         SeriesBuffer* b = buffer_of(code);
         Cell* next = cells_of(b) + pos;
         g_args.top = start + 1;
         // Built-in arithmetic and comparisons on plain numbers run inline.
-        i32 fast = g_trace.active || pos + 1 >= i32((b->tail - b->offset) >> 4) ? -1 : fast_operator_code(opv);
+        i32 fast = (!Untraced && g_trace.active) || pos + 1 >= i32((b->tail - b->offset) >> 4) ? -1
+                                                                                           : fast_operator_code(opv);
         if (fast >= 0) {
             // A literal number or a word holding one needs no frame: compute at once. Nothing
             // here allocates, so opv and the code cells are still good.
@@ -1274,7 +1282,7 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
                 continue;
             }
         }
-        if (Status s = apply_operator(code, pos, start, opv, fast)) return s;
+        if (Status s = apply_operator<Untraced>(code, pos, start, opv, fast)) return s;
     } while ((opv = infix_at(code, pos)));
     return 0;
 }
@@ -1289,7 +1297,7 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool 
     if (Status s = eval_code_steps<true>(fn, code, pos, &word, nullptr, false, nullptr)) return s;
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
-    return opv ? eval_infix(code, pos, start, opv) : 0;
+    return opv ? eval_infix<true>(code, pos, start, opv) : 0;
 }
 
 // if, unless or either met through its word with tracing off: its frame opens where the
@@ -1306,7 +1314,7 @@ __attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, cons
     stack_unwind();
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
-    return opv ? eval_infix(code, pos, start, opv) : 0;
+    return opv ? eval_infix<true>(code, pos, start, opv) : 0;
 }
 
 // Whether a value is pushed as it stands when met in code: one bit per type id.
@@ -1348,7 +1356,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
     } else if (is_plain_value(t)) {
         stack_push(v);
     } else if (t == T_SET_WORD) {
-        return eval_set_word(code, pos);
+        return eval_set_word<true>(code, pos);
     } else if (t == T_PAREN) {
         // Its block leaves the value pushed where this expression began; the code may have
         // moved meanwhile, so the operator after it is looked up afresh.
@@ -1356,7 +1364,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         if (Status s = eval_block(v, false)) return s;
         if (no_infix) return 0;
         const Cell* opv = infix_at(code, pos);
-        return opv ? eval_infix(code, pos, start, opv) : 0;
+        return opv ? eval_infix<true>(code, pos, start, opv) : 0;
     } else {
         return eval_expr_slow(code, pos, no_infix, passive);
     }
@@ -1381,7 +1389,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
             if (!opv || type_of(opv) != T_OP) return 0;
         }
     }
-    return eval_infix(code, pos, start, opv);
+    return eval_infix<true>(code, pos, start, opv);
 }
 
 }  // namespace

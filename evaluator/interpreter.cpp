@@ -153,8 +153,9 @@ inline Cell* word_slot(const Cell* w) {
     i32 index = word_index(w);
     if (index < 0) return nullptr;
     Node ctx = word_context(w);
-    if ((ctx == g_global_context || !ctx) && g_global_values) {
-        assert(context_cell(g_global_context)->data2 == g_global_values);
+    if (ctx == g_global_context || !ctx) {
+        // Set by evaluator_init, before anything is evaluated.
+        assert(g_global_values && context_cell(g_global_context)->data2 == g_global_values);
         SeriesBuffer* vb = buffer_of(g_global_values);
         if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
         return cells_of(vb) + index;

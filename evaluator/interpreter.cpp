@@ -153,8 +153,9 @@ inline Cell* word_slot(const Cell* w) {
     i32 index = word_index(w);
     if (index < 0) return nullptr;
     Node ctx = word_context(w);
-    if ((ctx == g_global_context || !ctx) && g_global_values) {
-        assert(context_cell(g_global_context)->data2 == g_global_values);
+    if (ctx == g_global_context || !ctx) {
+        // Set by evaluator_init, before anything is evaluated.
+        assert(g_global_values && context_cell(g_global_context)->data2 == g_global_values);
         SeriesBuffer* vb = buffer_of(g_global_values);
         if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
         return cells_of(vb) + index;
@@ -1232,6 +1233,15 @@ __attribute__((noinline)) Status eval_set_word(Node code, i32& pos) {
     return 0;
 }
 
+// The native or action behind an op! value, called on the operands in its open frame. Out of
+// line: built where the inline arithmetic runs, the converted cell cost that path a dozen
+// instructions.
+__attribute__((noinline)) Status call_operator_entry(const Cell* op, const Cell* name) {
+    Cell fn = *op;
+    fn.header = (fn.header >> 16) & 0xFF;
+    return call_with_arguments(&fn, name);
+}
+
 // One operator that the inline arithmetic did not settle: `opv` is the operator word's value
 // at pos, `fast` its fast_operator_code when the right operand must be evaluated first.
 template <bool Untraced>
@@ -1243,15 +1253,13 @@ Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fas
     if (fast >= 0) {
         // The right operand is an expression: evaluate it in the operator's frame, as the
         // call would, then compute inline when the operands allow it.
-        Cell fn = op;
-        fn.header = (fn.header >> 16) & 0xFF;
         g_args.top = start;
         stack_open_frame(&opword, FH_INTERP_NATIVE);
         g_args.top = start + 1;
         Status s = eval_expr<Untraced>(code, pos, true, false);
         if (s) return s;
         if ((!Untraced && g_trace.active) || !fast_apply(fast, start, start + 1)) {
-            s = call_with_arguments(&fn, &opword);
+            s = call_operator_entry(&op, &opword);
             if (s) return s;
         }
         stack_unwind();

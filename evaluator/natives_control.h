@@ -1,6 +1,8 @@
 // Helpers shared by the control, loop and value natives.
 #pragma once
+#include "evaluator/eval_hooks.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/trace.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 
@@ -21,14 +23,20 @@ inline void open_loop_frame() {
 }
 
 // Evaluates a loop's block (its body or a while condition) into the loop frame's result
-// slot. A break or continue that had to cross C++ code without a Status arrives as a
-// SystemThrow and is taken here like one returned; every other code passes on as it came.
+// slot. A break or continue that had to cross C++ code without a Status (from a tracer, a
+// handler) arrives as a SystemThrow and is taken here like one returned, the running
+// position and the trace switch put back as the skipped blocks would have; every other code
+// passes on as it came.
 inline rt::Status eval_loop_block(const Cell* block) {
+    const Cell saved_eval = g_eval_cell;
+    const bool saved_active = g_trace.active;
     try {
         return eval_block(block, true);
     } catch (rt::SystemThrow& t) {
-        if (t.code == rt::CODE_BREAK || t.code == rt::CODE_CONTINUE) return t.code;
-        throw;
+        if (t.code != rt::CODE_BREAK && t.code != rt::CODE_CONTINUE) throw;
+        g_eval_cell = saved_eval;
+        g_trace.active = saved_active;
+        return t.code;
     }
 }
 

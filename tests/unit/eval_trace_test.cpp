@@ -68,5 +68,35 @@ TEST_F(TraceTest, ExitsOfTheTracerLeaveNoTraceStateBehind) {
     }
 }
 
+// Code that starts untraced never looks at the trace switch again, which holds only because
+// every evaluation that switches tracing on puts it back before returning.
+TEST_F(TraceTest, TracingSwitchedOnForANestedEvaluationEndsWithIt) {
+    run("log: copy [] tracer: func [event code offset value ref frame] [[call] append log :ref]");
+    run("f: func [x] [x] loud: func [[trace] x] [f x] quiet: func [[no-trace] x] [loud f x]");
+    run("k: func [x] [do/trace [f x] :tracer f x]");
+    struct Row {
+        const char* code;
+        const char* answer;
+        const char* log;
+    };
+    const Row rows[] = {
+        // do/trace inside an untraced call: its calls only, none after it.
+        {"k 1", "1", "[f]"},
+        // Untraced operators, set-words, conditionals and parens after a traced run.
+        {"do/trace [f 1] :tracer  y: 1 + f 2  either y > 2 [(f y)] [f 0]", "3", "[f]"},
+        // A trace attribute inside a no-trace function switches it back on for its body alone
+        // (the call of loud itself is made in quiet's silent body).
+        {"do/trace [quiet 1 f 2] :tracer", "2", "[quiet f f]"},
+        // The tracer's own calls are never reported.
+        {"t2: func [event code offset value ref frame] [[call] append log :ref f 0]  do/trace [f f 1] :t2",
+         "1", "[f f]"},
+    };
+    for (const Row& row : rows) {
+        run("log: copy []");
+        EXPECT_EQ(run(row.code), row.answer) << row.code;
+        EXPECT_EQ(run("log"), row.log) << row.code;
+    }
+}
+
 }  // namespace
 }  // namespace kel::test::eval

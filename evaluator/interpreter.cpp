@@ -1325,6 +1325,12 @@ __attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, cons
     return opv ? eval_infix<true>(code, pos, start, opv) : 0;
 }
 
+// A paren met with tracing off: its block, with none of eval_block's traced steps to set up.
+__attribute__((noinline)) Status eval_paren(const Cell* paren) {
+    check_native_stack();
+    return run_block(*paren, false);
+}
+
 // Whether a value is pushed as it stands when met in code: one bit per type id.
 constexpr u64 type_bit(u32 t) { return u64(1) << t; }
 constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_bit(T_GET_WORD) | type_bit(T_LIT_WORD) |
@@ -1369,7 +1375,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         // Its block leaves the value pushed where this expression began; the code may have
         // moved meanwhile, so the operator after it is looked up afresh.
         ++pos;
-        if (Status s = eval_block(v, false)) return s;
+        if (Status s = eval_paren(v)) return s;
         if (no_infix) return 0;
         const Cell* opv = infix_at(code, pos);
         return opv ? eval_infix<true>(code, pos, start, opv) : 0;

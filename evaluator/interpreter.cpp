@@ -455,7 +455,11 @@ template <bool Untraced = false>
 __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 // Function values are copied as whole cells: the compiler must not split them into register
 // halves at these calls (a 16-byte reload of two 8-byte stores stalls on every call).
+#if defined(__clang__)
+#define KEL_WHOLE_CELLS __attribute__((noinline))  // clang has no noipa
+#else
 #define KEL_WHOLE_CELLS __attribute__((noipa))
+#endif
 KEL_WHOLE_CELLS Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix,
                                  Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
@@ -781,7 +785,7 @@ __attribute__((always_inline)) inline Status run_block(const Cell code, bool kee
 // condition is evaluated and the chosen block run in the native's frame, without pushing
 // the blocks or calling the entry; the answer is the entry's. Otherwise the remaining
 // arguments are taken as for any native and the entry is called.
-constexpr u32 ENTRY_IF = 0, ENTRY_UNLESS = 1, ENTRY_EITHER = 2;
+constexpr u32 ENTRY_IF = 0, ENTRY_EITHER = 2;  // unless is entry 1
 inline bool is_conditional_entry(u32 entry) { return entry <= ENTRY_EITHER; }
 
 // The general way for a conditional whose condition is in place: its blocks are arguments.

@@ -455,7 +455,11 @@ template <bool Untraced = false>
 __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 // Function values are copied as whole cells: the compiler must not split them into register
 // halves at these calls (a 16-byte reload of two 8-byte stores stalls on every call).
+#if defined(__clang__)
+#define KEL_WHOLE_CELLS __attribute__((noinline))  // clang has no noipa
+#else
 #define KEL_WHOLE_CELLS __attribute__((noipa))
+#endif
 KEL_WHOLE_CELLS Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix,
                                  Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
@@ -781,7 +785,7 @@ __attribute__((always_inline)) inline Status run_block(const Cell code, bool kee
 // condition is evaluated and the chosen block run in the native's frame, without pushing
 // the blocks or calling the entry; the answer is the entry's. Otherwise the remaining
 // arguments are taken as for any native and the entry is called.
-constexpr u32 ENTRY_IF = 0, ENTRY_UNLESS = 1, ENTRY_EITHER = 2;
+constexpr u32 ENTRY_IF = 0, ENTRY_EITHER = 2;  // unless is entry 1
 inline bool is_conditional_entry(u32 entry) { return entry <= ENTRY_EITHER; }
 
 // The general way for a conditional whose condition is in place: its blocks are arguments.
@@ -1325,6 +1329,12 @@ __attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, cons
     return opv ? eval_infix<true>(code, pos, start, opv) : 0;
 }
 
+// A paren met with tracing off: its block, with none of eval_block's traced steps to set up.
+__attribute__((noinline)) Status eval_paren(const Cell* paren) {
+    check_native_stack();
+    return run_block(*paren, false);
+}
+
 // Whether a value is pushed as it stands when met in code: one bit per type id.
 constexpr u64 type_bit(u32 t) { return u64(1) << t; }
 constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_bit(T_GET_WORD) | type_bit(T_LIT_WORD) |
@@ -1369,7 +1379,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         // Its block leaves the value pushed where this expression began; the code may have
         // moved meanwhile, so the operator after it is looked up afresh.
         ++pos;
-        if (Status s = eval_block(v, false)) return s;
+        if (Status s = eval_paren(v)) return s;
         if (no_infix) return 0;
         const Cell* opv = infix_at(code, pos);
         return opv ? eval_infix<true>(code, pos, start, opv) : 0;

@@ -1,5 +1,6 @@
 // The tracer: which events it receives, with what, and what it cannot disturb.
 #include "eval_support.h"
+#include "evaluator/trace.h"
 
 namespace kel::test::eval {
 namespace {
@@ -43,6 +44,28 @@ TEST_F(TraceTest, ErrorsReachTheTracerAndTracingEnds) {
     EXPECT_EQ(run("e: try [do/trace [1 / 0] :tracer] e/id"), "zero-divide");
     EXPECT_EQ(run("log"), "[error end]");
     EXPECT_FALSE(ev::trace_installed());
+}
+
+TEST_F(TraceTest, ExitsOfTheTracerLeaveNoTraceStateBehind) {
+    run("f: func [x] [x] tracer-for: func [event action] "
+        "[func [event code offset value ref frame] head insert/only copy action reduce [event]]");
+    const Case cases[] = {
+        {"catch [do/trace [f 1] tracer-for 'init [throw 2]]", "2"},
+        {"loop 1 [do/trace [f 1] tracer-for 'prolog [break/return 3]]", "3"},
+        {"n: 0 loop 2 [n: n + 1 do/trace [f 1] tracer-for 'call [continue]] n", "2"},
+        {"e: try [do/trace [f 1] tracer-for 'epilog [1 / 0]] e/id", "zero-divide"},
+        {"catch [do/trace [catch [f 1] 4] tracer-for 'prolog [throw 5]]", "4"},
+        {"catch [do/trace [throw 6] tracer-for 'end [throw 7]]", "7"},
+        {"e: try [do/trace [1 / 0] tracer-for 'end [throw 8]] e/id", "zero-divide"},
+        {"e: try [do/trace [1 / 0] tracer-for 'error [1 / 0]] e/id", "zero-divide"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.source), c.expected) << c.source;
+        EXPECT_FALSE(ev::trace_installed()) << c.source;
+        EXPECT_FALSE(ev::g_trace.active) << c.source;
+        EXPECT_EQ(type_of(&ev::g_trace.tracer), T_NONE) << c.source;
+        EXPECT_EQ(rt::g_system.thrown, 0u) << c.source;
+    }
 }
 
 // Code that starts untraced never looks at the trace switch again, which holds only because

@@ -1343,8 +1343,17 @@ constexpr u64 EVALUATED_TYPES = type_bit(T_WORD) | type_bit(T_SET_WORD) | type_b
                                 type_bit(T_FUNCTION) | type_bit(T_ROUTINE) | type_bit(T_ISSUE);
 constexpr u64 CALLED_TYPES = type_bit(T_UNSET) | type_bit(T_OP) | type_bit(T_NATIVE) | type_bit(T_ACTION) |
                              type_bit(T_FUNCTION) | type_bit(T_ROUTINE);
-inline bool is_plain_value(u32 t) { return t >= 64 || !((EVALUATED_TYPES >> t) & 1); }
-inline bool is_plain_word_value(u32 t) { return t >= 64 || !((CALLED_TYPES >> t) & 1); }
+// As tables over every header type byte: one load and test where the bit tests took five.
+struct TypeTable {
+    bool plain[256];
+    constexpr explicit TypeTable(u64 excluded) : plain{} {
+        for (u32 t = 0; t < 256; ++t) plain[t] = t >= 64 || !((excluded >> t) & 1);
+    }
+};
+inline constexpr TypeTable PLAIN_VALUES{EVALUATED_TYPES};
+inline constexpr TypeTable PLAIN_WORD_VALUES{CALLED_TYPES};
+inline bool is_plain_value(u32 t) { return PLAIN_VALUES.plain[t & 0xFF]; }
+inline bool is_plain_word_value(u32 t) { return PLAIN_WORD_VALUES.plain[t & 0xFF]; }
 
 // eval-expression in push mode: the common cases (a literal, or a word whose value is not a
 // function, with no operator after it) here; everything else in eval_expr_slow.

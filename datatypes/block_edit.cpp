@@ -218,6 +218,12 @@ Cell* block_swap(Cell* s1, Cell* s2) {
     i32 h1 = series_head(s1), h2 = series_head(s2);
     bool o1 = ownership_check(s1, Change::swap, nullptr, h1, 1);
     bool o2 = ownership_check(s2, Change::swap, nullptr, h2, 1);
+    // A handler that cut either block short of its position leaves nothing to swap there.
+    if ((o1 || o2) && (h1 >= ks_buffer_length(s1) || h2 >= ks_buffer_length(s2))) {
+        if (o1) ownership_check(s1, Change::swaped, nullptr, h1, 0);
+        if (o2) ownership_check(s2, Change::swaped, nullptr, h2, 0);
+        return s1;
+    }
     Cell* a = ks_abs_at(s1, h1);
     Cell* b = ks_abs_at(s2, h2);
     Cell old_a = *a, old_b = *b;
@@ -235,6 +241,8 @@ Cell* block_swap(Cell* s1, Cell* s2) {
 Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     i32 head = series_clamped_head(series);
     bool owned = ownership_check(series, Change::trim, nullptr, head, 0);
+    // Past a tail the handler moved back, the tail would be set out over dead cells.
+    if (owned) head = series_clamped_head(series);
     SeriesBuffer* b = series_buffer(series);
     Cell* c = at<Cell>(b->offset);
     i32 total = ks_buffer_length(series);
@@ -384,6 +392,15 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
         flags |= SORT_ALL | (u32(size) << 2);
     }
     bool owned = ownership_check(series, Change::sort, nullptr, from, 0);
+    if (owned) {
+        // The handler may have shortened the block: whole records of what is left.
+        i32 left = ks_buffer_length(series) - from;
+        if (n > left) n = left < size ? 0 : left - left % size;
+        if (n == 0) {
+            ownership_check(series, Change::sorted, nullptr, from, 0);
+            return series;
+        }
+    }
     if (comparator && type_of(comparator) == T_FUNCTION) {
         sort_by_function(series, from, u32(size), u32(n / size), comparator, flags, stable);
     } else {

@@ -180,6 +180,8 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     }
     i32 remaining = series_length_q(s, false);
     bool owned = ownership_check(s, Change::random, nullptr, series_head(s), remaining);
+    // The owner's handler may have shortened the series.
+    if (owned) remaining = series_length_q(s, false);
     if (only) {
         if (remaining <= 0) return &g_none_cell;
         i32 j = ev::random_int(secure, remaining);
@@ -203,9 +205,13 @@ Cell* series_clear(Cell* s) {
     i32 remaining = series_length_q(s, false);
     if (remaining < 1) return s;
     bool owned = ownership_check(s, Change::clear, nullptr, series_head(s), remaining);
-    if (has_index(s)) index_clear_from(s, series_head(s));
-    SeriesBuffer* b = series_buffer(s);
-    b->tail = b->offset + (u32(series_head(s)) << unit_shift(b->unit()));
+    // A handler that cut the series before the head has cleared it already: moving the
+    // tail out to the head would bring back the dead units past it.
+    if (!owned || series_length_q(s, false) > 0) {
+        if (has_index(s)) index_clear_from(s, series_head(s));
+        SeriesBuffer* b = series_buffer(s);
+        b->tail = b->offset + (u32(series_head(s)) << unit_shift(b->unit()));
+    }
     if (owned) ownership_check(s, Change::cleared, nullptr, series_head(s), remaining);
     return s;
 }
@@ -232,16 +238,23 @@ Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
     }
     i32 head = series_head(s);
     bool owned = ownership_check(s, Change::reverse, nullptr, head, count);
-    SeriesBuffer* b = series_buffer(s);
-    u32 shift = unit_shift(b->unit());
-    size_t rec = size_t(size) << shift;
-    u8* lo = at(b->offset) + (size_t(head) << shift);
-    u8* hi = lo + (size_t(count - size) << shift);
-    std::vector<u8> tmp(rec);
-    for (; lo < hi; lo += rec, hi -= rec) {
-        std::memcpy(tmp.data(), lo, rec);
-        std::memcpy(lo, hi, rec);
-        std::memcpy(hi, tmp.data(), rec);
+    if (owned) {
+        // The handler may have shortened the series: whole records of what is left.
+        i32 left = series_length_q(s, false);
+        if (count > left) count = left < size ? 0 : left - left % size;
+    }
+    if (count > size) {
+        SeriesBuffer* b = series_buffer(s);
+        u32 shift = unit_shift(b->unit());
+        size_t rec = size_t(size) << shift;
+        u8* lo = at(b->offset) + (size_t(head) << shift);
+        u8* hi = lo + (size_t(count - size) << shift);
+        std::vector<u8> tmp(rec);
+        for (; lo < hi; lo += rec, hi -= rec) {
+            std::memcpy(tmp.data(), lo, rec);
+            std::memcpy(lo, hi, rec);
+            std::memcpy(hi, tmp.data(), rec);
+        }
     }
     if (has_index(s)) index_reordered(s, head, count);
     if (owned) ownership_check(s, Change::reversed, nullptr, head, count);
@@ -293,6 +306,18 @@ Cell* move_between(Cell* origin, Cell* target, i32 count) {
     i32 oh = series_head(origin);
     i32 th = series_clamped_head(target);
     bool owned = ownership_check(origin, Change::move, nullptr, oh, count);
+    if (owned) {
+        // The handler may have shortened either series, or widened the text of one.
+        i32 left = ks_buffer_length(origin) - oh;
+        if (count > left) count = left < 0 ? 0 : left;
+        th = series_clamped_head(target);
+        ou = series_buffer(origin)->unit();
+        tu = series_buffer(target)->unit();
+        if (count == 0) {
+            ownership_check(origin, Change::moved, nullptr, oh, 0);
+            return target;
+        }
+    }
     Node on = series_node(origin), tn = series_node(target);
     if (ou == tu) {
         SeriesBuffer* b = open_gap(tn, th, count);
@@ -326,6 +351,16 @@ Cell* move_within(Cell* origin, Cell* target, i32 count) {
         if (t < o + count) return target;
     }
     bool owned = ownership_check(origin, Change::move, nullptr, o, count);
+    if (owned) {
+        // The handler may have shortened the series: what is left moves by the same rules.
+        total = ks_buffer_length(origin);
+        count = o >= total ? 0 : (count < total - o ? count : total - o);
+        if (t > total) t = total;
+        if (count == 0 || t == o || (o < t && ((t < total && total - t < count) || t < o + count))) {
+            ownership_check(origin, Change::moved, nullptr, o, 0);
+            return target;
+        }
+    }
     SeriesBuffer* b = series_buffer(origin);
     u32 shift = unit_shift(b->unit());
     u8* base = at(b->offset);
@@ -428,6 +463,12 @@ Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
         if (type_of(value) != T_CHAR) raise_error(Err::script_invalid_arg, value);
     }
     bool owned = ownership_check(s, Change::poke, value, i, 1);
+    // The handler may have cut the series short of the position.
+    if (owned && i >= ks_buffer_length(s)) {
+        Cell n;
+        set_cell(&n, T_INTEGER, 0, u32(index));
+        raise_error(Err::script_out_of_range, &n);
+    }
     SeriesBuffer* b = series_buffer(s);
     u32 unit = b->unit();
     u8* p = at(b->offset) + (size_t(i) << unit_shift(unit));
@@ -504,15 +545,19 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
     i32 total = ks_buffer_length(s);
     if (pos < 0 || pos >= total) return s;
     bool owned = ownership_check(s, Change::remove, nullptr, pos, count);
+    // The handler may have shortened the series.
+    if (owned) total = ks_buffer_length(s);
     SeriesBuffer* b = series_buffer(s);
     u32 shift = unit_shift(b->unit());
-    if (i64(pos) + count >= total) {
+    if (pos >= total) {
+        count = 0;
+    } else if (i64(pos) + count >= total) {
         count = total - pos;
         b->tail = b->offset + (u32(pos) << shift);
     } else {
         close_gap(series_node(s), pos, count);
     }
-    if (has_index(s)) index_removed(s, pos, count);
+    if (has_index(s) && count > 0) index_removed(s, pos, count);
     if (owned) ownership_check(s, Change::removed, nullptr, pos, count);
     return s;
 }
@@ -556,6 +601,16 @@ Cell* series_take(Cell* s, Cell* part, bool, bool last) {
     bool owned = ownership_check(s, Change::take, nullptr, from, given);
     Cell* result = stack_push_slot();
     set_cell(result, T_NONE);
+    if (owned) {
+        // The handler may have shortened the series: take what is left of the range.
+        i32 total = ks_buffer_length(s);
+        if (from > total) from = total;
+        if (count > total - from) count = total - from;
+        if (count == 0 && !part) {
+            ownership_check(s, Change::taken, nullptr, from, given);
+            return result;
+        }
+    }
     SeriesBuffer* b = series_buffer(s);
     u32 unit = b->unit();
     u32 shift = unit_shift(unit);

@@ -54,9 +54,9 @@ bool stack_interpreted(CallFrame* from, bool near) {
 }
 
 [[noreturn]] void call_stack_overflow() {
-    Cell* t = g_args.top - 5;
-    g_args.top = t < g_args.bottom ? g_args.bottom : t;
-    if (g_args.base > g_args.top) g_args.base = g_args.top;
+    // The argument stack is left as it is: its top may lie within a few cells of an outer
+    // frame's window (frames without arguments), and pulling it back there would put the
+    // error where the catching try does not look, below its window.
     cycles_reset();
     raise_error(Err::internal_stack_overflow);
 }

@@ -658,16 +658,17 @@ Cell* block_put(Cell* series, Cell* key, Cell* value, bool case_) {
     bool backward;
     Cell* k = stack_push(key);
     Cell* v = stack_push(value);
-    i32 pos = block_search(series, k, nullptr, false, case_, false, nullptr, false, false, false, &span, &backward);
-    if (type_of(k) == T_HASH || span == 0) span = 1;
-    i32 total = ks_buffer_length(series);
-    bool owned = ownership_check(series, Change::put, v, pos < 0 ? total : pos, 1);
-    if (owned) {
-        // The handler may have changed the block: find the key in it again.
+    i32 pos = 0, total = 0;
+    // Where the key stands: found before the change event, and again after an owner's
+    // handler, which may have changed the block.
+    auto search = [&] {
         pos = block_search(series, k, nullptr, false, case_, false, nullptr, false, false, false, &span, &backward);
         if (type_of(k) == T_HASH || span == 0) span = 1;
         total = ks_buffer_length(series);
-    }
+    };
+    search();
+    bool owned = ownership_check(series, Change::put, v, pos < 0 ? total : pos, 1);
+    if (owned) search();
     if (pos < 0) {
         ks_append(series, k);
         ks_append(series, v);

@@ -218,19 +218,16 @@ Cell* block_swap(Cell* s1, Cell* s2) {
     i32 h1 = series_head(s1), h2 = series_head(s2);
     bool o1 = ownership_check(s1, Change::swap, nullptr, h1, 1);
     bool o2 = ownership_check(s2, Change::swap, nullptr, h2, 1);
-    // A handler that cut either block short of its position leaves nothing to swap there.
-    if ((o1 || o2) && (h1 >= ks_buffer_length(s1) || h2 >= ks_buffer_length(s2))) {
-        if (o1) ownership_check(s1, Change::swaped, nullptr, h1, 0);
-        if (o2) ownership_check(s2, Change::swaped, nullptr, h2, 0);
-        return s1;
+    // The owners' handlers may have cut either block: swap only cells that are still there.
+    if (!series_tail_q(s1) && !series_tail_q(s2)) {
+        Cell* a = ks_abs_at(s1, h1);
+        Cell* b = ks_abs_at(s2, h2);
+        Cell old_a = *a, old_b = *b;
+        *a = old_b;
+        *b = old_a;
+        if (has_index(s1)) index_replaced(s1, h1);
+        if (has_index(s2)) index_replaced(s2, h2);
     }
-    Cell* a = ks_abs_at(s1, h1);
-    Cell* b = ks_abs_at(s2, h2);
-    Cell old_a = *a, old_b = *b;
-    *a = old_b;
-    *b = old_a;
-    if (has_index(s1)) index_replaced(s1, h1);
-    if (has_index(s2)) index_replaced(s2, h2);
     if (o1) ownership_check(s1, Change::swaped, nullptr, h1, 1);
     if (o2) ownership_check(s2, Change::swaped, nullptr, h2, 1);
     return s1;
@@ -241,8 +238,8 @@ Cell* block_swap(Cell* s1, Cell* s2) {
 Cell* block_trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     i32 head = series_clamped_head(series);
     bool owned = ownership_check(series, Change::trim, nullptr, head, 0);
-    // Past a tail the handler moved back, the tail would be set out over dead cells.
-    if (owned) head = series_clamped_head(series);
+    // The owner's handler may have cut the block below the head: the tail never moves up.
+    head = series_clamped_head(series);
     SeriesBuffer* b = series_buffer(series);
     Cell* c = at<Cell>(b->offset);
     i32 total = ks_buffer_length(series);
@@ -393,17 +390,13 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     }
     bool owned = ownership_check(series, Change::sort, nullptr, from, 0);
     if (owned) {
-        // The handler may have shortened the block: whole records of what is left.
+        // The owner's handler may have cut the block: sort the whole records still there.
         i32 left = ks_buffer_length(series) - from;
-        if (n > left) n = left < size ? 0 : left - left % size;
-        if (n == 0) {
-            ownership_check(series, Change::sorted, nullptr, from, 0);
-            return series;
-        }
+        if (left < n) n = left < 0 ? 0 : left - left % size;
     }
-    if (comparator && type_of(comparator) == T_FUNCTION) {
+    if (n > 0 && comparator && type_of(comparator) == T_FUNCTION) {
         sort_by_function(series, from, u32(size), u32(n / size), comparator, flags, stable);
-    } else {
+    } else if (n > 0) {
         // The records are sorted where they lie: nothing allocates meanwhile.
         u8* base = reinterpret_cast<u8*>(ks_abs_at(series, from));
         u32 width = u32(size) * sizeof(Cell);

@@ -180,7 +180,7 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     }
     i32 remaining = series_length_q(s, false);
     bool owned = ownership_check(s, Change::random, nullptr, series_head(s), remaining);
-    // The owner's handler may have shortened the series.
+    // The owner's handler may have cut the series: pick or shuffle only what is left.
     if (owned) remaining = series_length_q(s, false);
     if (only) {
         if (remaining <= 0) return &g_none_cell;
@@ -205,13 +205,12 @@ Cell* series_clear(Cell* s) {
     i32 remaining = series_length_q(s, false);
     if (remaining < 1) return s;
     bool owned = ownership_check(s, Change::clear, nullptr, series_head(s), remaining);
-    // A handler that cut the series before the head has cleared it already: moving the
-    // tail out to the head would bring back the dead units past it.
-    if (!owned || series_length_q(s, false) > 0) {
-        if (has_index(s)) index_clear_from(s, series_head(s));
-        SeriesBuffer* b = series_buffer(s);
-        b->tail = b->offset + (u32(series_head(s)) << unit_shift(b->unit()));
-    }
+    // The owner's handler may have cut the series below the head: the tail never moves up,
+    // which would bring back cells it dropped.
+    i32 head = series_clamped_head(s);
+    if (has_index(s)) index_clear_from(s, head);
+    SeriesBuffer* b = series_buffer(s);
+    b->tail = b->offset + (u32(head) << unit_shift(b->unit()));
     if (owned) ownership_check(s, Change::cleared, nullptr, series_head(s), remaining);
     return s;
 }
@@ -239,9 +238,10 @@ Cell* series_reverse(Cell* s, Cell* part, Cell* skip) {
     i32 head = series_head(s);
     bool owned = ownership_check(s, Change::reverse, nullptr, head, count);
     if (owned) {
-        // The handler may have shortened the series: whole records of what is left.
+        // The owner's handler may have cut the series: reverse the whole records still there.
         i32 left = series_length_q(s, false);
-        if (count > left) count = left < size ? 0 : left - left % size;
+        if (count > left) count = left - left % size;
+        head = series_head(s);
     }
     if (count > size) {
         SeriesBuffer* b = series_buffer(s);
@@ -307,19 +307,18 @@ Cell* move_between(Cell* origin, Cell* target, i32 count) {
     i32 th = series_clamped_head(target);
     bool owned = ownership_check(origin, Change::move, nullptr, oh, count);
     if (owned) {
-        // The handler may have shortened either series, or widened the text of one.
-        i32 left = ks_buffer_length(origin) - oh;
-        if (count > left) count = left < 0 ? 0 : left;
+        // The owner's handler may have cut either series, or widened text: measure again.
+        i32 left = series_length_q(origin, false);
+        if (count > left) count = left;
+        oh = series_head(origin);
         th = series_clamped_head(target);
         ou = series_buffer(origin)->unit();
         tu = series_buffer(target)->unit();
-        if (count == 0) {
-            ownership_check(origin, Change::moved, nullptr, oh, 0);
-            return target;
-        }
     }
     Node on = series_node(origin), tn = series_node(target);
-    if (ou == tu) {
+    if (count <= 0) {
+        count = 0;
+    } else if (ou == tu) {
         SeriesBuffer* b = open_gap(tn, th, count);
         SeriesBuffer* src = buffer_of(on);
         u32 shift = unit_shift(ou);
@@ -340,25 +339,30 @@ Cell* move_between(Cell* origin, Cell* target, i32 count) {
 }
 
 Cell* move_within(Cell* origin, Cell* target, i32 count) {
-    i32 total = ks_buffer_length(origin);
-    i32 o = series_head(origin);
-    i32 t = series_head(target);
-    if (t > total) t = total;
-    if (t == o) return target;
-    if (o < t) {
-        if (t < total && total - t < count) return origin;
-        // A target inside the moved run leaves everything where it is.
-        if (t < o + count) return target;
-    }
+    i32 total = 0, o = 0, t = 0;
+    // Where the run goes: null, or the value to answer when nothing moves. Measured before
+    // the change event and again after an owner's handler, which may have cut the series.
+    auto plan = [&]() -> Cell* {
+        total = ks_buffer_length(origin);
+        o = series_head(origin);
+        if (o >= total) return target;
+        if (count > total - o) count = total - o;
+        t = series_head(target);
+        if (t > total) t = total;
+        if (t == o) return target;
+        if (o < t) {
+            if (t < total && total - t < count) return origin;
+            // A target inside the moved run leaves everything where it is.
+            if (t < o + count) return target;
+        }
+        return nullptr;
+    };
+    if (Cell* unmoved = plan()) return unmoved;
     bool owned = ownership_check(origin, Change::move, nullptr, o, count);
     if (owned) {
-        // The handler may have shortened the series: what is left moves by the same rules.
-        total = ks_buffer_length(origin);
-        count = o >= total ? 0 : (count < total - o ? count : total - o);
-        if (t > total) t = total;
-        if (count == 0 || t == o || (o < t && ((t < total && total - t < count) || t < o + count))) {
+        if (Cell* unmoved = plan()) {
             ownership_check(origin, Change::moved, nullptr, o, 0);
-            return target;
+            return unmoved;
         }
     }
     SeriesBuffer* b = series_buffer(origin);
@@ -446,11 +450,14 @@ Cell* series_pick(Cell* s, i32 index, Cell*) {
 
 Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
     i64 pos = pick_position(s, index);
-    if (index == 0 || pos < 0 || pos >= ks_buffer_length(s)) {
-        Cell n;
-        set_cell(&n, T_INTEGER, 0, u32(index));
-        raise_error(Err::script_out_of_range, &n);
-    }
+    auto check_range = [&] {
+        if (index == 0 || pos < 0 || pos >= ks_buffer_length(s)) {
+            Cell n;
+            set_cell(&n, T_INTEGER, 0, u32(index));
+            raise_error(Err::script_out_of_range, &n);
+        }
+    };
+    check_range();
     i32 i = i32(pos);
     u32 t = type_of(s);
     // Check what the series can hold before anything changes.
@@ -463,12 +470,8 @@ Cell* series_poke(Cell* s, i32 index, Cell* value, Cell*) {
         if (type_of(value) != T_CHAR) raise_error(Err::script_invalid_arg, value);
     }
     bool owned = ownership_check(s, Change::poke, value, i, 1);
-    // The handler may have cut the series short of the position.
-    if (owned && i >= ks_buffer_length(s)) {
-        Cell n;
-        set_cell(&n, T_INTEGER, 0, u32(index));
-        raise_error(Err::script_out_of_range, &n);
-    }
+    // The owner's handler may have cut the series below the position.
+    if (owned) check_range();
     SeriesBuffer* b = series_buffer(s);
     u32 unit = b->unit();
     u8* p = at(b->offset) + (size_t(i) << unit_shift(unit));
@@ -545,7 +548,7 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
     i32 total = ks_buffer_length(s);
     if (pos < 0 || pos >= total) return s;
     bool owned = ownership_check(s, Change::remove, nullptr, pos, count);
-    // The handler may have shortened the series.
+    // The owner's handler may have cut the series: remove what is still there.
     if (owned) total = ks_buffer_length(s);
     SeriesBuffer* b = series_buffer(s);
     u32 shift = unit_shift(b->unit());
@@ -557,7 +560,7 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
     } else {
         close_gap(series_node(s), pos, count);
     }
-    if (has_index(s) && count > 0) index_removed(s, pos, count);
+    if (has_index(s)) index_removed(s, pos, count);
     if (owned) ownership_check(s, Change::removed, nullptr, pos, count);
     return s;
 }
@@ -575,42 +578,45 @@ Node take_scratch() {
 }
 
 Cell* series_take(Cell* s, Cell* part, bool, bool last) {
-    i32 remaining = series_length_q(s, false);
-    if (remaining <= 0) return &g_none_cell;
-    i32 head = series_head(s);
     i32 given = 1;   // the count as the caller gave it, for the change event
     i32 count = 1;   // units taken
-    i32 from = last ? head + remaining - 1 : head;
-    if (part) {
-        if (type_of(part) == T_INTEGER) {
-            given = get_int(part);
-        } else {
-            given = part_series_count(s, part);
-            if (given < 0) given = 0;
-            if (last) given = remaining - given;
+    i32 from = 0;
+    // What is taken, from the series as it is now: measured before the change event, and
+    // again after an owner's handler, which may have cut the series. False when nothing
+    // remains.
+    auto measure = [&] {
+        i32 remaining = series_length_q(s, false);
+        if (remaining <= 0) return false;
+        i32 head = series_head(s);
+        count = 1;
+        from = last ? head + remaining - 1 : head;
+        if (part) {
+            if (type_of(part) == T_INTEGER) {
+                given = get_int(part);
+            } else {
+                given = part_series_count(s, part);
+                if (given < 0) given = 0;
+                if (last) given = remaining - given;
+            }
+            if (given < 0) {
+                // Units just before the head; none before the buffer's start.
+                count = last ? 0 : (-i64(given) > head ? head : -given);
+                from = head - count;
+            } else {
+                count = given > remaining ? remaining : given;
+                from = last ? head + remaining - count : head;
+            }
         }
-        if (given < 0) {
-            // Units just before the head; none before the buffer's start.
-            count = last ? 0 : (-i64(given) > head ? head : -given);
-            from = head - count;
-        } else {
-            count = given > remaining ? remaining : given;
-            from = last ? head + remaining - count : head;
-        }
-    }
+        return true;
+    };
+    if (!measure()) return &g_none_cell;
     bool owned = ownership_check(s, Change::take, nullptr, from, given);
+    if (owned && !measure()) {
+        ownership_check(s, Change::taken, nullptr, from, given);
+        return &g_none_cell;
+    }
     Cell* result = stack_push_slot();
     set_cell(result, T_NONE);
-    if (owned) {
-        // The handler may have shortened the series: take what is left of the range.
-        i32 total = ks_buffer_length(s);
-        if (from > total) from = total;
-        if (count > total - from) count = total - from;
-        if (count == 0 && !part) {
-            ownership_check(s, Change::taken, nullptr, from, given);
-            return result;
-        }
-    }
     SeriesBuffer* b = series_buffer(s);
     u32 unit = b->unit();
     u32 shift = unit_shift(unit);

@@ -347,30 +347,71 @@ struct SortSpec {
     const Cell* fn;  // a /compare function, or null
 };
 
-// One argument for a /compare function: the record's character, or with /all its units
-// as a new string. Pushed.
-void push_comparator_arg(const u8* record, const SortSpec& s) {
-    if (!s.all) {
-        push_char(get_char_at(record, s.unit));
-        return;
-    }
-    Cell* str = push_string(s.record);
-    for (u32 i = 0; i < s.record; ++i) append_char(str, get_char_at(record + i * s.unit, s.unit));
+// A sort by a /compare function orders record numbers, and reads the records through the
+// text's node at each comparison: the function may widen the text (its units change size),
+// move it or cut it down.
+struct FunctionSort {
+    Node node;
+    u32 from;   // index of the first record's first character
+    u32 count;  // records
+    const SortSpec* spec;
+};
+
+// Character k of record r, read where the text is now; records the function cut away are
+// gone.
+u32 record_char(const FunctionSort& f, u32 r, u32 k) {
+    SeriesBuffer* b = buffer_of(f.node);
+    u32 sh = unit_shift(b->unit());
+    if (u64(f.from) + u64(f.count) * f.spec->record > ((b->tail - b->offset) >> sh)) raise_error(Err::script_past_end);
+    return get_char_at(at(b->offset) + (size_t(f.from + u64(r) * f.spec->record + k) << sh), b->unit());
 }
 
-// The function sees the later record first (the earlier with /reverse). The sort's own
-// pointers into the buffer pin it while the function runs.
+// One argument for the function: the record's character, or with /all its characters as a
+// new string. Pushed.
+void push_comparator_arg(const FunctionSort& f, u32 r) {
+    if (!f.spec->all) {
+        push_char(record_char(f, r, 0));
+        return;
+    }
+    Cell* str = push_string(f.spec->record);
+    for (u32 i = 0; i < f.spec->record; ++i) append_char(str, record_char(f, r, i));
+}
+
+// The function sees the later record first (the earlier with /reverse).
 i32 string_call_comparator(const u8* x, const u8* y, intptr_t word1, intptr_t) {
-    const SortSpec& s = *reinterpret_cast<const SortSpec*>(word1);
+    const FunctionSort& f = *reinterpret_cast<const FunctionSort*>(word1);
+    u32 i, j;
+    std::memcpy(&i, x, sizeof i);
+    std::memcpy(&j, y, sizeof j);
     Cell* mark = g_args.top;
-    push_comparator_arg(s.reverse ? x : y, s);
-    push_comparator_arg(s.reverse ? y : x, s);
-    Status st = ev::call_value(s.fn, mark, 2);
+    push_comparator_arg(f, f.spec->reverse ? i : j);
+    push_comparator_arg(f, f.spec->reverse ? j : i);
+    Status st = ev::call_value(f.spec->fn, mark, 2);
     // A break, return or throw out of the function has already set the stacks for its target.
     if (st) system_throw(st);
     Cell answer = g_args.top[-1];
     g_args.top = mark;
     return sort_comparator_answer(&answer);
+}
+
+// Sorts the records by the function, then writes them in that order where the text is now.
+void sort_by_function(Cell* series, u32 from, u32 count, const SortSpec& s, bool stable) {
+    FunctionSort f{series_node(series), from, count, &s};
+    std::vector<u32> order(count);
+    for (u32 i = 0; i < count; ++i) order[i] = i;
+    u8* base = reinterpret_cast<u8*>(order.data());
+    intptr_t word1 = reinterpret_cast<intptr_t>(&f);
+    if (stable) merge_sort(base, count, sizeof(u32), word1, 0, string_call_comparator);
+    else quick_sort(base, count, sizeof(u32), word1, 0, string_call_comparator);
+    std::vector<u32> sorted;
+    sorted.reserve(size_t(count) * s.record);
+    for (u32 r = 0; r < count; ++r)
+        for (u32 k = 0; k < s.record; ++k) sorted.push_back(record_char(f, order[r], k));
+    // The characters came from this text, so its units hold them.
+    SeriesBuffer* b = buffer_of(f.node);
+    u32 unit = b->unit();
+    u8* w = at(b->offset) + (size_t(from) << unit_shift(unit));
+    for (size_t i = 0; i < sorted.size(); ++i) put_char_at(w + (i << unit_shift(unit)), unit, sorted[i]);
 }
 
 i32 string_sort_compare(const u8* x, const u8* y, intptr_t word1, intptr_t) {
@@ -437,15 +478,19 @@ Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* 
     s.case_sensitive = case_;
     s.reverse = reverse;
     if (n < 2 * i64(s.record)) return series;
+    u32 count = u32(n / s.record);
+    if (s.fn) {
+        sort_by_function(series, u32(head), count, s, stable);
+        return series;
+    }
+    // The records are sorted where they lie: nothing allocates meanwhile.
     SeriesBuffer* b = buffer_of(series_node(series));
     s.unit = b->unit();
     u8* base = at(b->offset) + (size_t(head) << unit_shift(s.unit));
-    u32 count = u32(n / s.record);
     u32 width = s.record * s.unit;
     // /stable always sorts stably, /case or not.
-    SortCompareFn compare = s.fn ? string_call_comparator : string_sort_compare;
-    if (stable) merge_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, compare);
-    else quick_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, compare);
+    if (stable) merge_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, string_sort_compare);
+    else quick_sort(base, count, width, reinterpret_cast<intptr_t>(&s), 0, string_sort_compare);
     return series;
 }
 

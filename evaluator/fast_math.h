@@ -21,22 +21,29 @@ namespace kel::ev {
 constexpr u32 SLOT_EQUAL_Q = 25;
 constexpr u32 SLOT_GREATER_OR_EQUAL_Q = 31;
 
-// The arithmetic code of an action entry number (action id - 1), or -1.
-inline i32 fast_action_code(u32 entry) {
-    switch (entry + 1) {
-        case A_ADD: return 0;
-        case A_SUBTRACT: return 1;
-        case A_MULTIPLY: return 2;
-        case A_OR_T: return 5;
-        case A_AND_T: return 6;
-        case A_XOR_T: return 7;
-        default: return -1;
+// The arithmetic code of an action entry number (action id - 1), or -1: a table over the
+// ids from add to xor~, since a switch here was compiled out of line.
+struct ActionCodes {
+    signed char codes[A_XOR_T - A_ADD + 1];
+    constexpr ActionCodes() : codes{} {
+        for (signed char& c : codes) c = -1;
+        codes[A_ADD - A_ADD] = 0;
+        codes[A_SUBTRACT - A_ADD] = 1;
+        codes[A_MULTIPLY - A_ADD] = 2;
+        codes[A_OR_T - A_ADD] = 5;
+        codes[A_AND_T - A_ADD] = 6;
+        codes[A_XOR_T - A_ADD] = 7;
     }
+};
+inline constexpr ActionCodes ACTION_CODES{};
+__attribute__((always_inline)) inline i32 fast_action_code(u32 entry) {
+    u32 i = entry + 1 - A_ADD;  // wraps past the table for ids below add
+    return i <= u32(A_XOR_T - A_ADD) ? ACTION_CODES.codes[i] : -1;
 }
 
 // The comparison code of a native entry number (slot - 1), or -1: equal? 0, not-equal? 1,
 // strict-equal? 2, lesser? 3, greater? 5, lesser-or-equal? 4, greater-or-equal? 6.
-inline i32 fast_compare_code(u32 entry) {
+__attribute__((always_inline)) inline i32 fast_compare_code(u32 entry) {
     static constexpr i32 codes[] = {0, 1, 2, 3, 5, 4, 6};
     u32 slot = entry + 1;
     return slot >= SLOT_EQUAL_Q && slot <= SLOT_GREATER_OR_EQUAL_Q ? codes[slot - SLOT_EQUAL_Q] : -1;

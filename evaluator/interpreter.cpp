@@ -153,8 +153,9 @@ inline Cell* word_slot(const Cell* w) {
     i32 index = word_index(w);
     if (index < 0) return nullptr;
     Node ctx = word_context(w);
-    if ((ctx == g_global_context || !ctx) && g_global_values) {
-        assert(context_cell(g_global_context)->data2 == g_global_values);
+    if (ctx == g_global_context || !ctx) {
+        // Set by evaluator_init, before anything is evaluated.
+        assert(g_global_values && context_cell(g_global_context)->data2 == g_global_values);
         SeriesBuffer* vb = buffer_of(g_global_values);
         if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
         return cells_of(vb) + index;
@@ -446,12 +447,19 @@ struct PathCall {
 };
 
 Status eval_expr_slow(Node code, i32& pos, bool no_infix, bool passive);
+template <bool Untraced>
 Status eval_set_word(Node code, i32& pos);
+template <bool Untraced>
 Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
-inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
+template <bool Untraced = false>
+__attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
 // Function values are copied as whole cells: the compiler must not split them into register
 // halves at these calls (a 16-byte reload of two 8-byte stores stalls on every call).
+#if defined(__clang__)
+#define KEL_WHOLE_CELLS __attribute__((noinline))  // clang has no noipa
+#else
 #define KEL_WHOLE_CELLS __attribute__((noipa))
+#endif
 KEL_WHOLE_CELLS Status eval_code(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix,
                                  Cell* left);
 Status eval_path(const Cell* path, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value);
@@ -677,15 +685,17 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
 
 // The arguments of a call whose spec has evaluated arguments alone (CACHE_PLAIN), not infix
 // and without refinements requested: each is evaluated and checked against its typeset,
-// then the call event goes to the tracer, as eval_arguments does.
-inline Status plain_arguments(const Cell* fn, Node cache, u32 count, Node code, i32& pos, const Cell* name,
-                              u32 first = 0) {
+// then the call event goes to the tracer, as eval_arguments does. Inlined into the calls of
+// functions and of natives alike: out of line, its prologue and epilogue cost a tenth of a call.
+template <bool Untraced = false>
+__attribute__((always_inline)) inline Status plain_arguments(const Cell* fn, Node cache, u32 count, Node code, i32& pos,
+                                                             const Cell* name, u32 first = 0) {
     for (u32 a = first; a < count; ++a) {
         if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
-        if (Status s = eval_expr(code, pos, false, false)) return s;
+        if (Status s = eval_expr<Untraced>(code, pos, false, false)) return s;
         if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
     }
-    if (g_trace.active) {
+    if (!Untraced && g_trace.active) {
         Cell f = *fn;
         trace_code(EV_CALL, code, pos, &f, frame_name(name));
     }
@@ -737,17 +747,16 @@ struct SavedNear {
     void restore() const { std::memcpy(&g_eval_cell, words, sizeof words); }
 };
 
-// eval-block's steps with tracing off: no frame of its own (the caller's frame names the
+// eval-block's steps with tracing off (and so off throughout, see eval_expr): no frame of its own (the caller's frame names the
 // call, and exits unroll to their targets without it). Each expression pushes its value
 // where the block began; the last one stays there (push mode) or becomes the caller's
 // result (keep_in_caller). With tracing on, eval_block keeps a <body> frame, whose window
 // the tracer's events report.
-__attribute__((always_inline)) inline Status run_block(const Cell* block_in, bool keep_in_caller) {
-    // A copy: the cell may sit in a buffer that the evaluation moves.
-    const Cell code = *block_in;
-    const Cell* block = &code;
-    Node node = series_node(block);
-    i32 index = series_head(block);
+// The block is taken by value: the cell may sit in a buffer that the evaluation moves, and a
+// caller's own copy then stays in registers.
+__attribute__((always_inline)) inline Status run_block(const Cell code, bool keep_in_caller) {
+    Node node = series_node(&code);
+    i32 index = series_head(&code);
     if (index < 0) index = 0;
     Cell* result = g_args.top;
     if (index >= code_length(node)) {
@@ -758,12 +767,10 @@ __attribute__((always_inline)) inline Status run_block(const Cell* block_in, boo
         for (;;) {
             g_eval_cell.data1 = u32(index);
             g_args.top = result;
-            i32 start = index;
-            if (Status s = eval_expr(node, index, false, false)) {
+            if (Status s = eval_expr<true>(node, index, false, false)) {
                 saved_eval.restore();
                 return s;
             }
-            if (g_trace.active) trace_fire(EV_EXPR, block, start, result, nullptr);
             if (index >= code_length(node)) break;
         }
         saved_eval.restore();
@@ -778,7 +785,7 @@ __attribute__((always_inline)) inline Status run_block(const Cell* block_in, boo
 // condition is evaluated and the chosen block run in the native's frame, without pushing
 // the blocks or calling the entry; the answer is the entry's. Otherwise the remaining
 // arguments are taken as for any native and the entry is called.
-constexpr u32 ENTRY_IF = 0, ENTRY_UNLESS = 1, ENTRY_EITHER = 2;
+constexpr u32 ENTRY_IF = 0, ENTRY_EITHER = 2;  // unless is entry 1
 inline bool is_conditional_entry(u32 entry) { return entry <= ENTRY_EITHER; }
 
 // The general way for a conditional whose condition is in place: its blocks are arguments.
@@ -793,7 +800,7 @@ __attribute__((noinline)) Status conditional_call(const Cell* fn, Node code, i32
 __attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Node code, i32& pos, const Cell* name) {
     u32 entry = fn->data1;
     if (pos >= code_length(code)) raise_no_arg(fn, name, 0);
-    if (Status s = eval_expr(code, pos, false, false)) return s;
+    if (Status s = eval_expr<true>(code, pos, false, false)) return s;
     u32 blocks = entry == ENTRY_EITHER ? 2 : 1;
     SeriesBuffer* b = buffer_of(code);
     const Cell* cells = cells_of(b) + pos;
@@ -814,20 +821,24 @@ __attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Nod
         g_args.top = g_args.base + 1;
         return 0;
     }
-    return run_block(&chosen, true);
+    return run_block(chosen, true);
 }
 
 // call-function without the native stack check (the caller made it). `saved_values` is the
 // function context's values pointer before the call, put back however the call ends.
-__attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, const Cell* reference,
+// Untraced: called with tracing off (see eval_expr); a function whose attributes switch
+// tracing takes the general steps.
+template <bool Untraced = false>
+__attribute__((always_inline)) inline Status run_function_steps(const Cell f, const Cell* reference,
                                                                 u32 callback_class, Off saved_values) {
-    Cell f = *fn;
+    if (Untraced && (f.header & (FN_TRACE | FN_NO_TRACE))) [[unlikely]]
+        return run_function_steps<false>(f, reference, callback_class, saved_values);
     Cell* rec = cells_of(buffer_of(f.data3));
     Cell body = rec[FN_BODY];
     Node ctx = f.data1;
     CallFrame* frame = stack_top_frame();
-    bool saved_active = g_trace.active;
-    if (g_trace.active && callback_class) {
+    const bool saved_active = !Untraced && g_trace.active;
+    if (!Untraced && g_trace.active && callback_class) {
         trace_fire(EV_CALL, nullptr, -1, &f, reference);
     }
     // The body reads its arguments and locals through the context, pointed at this window.
@@ -837,7 +848,7 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
     g_running_context = ctx;
     g_running_values = g_args.base;
     frame->header |= FRAME_RETURN_TARGET;
-    if (f.header & (FN_TRACE | FN_NO_TRACE)) [[unlikely]] {
+    if (!Untraced && (f.header & (FN_TRACE | FN_NO_TRACE))) [[unlikely]] {
         if (f.header & FN_TRACE) g_trace.active = g_trace.on;
         if (f.header & FN_NO_TRACE) g_trace.active = false;
     }
@@ -861,17 +872,17 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
     };
     const Restore finish{saved_active, frame, ctx, saved_values, saved_running, saved_running_values};
     try {
-        if (g_trace.active) {
+        if (!Untraced && g_trace.active) {
             Cell b = body;
             trace_fire(EV_PROLOG, &b, -1, &f, reference);
         }
         if (type_of(&body) == T_BLOCK) {
-            s = g_trace.active ? eval_block(&body, true) : run_block(&body, true);
+            s = !Untraced && g_trace.active ? eval_block(&body, true) : run_block(body, true);
         } else {
             set_cell(g_args.base, T_UNSET);
             g_args.top = g_args.base + 1;
         }
-        if (g_trace.active) {
+        if (!Untraced && g_trace.active) {
             u32 pending = g_system.thrown;
             g_system.thrown = 0;
             Cell b = body;
@@ -899,12 +910,12 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell* fn, 
     } else {
         finish();
     }
-    if (saved_active && callback_class && !s) trace_fire(EV_RETURN, nullptr, -1, g_args.base, reference);
+    if (!Untraced && saved_active && callback_class && !s) trace_fire(EV_RETURN, nullptr, -1, g_args.base, reference);
     return s;
 }
 
 KEL_WHOLE_CELLS Status run_function(const Cell* fn, const Cell* reference, u32 callback_class) {
-    return run_function_steps(fn, reference, callback_class, context_cell(fn->data1)->data2);
+    return run_function_steps(*fn, reference, callback_class, context_cell(fn->data1)->data2);
 }
 
 }  // namespace
@@ -918,11 +929,13 @@ Status call_function(Cell* fn, Node, const Cell* reference, u32 callback_class) 
 namespace {
 
 // eval-code's steps, inlined into eval_code and into eval_word_call (the commonest caller,
-// whose constant arguments drop the infix and path cases).
+// whose constant arguments drop the infix and path cases, and which runs with tracing off:
+// Untraced, see eval_expr).
+template <bool Untraced = false>
 __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, Node code, i32& pos, const Cell* name,
                                                             const PathCall* path, bool infix, Cell* left) {
     Cell fn = *fn_in;
-    if (g_trace.active) {
+    if (!Untraced && g_trace.active) {
         Cell n = *frame_name(name);
         trace_code(EV_OPEN, code, pos, &n, nullptr);
     }
@@ -937,7 +950,8 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             if (!infix) check_native_stack();
             stack_open_frame(frame_name(name), FH_INTERP_NATIVE);
             if (infix) g_args.top = g_args.base + 1;
-            if (!path && !infix && type_of(&fn) == T_NATIVE && is_conditional_entry(fn.data1) && !g_trace.active) {
+            if (!path && !infix && type_of(&fn) == T_NATIVE && is_conditional_entry(fn.data1) &&
+                (Untraced || !g_trace.active)) {
                 s = run_conditional(&fn, code, pos, name);
                 break;
             }
@@ -947,7 +961,7 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
                 // Evaluated arguments alone and no refinement requested (most calls of
                 // natives and actions): eval_arguments' steps for such a spec, without its
                 // general cases.
-                if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
+                if ((s = plain_arguments<Untraced>(&fn, cache, info.main, code, pos, name))) return s;
                 i32 refs[MAX_BUILTIN_REFINEMENTS];
                 refs[0] = -1;
                 for (u32 r = 1; r < info.refinements; ++r) refs[r] = -1;
@@ -979,19 +993,19 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             if (!path && !infix && info.plain && !info.refinements && !info.locals) {
                 // Evaluated arguments alone, and no refinement flags or locals to set up:
                 // what eval_arguments does for such a spec, without its general cases.
-                if ((s = plain_arguments(&fn, cache, info.main, code, pos, name))) return s;
+                if ((s = plain_arguments<Untraced>(&fn, cache, info.main, code, pos, name))) return s;
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;
             }
-            s = run_function_steps(&fn, name, 0, values);
+            s = run_function_steps<Untraced>(fn, name, 0, values);
             break;
         }
         default: fatal_no_switch();
     }
     if (s) return s;
     stack_unwind();
-    if (g_trace.active) trace_code(EV_RETURN, code, pos, g_args.top - 1, frame_name(name));
+    if (!Untraced && g_trace.active) trace_code(EV_RETURN, code, pos, g_args.top - 1, frame_name(name));
     return 0;
 }
 
@@ -1121,7 +1135,7 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
             }
             break;
         }
-        case T_SET_WORD: return eval_set_word(code, pos);
+        case T_SET_WORD: return eval_set_word<false>(code, pos);
         case T_SET_PATH: {
             ++pos;
             if (pos >= code_length(code)) raise_error(Err::script_need_value, &v);
@@ -1202,44 +1216,54 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
     }
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
-    return opv ? eval_infix(code, pos, start, opv) : 0;
+    return opv ? eval_infix<false>(code, pos, start, opv) : 0;
 }
 
 // A set-word and the expression after it, which takes every operator that follows. The
 // value is evaluated in a frame named by the word, so that errors name the assignment.
+// Untraced: met with tracing off (see eval_expr).
+template <bool Untraced>
 __attribute__((noinline)) Status eval_set_word(Node code, i32& pos) {
     const Cell word = code_cells(code)[pos];
     ++pos;
     stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
     if (pos >= code_length(code)) raise_error(Err::script_need_value, &word);
-    if (Status s = eval_expr(code, pos, false, false)) return s;
+    if (Status s = eval_expr<Untraced>(code, pos, false, false)) return s;
     Cell* value = g_args.base;
-    if (g_trace.active) trace_code(EV_SET, code, pos, value, &word);
+    if (!Untraced && g_trace.active) trace_code(EV_SET, code, pos, value, &word);
     if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &word);
     assign_word(&word, value);
     stack_unwind();
     return 0;
 }
 
+// The native or action behind an op! value, called on the operands in its open frame. Out of
+// line: built where the inline arithmetic runs, the converted cell cost that path a dozen
+// instructions.
+__attribute__((noinline)) Status call_operator_entry(const Cell* op, const Cell* name) {
+    Cell fn = *op;
+    fn.header = (fn.header >> 16) & 0xFF;
+    return call_with_arguments(&fn, name);
+}
+
 // One operator that the inline arithmetic did not settle: `opv` is the operator word's value
 // at pos, `fast` its fast_operator_code when the right operand must be evaluated first.
+template <bool Untraced>
 Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fast) {
     Cell op = *opv;
     Cell opword = code_cells(code)[pos];
-    if (g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
+    if (!Untraced && g_trace.active) trace_code(EV_FETCH, code, pos, &opword, nullptr);
     ++pos;
     if (fast >= 0) {
         // The right operand is an expression: evaluate it in the operator's frame, as the
         // call would, then compute inline when the operands allow it.
-        Cell fn = op;
-        fn.header = (fn.header >> 16) & 0xFF;
         g_args.top = start;
         stack_open_frame(&opword, FH_INTERP_NATIVE);
         g_args.top = start + 1;
-        Status s = eval_expr(code, pos, true, false);
+        Status s = eval_expr<Untraced>(code, pos, true, false);
         if (s) return s;
-        if (g_trace.active || !fast_apply(fast, start, start + 1)) {
-            s = call_with_arguments(&fn, &opword);
+        if ((!Untraced && g_trace.active) || !fast_apply(fast, start, start + 1)) {
+            s = call_operator_entry(&op, &opword);
             if (s) return s;
         }
         stack_unwind();
@@ -1250,14 +1274,17 @@ Status apply_operator(Node code, i32& pos, Cell* start, const Cell* opv, i32 fas
 }
 
 // Infix operators apply left to right to the value so far, which is at `start`; `opv` is
-// the value of the operator word at pos (found by infix_at).
+// the value of the operator word at pos (found by infix_at). Untraced: met with tracing off
+// (see eval_expr).
+template <bool Untraced>
 __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv) {
     do {
         SeriesBuffer* b = buffer_of(code);
         Cell* next = cells_of(b) + pos;
         g_args.top = start + 1;
         // Built-in arithmetic and comparisons on plain numbers run inline.
-        i32 fast = g_trace.active || pos + 1 >= i32((b->tail - b->offset) >> 4) ? -1 : fast_operator_code(opv);
+        i32 fast = (!Untraced && g_trace.active) || pos + 1 >= i32((b->tail - b->offset) >> 4) ? -1
+                                                                                           : fast_operator_code(opv);
         if (fast >= 0) {
             // A literal number or a word holding one needs no frame: compute at once. Nothing
             // here allocates, so opv and the code cells are still good.
@@ -1267,7 +1294,7 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
                 continue;
             }
         }
-        if (Status s = apply_operator(code, pos, start, opv, fast)) return s;
+        if (Status s = apply_operator<Untraced>(code, pos, start, opv, fast)) return s;
     } while ((opv = infix_at(code, pos)));
     return 0;
 }
@@ -1279,10 +1306,10 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool 
     Cell* start = g_args.top;
     Cell word = code_cells(code)[pos];
     ++pos;
-    if (Status s = eval_code_steps(fn, code, pos, &word, nullptr, false, nullptr)) return s;
+    if (Status s = eval_code_steps<true>(fn, code, pos, &word, nullptr, false, nullptr)) return s;
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
-    return opv ? eval_infix(code, pos, start, opv) : 0;
+    return opv ? eval_infix<true>(code, pos, start, opv) : 0;
 }
 
 // if, unless or either met through its word with tracing off: its frame opens where the
@@ -1297,10 +1324,15 @@ __attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, cons
     stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
     if (Status s = run_conditional(&fn, code, pos, &word)) return s;
     stack_unwind();
-    if (g_trace.active) trace_code(EV_RETURN, code, pos, start, &word);
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
-    return opv ? eval_infix(code, pos, start, opv) : 0;
+    return opv ? eval_infix<true>(code, pos, start, opv) : 0;
+}
+
+// A paren met with tracing off: its block, with none of eval_block's traced steps to set up.
+__attribute__((noinline)) Status eval_paren(const Cell* paren) {
+    check_native_stack();
+    return run_block(*paren, false);
 }
 
 // Whether a value is pushed as it stands when met in code: one bit per type id.
@@ -1316,8 +1348,14 @@ inline bool is_plain_word_value(u32 t) { return t >= 64 || !((CALLED_TYPES >> t)
 
 // eval-expression in push mode: the common cases (a literal, or a word whose value is not a
 // function, with no operator after it) here; everything else in eval_expr_slow.
+//
+// Untraced: the caller runs with tracing off, so this expression does too. Tracing is only
+// ever switched on for a nested evaluation and put back when it returns (do/trace, a
+// function's `trace` attribute, the tracer's own calls), so code that found it off at the
+// start of its block or call finds it off after every nested step, and need not look again.
+template <bool Untraced>
 __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
-    if (g_trace.active) return eval_expr_slow(code, pos, no_infix, passive);
+    if (!Untraced && g_trace.active) return eval_expr_slow(code, pos, no_infix, passive);
     SeriesBuffer* b = buffer_of(code);
     Cell* cells = cells_of(b);
     const Cell* v = cells + pos;
@@ -1336,15 +1374,15 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
     } else if (is_plain_value(t)) {
         stack_push(v);
     } else if (t == T_SET_WORD) {
-        return eval_set_word(code, pos);
+        return eval_set_word<true>(code, pos);
     } else if (t == T_PAREN) {
         // Its block leaves the value pushed where this expression began; the code may have
         // moved meanwhile, so the operator after it is looked up afresh.
         ++pos;
-        if (Status s = eval_block(v, false)) return s;
+        if (Status s = eval_paren(v)) return s;
         if (no_infix) return 0;
         const Cell* opv = infix_at(code, pos);
-        return opv ? eval_infix(code, pos, start, opv) : 0;
+        return opv ? eval_infix<true>(code, pos, start, opv) : 0;
     } else {
         return eval_expr_slow(code, pos, no_infix, passive);
     }
@@ -1369,7 +1407,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
             if (!opv || type_of(opv) != T_OP) return 0;
         }
     }
-    return eval_infix(code, pos, start, opv);
+    return eval_infix<true>(code, pos, start, opv);
 }
 
 }  // namespace
@@ -1380,7 +1418,7 @@ void assign_word_value(const Cell* word, const Cell* value) { assign_word(word, 
 
 Status eval_block(const Cell* block, bool keep_in_caller) {
     check_native_stack();
-    if (!g_trace.active) return run_block(block, keep_in_caller);
+    if (!g_trace.active) return run_block(*block, keep_in_caller);
     Cell code = *block;
     Node node = series_node(&code);
     i32 index = series_head(&code);

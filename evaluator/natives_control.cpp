@@ -314,13 +314,16 @@ Status do_value(const i32* refs) {
 // before the return goes on to its own target.
 Status do_traced(const i32* refs, const Cell* tracer) {
     CallFrame* marked = stack_set_return_target_below();
-    bool installed = trace_begin(tracer);
+    // A nested do/trace keeps the tracer it finds. `init` runs inside the try below: an exit
+    // or error of the tracer there ends this call like one raised later, tracer removed.
+    bool installed = !trace_installed();
     auto finish = [&] {
         if (marked && marked < g_calls.top) stack_clear_return_target(marked);
         if (installed) trace_end();
     };
     Status s;
     try {
+        if (installed) trace_begin(tracer);
         s = do_value(refs);
     } catch (...) {
         // What is on its way out has already unrolled the stacks past this call. `end` runs

@@ -95,12 +95,18 @@ Status catch_native(bool, const i32* refs) {
     bool named = refs[0] >= 0;
     if (named) names = *refinement_arg(refs, 0);
     Cell* caller_base = g_args.base;
+    Cell saved_eval = g_eval_cell;
+    bool saved_active = g_trace.active;
     stack_open_named(g_sym_body, FH_CATCH);
     Status s;
     try {
         s = eval_block(&block, true);
     } catch (SystemThrow& t) {
         if (t.code != CODE_THROW) throw;
+        // A throw that crossed C++ code (from a tracer, a handler) skipped the blocks that
+        // would have put the running position and the trace switch back.
+        g_eval_cell = saved_eval;
+        g_trace.active = saved_active;
         s = CODE_THROW;
     }
     if (s == 0) {

@@ -27,17 +27,17 @@ Status close_loop() {
 Status while_native(bool, const i32*) {
     Cell* cond = stack_arg(0);
     Cell* body = stack_arg(1);
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     for (;;) {
         stack_reset();
-        Status s = eval_loop_block(cond);
+        Status s = eval_loop_block(cond, entry);
         if (s == CODE_BREAK || s == CODE_CONTINUE) {
             g_system.thrown = 0;
             raise_error(Err::throw_while_cond);
         }
         if (s) return s;
         if (!checked_true(stack_result())) break;
-        s = run_loop_body(body);
+        s = run_loop_body(body, entry);
         LoopExit e = loop_exit(s);
         if (e == LoopExit::leave) break;
         if (e == LoopExit::pass) return s;
@@ -49,9 +49,9 @@ Status while_native(bool, const i32*) {
 
 Status until_native(bool, const i32*) {
     Cell* body = stack_arg(0);
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     for (;;) {
-        Status s = run_loop_body(body);
+        Status s = run_loop_body(body, entry);
         if (s == CODE_CONTINUE) {
             g_system.thrown = 0;
             continue;
@@ -73,9 +73,9 @@ Status loop_native(bool, const i32*) {
         return 0;
     }
     Cell* body = stack_arg(1);
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     for (i32 i = 0; i < count; ++i) {
-        Status s = run_loop_body(body);
+        Status s = run_loop_body(body, entry);
         LoopExit e = loop_exit(s);
         if (e == LoopExit::leave) break;
         if (e == LoopExit::pass) return s;
@@ -94,11 +94,11 @@ Status repeat_native(bool, const i32*) {
         set_cell(stack_result(), T_NONE);
         return 0;
     }
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     for (i64 i = 1; i <= count; ++i) {
         set_cell(counter, T_INTEGER, 0, u32(i32(i)));
         assign_word_value(word, counter);
-        Status s = run_loop_body(body);
+        Status s = run_loop_body(body, entry);
         LoopExit e = loop_exit(s);
         if (e == LoopExit::leave) break;
         if (e == LoopExit::pass) return s;
@@ -108,9 +108,9 @@ Status repeat_native(bool, const i32*) {
 
 Status forever_native(bool, const i32*) {
     Cell* body = stack_arg(0);
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     for (;;) {
-        Status s = run_loop_body(body);
+        Status s = run_loop_body(body, entry);
         LoopExit e = loop_exit(s);
         if (e == LoopExit::leave) break;
         if (e == LoopExit::pass) return s;
@@ -137,9 +137,9 @@ Status foreach_native(bool, const i32*) {
     Cell* body = stack_arg(2);
     i32 n = loop_word_count(word);
     if (type_of(series) == T_MAP && type_of(word) != T_BLOCK) raise_error(Err::script_invalid_arg, word);
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     while (loop_step(series, word, n)) {
-        Status s = run_loop_body(body);
+        Status s = run_loop_body(body, entry);
         LoopExit e = loop_exit(s);
         if (e == LoopExit::leave) break;
         if (e == LoopExit::pass) return s;
@@ -154,11 +154,11 @@ Status forall_native(bool, const i32*) {
     Cell* body = stack_arg(1);
     Cell* start = stack_push(get_word_value_ptr(word));
     if (!is_series_type(type_of(start))) raise_expect_arg(0, start);
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     bool broke = false;
     if (forall_before_tail(start)) {
         for (;;) {
-            Status s = run_loop_body(body);
+            Status s = run_loop_body(body, entry);
             LoopExit e = loop_exit(s);
             if (e == LoopExit::leave) {
                 broke = true;
@@ -180,9 +180,9 @@ Status remove_each_native(bool, const i32*) {
     Cell* body = stack_arg(2);
     i32 n = loop_word_count(word);
     Cell* walker = stack_push(data);
-    open_loop_frame();
+    const LoopEntry entry = open_loop_frame();
     while (loop_step(walker, word, n)) {
-        Status s = run_loop_body(body);
+        Status s = run_loop_body(body, entry);
         if (s == 0) {
             remove_each_step(walker, n, stack_result());
             continue;

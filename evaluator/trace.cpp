@@ -85,6 +85,10 @@ void trace_fire(u32 event, const Cell* code, i32 position, const Cell* value, co
     CallFrame* saved_calls = g_calls.top;
     u32 base_depth = u32(g_args.base - g_args.bottom);
     u32 top_depth = u32(g_args.top - g_args.bottom);
+    // Off before anything below can fail: a stack overflow while the call is prepared raises
+    // an error, whose event must not call the tracer again (it would overflow again, without
+    // end).
+    g_trace.active = false;
     // The current result slot may hold a value on its way out (a return): never write it.
     if (g_args.top <= g_args.base) g_args.top = g_args.base + 1;
     set_cell(stack_push_slot(), T_UNSET);
@@ -102,10 +106,12 @@ void trace_fire(u32 event, const Cell* code, i32 position, const Cell* value, co
     set_cell(&frame, T_PAIR, 0, base_depth, top_depth);
     stack_push(&frame);
     if (g_trace.locals) push_refinement_off(i32(g_trace.locals));
-    g_trace.active = false;
-    Status s = catch_site(CODE_ERROR, [&] { return g_call_function(&tracer, 0, &g_callback_word, 0); });
-    // An exit raised by the tracer goes on at once, leaving tracing inactive.
-    if (s) system_throw(s);
+    // An exit or error raised by the tracer goes on at once, from here, to its target in the
+    // traced code's surroundings, leaving tracing inactive; the catch site that takes it puts
+    // the trace switch back as it was there. The exit has already unrolled the stacks to that
+    // target; a break, continue or throw crosses the C++ callers of this event as a
+    // SystemThrow.
+    if (Status s = g_call_function(&tracer, 0, &g_callback_word, 0)) system_throw(s);
     g_trace.active = true;
     g_args.base = saved_base;
     g_args.top = saved_top;

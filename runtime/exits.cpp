@@ -155,7 +155,10 @@ void throw_error_value(const Cell* error) {
             caught = (t == FRAME_TRY || t == FRAME_TRY_ALL);
             --g_calls.top;
         }
-        g_args.top = saved_top;
+        // The error goes above the cells the raising code may still use, and never below the
+        // catching window (a call-stack overflow of calls that pushed nothing moved the top
+        // back under it): the catcher finds it on top of its window.
+        if (saved_top > g_args.top) g_args.top = saved_top;
     }
     if (!caught) {
         if (stacks_ready()) {

@@ -51,7 +51,7 @@ void failing_walk(Node series, int depth) {
     CyclesScope scope;
     cycles_push(series + u32(depth));
     if (depth == 3) raise_error(Err::script_invalid_compare);
-    failing_walk(series, depth + 1);
+    if (depth < 3) failing_walk(series, depth + 1);
     cycles_pop();
 }
 

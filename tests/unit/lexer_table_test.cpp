@@ -164,7 +164,9 @@ TEST(LexerTable, EveryCellIsAStateOrATokenAndOnlyTheStartSkips) {
         for (u32 c = 0; c < CLASS_COUNT; ++c) {
             u32 n = next_state(s, c);
             EXPECT_TRUE(n < STATE_COUNT || (n >= FIRST_FINAL && n < FIRST_FINAL + KIND_COUNT)) << s << " " << c;
-            if (n == S_START) EXPECT_EQ(s, S_START) << "class " << c;
+            if (n == S_START) {
+                EXPECT_EQ(s, S_START) << "class " << c;
+            }
         }
     // The end column ends a token in every state.
     for (u32 s = 0; s < STATE_COUNT; ++s) EXPECT_TRUE(is_final(next_state(s, C_END))) << "state " << s;

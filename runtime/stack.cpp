@@ -14,13 +14,21 @@ Node g_call_stack_node = 0;
 u32 g_sym_body = 0;
 u32 g_sym_anon = 0;
 
+namespace {
+// Cells past the argument stack's end that only an overflow opens, to build its error in:
+// without them the error would be built over live cells of the frames below.
+constexpr u32 ARG_STACK_RESERVE = 64;
+Cell* g_args_hard_end = nullptr;
+}  // namespace
+
 void stack_init() {
     // Fixed buffers: compaction never moves them, so Cell* into the stacks stay valid.
-    g_arg_stack_node = alloc_fixed_series(ARG_STACK_CELLS, 16, 0);
+    g_arg_stack_node = alloc_fixed_series(ARG_STACK_CELLS + ARG_STACK_RESERVE, 16, 0);
     SeriesBuffer* a = buffer_of(g_arg_stack_node);
     g_args.bottom = g_args.base = g_args.top = at<Cell>(a->offset);
-    g_args.end = reinterpret_cast<Cell*>(a->data() + a->size);
-    for (Cell* c = g_args.bottom; c < g_args.end; ++c) set_cell(c, T_UNSET);
+    g_args_hard_end = reinterpret_cast<Cell*>(a->data() + a->size);
+    g_args.end = g_args_hard_end - ARG_STACK_RESERVE;
+    for (Cell* c = g_args.bottom; c < g_args_hard_end; ++c) set_cell(c, T_UNSET);
 
     g_call_stack_node = alloc_fixed_series(CALL_STACK_BLOCK_CELLS, 16, 0);
     SeriesBuffer* c = buffer_of(g_call_stack_node);
@@ -31,10 +39,15 @@ void stack_init() {
 }
 
 [[noreturn]] void arg_stack_overflow() {
-    // Leave room below the end for building the error.
-    Cell* t = g_args.top + 1 - 5;
-    g_args.top = t < g_args.bottom ? g_args.bottom : t;
-    if (g_args.base > g_args.top) g_args.base = g_args.top;
+    if (g_args.end < g_args_hard_end) {
+        // The error is built in the reserve; the catcher closes it again.
+        g_args.end = g_args_hard_end;
+    } else {
+        // Overflowing while the reserve is open: make room below the end instead.
+        Cell* t = g_args.top + 1 - 5;
+        g_args.top = t < g_args.bottom ? g_args.bottom : t;
+        if (g_args.base > g_args.top) g_args.base = g_args.top;
+    }
     cycles_reset();
     raise_error(Err::internal_stack_overflow);
 }
@@ -42,7 +55,11 @@ void stack_init() {
 void stack_keep_error() {
     if (g_args.top > g_args.base && type_of(g_args.top - 1) == T_ERROR) copy_cell(g_args.top - 1, g_args.base);
     g_args.top = g_args.base + 1;
+    // An overflow's reserve closes once the error is caught below it.
+    if (g_args.top < g_args_hard_end - ARG_STACK_RESERVE) stack_close_reserve();
 }
+
+void stack_close_reserve() { g_args.end = g_args_hard_end - ARG_STACK_RESERVE; }
 
 bool stack_interpreted(CallFrame* from, bool near) {
     CallFrame* f = (from ? from : g_calls.top) - 1;
@@ -54,9 +71,9 @@ bool stack_interpreted(CallFrame* from, bool near) {
 }
 
 [[noreturn]] void call_stack_overflow() {
-    Cell* t = g_args.top - 5;
-    g_args.top = t < g_args.bottom ? g_args.bottom : t;
-    if (g_args.base > g_args.top) g_args.base = g_args.top;
+    // The argument stack is left as it is: its top may lie within a few cells of an outer
+    // frame's window (frames without arguments), and pulling it back there would put the
+    // error where the catching try does not look, below its window.
     cycles_reset();
     raise_error(Err::internal_stack_overflow);
 }

@@ -108,6 +108,8 @@ inline void stack_set_last_keep(const Cell* v) {
 inline void stack_reset() { g_args.top = g_args.base; }
 inline void stack_keep() { g_args.top = g_args.base + 1; }
 void stack_keep_error();
+// Closes the cells past the argument stack's end that an overflow opened to build its error.
+void stack_close_reserve();
 
 // ---- call stack -----------------------------------------------------------------------
 

@@ -67,6 +67,28 @@ TEST_F(StackTest, ArgumentStackOverflowRaisesAndLeavesRoom) {
     EXPECT_EQ(pushed, i32(ARG_STACK_CELLS) - 1);
 }
 
+// A try whose window starts within a few cells of the end: the overflow's error must not be
+// built over the cells below that window, which the code around the try still holds.
+TEST_F(StackTest, ArgumentOverflowInATryAtTheTopKeepsTheCellsBelowIt) {
+    stack_close_reserve();  // an earlier test's overflow was caught without a try
+    i32 n = 0;
+    while (g_args.top + 2 < g_args.end) push_int(n++);
+    Cell* soft_end = g_args.end;
+    stack_open_try(nullptr);
+    bool caught = false;
+    try {
+        for (;;) push_int(-1);
+    } catch (ErrorThrow&) {
+        caught = true;
+        stack_keep_error();
+    }
+    ASSERT_TRUE(caught);
+    EXPECT_EQ(error_id_of(g_args.base), Err::internal_stack_overflow);
+    for (i32 i = 1; i < n; ++i) ASSERT_EQ(get_int(g_args.bottom + i), i) << "cell " << i;
+    // Once caught, the stack ends where it did.
+    EXPECT_EQ(g_args.end, soft_end);
+}
+
 TEST_F(StackTest, TwelveThousandFramesOpenTheNextOverflows) {
     stack_open_try(nullptr);
     for (int i = 0; i < 10; ++i) push_int(i);
@@ -80,9 +102,10 @@ TEST_F(StackTest, TwelveThousandFramesOpenTheNextOverflows) {
     }
     EXPECT_EQ(opened, i32(CALL_STACK_FRAMES));
     EXPECT_EQ(error_id_of(stack_top()), Err::internal_stack_overflow);
-    // The try frame is gone; the error sits where the argument top was moved back 5 cells.
+    // The try frame is gone; the error sits on the argument top, which the overflow left
+    // where it was: the values pushed before it are intact.
     EXPECT_EQ(frames(), 0);
-    EXPECT_EQ(depth(), 10 - 5 + 1);
+    EXPECT_EQ(depth(), 10 + 1);
 }
 
 TEST_F(StackTest, OpeningAndClosingFrames) {

@@ -747,11 +747,11 @@ struct SavedNear {
     void restore() const { std::memcpy(&g_eval_cell, words, sizeof words); }
 };
 
-// eval-block's steps with tracing off (and so off throughout, see eval_expr): no frame of its own (the caller's frame names the
-// call, and exits unroll to their targets without it). Each expression pushes its value
-// where the block began; the last one stays there (push mode) or becomes the caller's
-// result (keep_in_caller). With tracing on, eval_block keeps a <body> frame, whose window
-// the tracer's events report.
+// eval-block's steps with tracing off (and so off throughout, see eval_expr): no frame of
+// its own (the caller's frame names the call, and exits unroll to their targets without
+// it). Each expression pushes its value where the block began; the last one stays there
+// (push mode) or becomes the caller's result (keep_in_caller). With tracing on, eval_block
+// keeps a <body> frame, whose window the tracer's events report.
 // The block is taken by value: the cell may sit in a buffer that the evaluation moves, and a
 // caller's own copy then stays in registers.
 __attribute__((always_inline)) inline Status run_block(const Cell code, bool keep_in_caller) {

@@ -12,7 +12,6 @@
 
 namespace kel::rt {
 
-u8* g_arena = nullptr;
 MemoryState g_memory;
 
 // ---- arena blocks ---------------------------------------------------------------------
@@ -74,13 +73,18 @@ void give_range(u32 start, u32 len) {
     g_free_ranges.emplace(start, len);
 }
 
+u8* reserve_arena() {
+    void* p = mmap(nullptr, ARENA_BYTES, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<u8*>(p);
+}
+
 }  // namespace
 
+// A failed reservation leaves it null; arena_init reports that once the runtime runs.
+u8* const g_arena = reserve_arena();
+
 void arena_init() {
-    if (g_arena) return;
-    void* p = mmap(nullptr, ARENA_BYTES, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) runtime_quit(94, 0);
-    g_arena = static_cast<u8*>(p);
+    if (!g_arena) runtime_quit(94, 0);
 }
 
 Off os_alloc_block(u32 size, bool executable) {

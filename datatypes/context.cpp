@@ -26,10 +26,17 @@ namespace kel::dt {
 using namespace rt;
 
 Node g_global_context = 0;
+GlobalValuesView g_global_values_view = {nullptr, 0};
 
 namespace {
 
 constexpr u32 GLOBAL_SLOTS = 4000;
+
+void refresh_global_values_view() {
+    if (!g_global_context) return;
+    SeriesBuffer* vb = buffer_of(context_cell(g_global_context)->data2);
+    g_global_values_view = {cells_of(vb), (vb->tail - vb->offset) >> 4};
+}
 
 // Appends a word cell for `symbol` to the word table and indexes it; an ordinary context
 // gets one unset! value for it. Answers the new index.
@@ -43,6 +50,7 @@ i32 append_word(Node ctx, u32 symbol) {
     if (!context_on_stack(ctx)) {
         Node values = context_cell(ctx)->data2;
         set_cell(block_alloc_tail(values), T_UNSET);
+        if (ctx == g_global_context) refresh_global_values_view();
     }
     return index;
 }
@@ -423,6 +431,8 @@ void context_init() {
     if (g_global_context) return;
     g_global_context = make_context(GLOBAL_SLOTS, false, false, nullptr, CTX_GLOBAL);
     gc_register_node_root(&g_global_context);
+    refresh_global_values_view();
+    register_after_collect_hook(refresh_global_values_view);
     // The evaluator's position cell: errors copy it into their `near` field.
     gc_register_cell_root(&ev::g_eval_cell);
     g_load_word_hook = load_word_hook;

@@ -39,6 +39,17 @@ constexpr u32 CHANGED_MARK = 0x2000;
 // The global context (4000 slots at start-up), 0 before context_init.
 extern Node g_global_context;
 
+// The global context's values as a raw window, for the evaluator's commonest lookup. Kept
+// current wherever that series moves or grows: words added to the global context, and the
+// end of every collection. Nothing else edits it (the context never hands its values series
+// out), so between those points it is exact: global words reach their slots without
+// following the context's nodes.
+struct GlobalValuesView {
+    Cell* cells;
+    u32 length;
+};
+extern GlobalValuesView g_global_values_view;
+
 // Makes the global context and installs the word loader and the value readers that other
 // modules call through hooks. Idempotent. Needs the symbol table.
 void context_init();

@@ -132,12 +132,6 @@ void set_step_watch(StepWatch watch) {
 
 namespace {
 
-// The global context's values node, kept by evaluator_init (a collector root, so it follows
-// the node when the collector moves it). The global context never replaces its values
-// series, only grows it, so global words reach their values without the context cell:
-// three dependent loads fewer on the commonest lookup.
-Node g_global_values = 0;
-
 // The context of the innermost running function! call and its window on the argument stack
 // (a collector root; the calls that set it keep the one they replaced on the native stack,
 // which pins its node). Its words, the commonest after global ones, reach their slots
@@ -154,11 +148,10 @@ inline Cell* word_slot(const Cell* w) {
     if (index < 0) return nullptr;
     Node ctx = word_context(w);
     if (ctx == g_global_context || !ctx) {
-        // Set by evaluator_init, before anything is evaluated.
-        assert(g_global_values && context_cell(g_global_context)->data2 == g_global_values);
-        SeriesBuffer* vb = buffer_of(g_global_values);
-        if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
-        return cells_of(vb) + index;
+        const GlobalValuesView view = g_global_values_view;
+        assert(view.cells == context_values(g_global_context) &&
+               i32(view.length) == code_length(context_cell(g_global_context)->data2));
+        return u32(index) < view.length ? view.cells + index : nullptr;
     }
     if (ctx == g_running_context && ctx) {
         assert(at<Cell>(context_cell(ctx)->data2) == g_running_values);
@@ -203,6 +196,11 @@ inline void assign_word(const Cell* w, const Cell* value) {
     i32 index = word_index(w);
     if (index >= 0 && word_context(w) == g_running_context && g_running_context) {
         g_running_values[index] = *value;
+        return;
+    }
+    if (index >= 0 && (!word_context(w) || word_context(w) == g_global_context) &&
+        u32(index) < g_global_values_view.length) {
+        g_global_values_view.cells[index] = *value;
         return;
     }
     if (index >= 0) {
@@ -1585,8 +1583,6 @@ void evaluator_init() {
     done = true;
     // Hooks someone installed already (a test's stand-ins) are left in place.
     if (!g_eval_block && !g_call_function) evaluator_install_hooks();
-    g_global_values = context_cell(g_global_context)->data2;
-    gc_register_node_root(&g_global_values);
     gc_register_node_root(&g_running_context);
     set_cell(&g_word_body, T_WORD, 0, g_sym_body, u32(-1));
     set_cell(&g_word_anon, T_WORD, 0, g_sym_anon, u32(-1));

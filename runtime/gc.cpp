@@ -45,6 +45,7 @@ std::vector<Node*> g_node_roots;
 std::vector<Cell*> g_cell_roots;
 std::vector<MarkHook> g_hooks;
 std::vector<MarkHook> g_after_mark_hooks;
+std::vector<MarkHook> g_after_collect_hooks;
 TypeMarker g_type_markers[256];
 std::unordered_map<Node, Node> g_forward;  // node moves of this cycle
 std::vector<Node> g_dead_nodes;
@@ -258,6 +259,7 @@ void unregister_mark_hook(MarkHook hook) {
         }
 }
 void register_after_mark_hook(MarkHook hook) { g_after_mark_hooks.push_back(hook); }
+void register_after_collect_hook(MarkHook hook) { g_after_collect_hooks.push_back(hook); }
 void gc_register_node_root(Node* slot) { g_node_roots.push_back(slot); }
 void gc_unregister_node_root(Node* slot) {
     auto it = std::find(g_node_roots.rbegin(), g_node_roots.rend(), slot);
@@ -622,6 +624,7 @@ __attribute__((noinline)) void gc_collect() {
     ++g_collections;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     g_gc_collecting = false;
+    for (MarkHook hook : g_after_collect_hooks) hook();
 }
 
 void gc_trigger() {

@@ -96,6 +96,9 @@ void unregister_mark_hook(MarkHook hook);
 // Hooks run once marking is complete and before anything is freed: weak tables drop the
 // entries whose values were not marked.
 void register_after_mark_hook(MarkHook hook);
+// Hooks run at the end of every collection, once buffers and nodes have moved: a module
+// that keeps a raw address into a buffer between collections takes it afresh here.
+void register_after_collect_hook(MarkHook hook);
 // A C++ variable that holds a node or a cell for the whole run.
 void gc_register_node_root(Node* slot);
 void gc_unregister_node_root(Node* slot);

@@ -22,6 +22,22 @@ TEST_F(InterpTest, ValuesAndWords) {
     });
 }
 
+// Global words read and write their slots through a raw window on the global values: it
+// must follow the series when thousands of new words make it grow, and when a collection
+// moves it, both in the middle of running code.
+TEST_F(InterpTest, GlobalWordsFollowTheGlobalValuesAsTheyGrowAndMove) {
+    run("kept: 42");
+    std::string code = "kept: kept + 1";
+    for (int i = 0; i < 9000; ++i) code += " fresh-" + std::to_string(i) + ": " + std::to_string(i);
+    code += " recycle kept: kept + fresh-8999 recycle kept";
+    EXPECT_EQ(run(code.c_str()), "9042");
+    check_all({
+        {"kept", "9042"},
+        {"fresh-0 + fresh-4500", "4500"},
+        {"do load {later-word: 7} recycle later-word + kept", "9049"},
+    });
+}
+
 TEST_F(InterpTest, InfixHasNoPrecedence) {
     check_all({
         {"1 + 2 * 3", "9"},

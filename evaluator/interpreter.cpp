@@ -145,19 +145,20 @@ Cell* g_running_values = nullptr;
 // no running call): the caller decides what that means.
 inline Cell* word_slot(const Cell* w) {
     i32 index = word_index(w);
-    if (index < 0) return nullptr;
     Node ctx = word_context(w);
+    // An unbound word's index (-1) fails the global bound as an unsigned number.
     if (ctx == g_global_context || !ctx) {
         const GlobalValuesView view = g_global_values_view;
         assert(view.cells == context_values(g_global_context) &&
                i32(view.length) == code_length(context_cell(g_global_context)->data2));
         return u32(index) < view.length ? view.cells + index : nullptr;
     }
-    if (ctx == g_running_context && ctx) {
+    if (index < 0) return nullptr;
+    if (ctx == g_running_context) {
         assert(at<Cell>(context_cell(ctx)->data2) == g_running_values);
         return g_running_values + index;
     }
-    Cell* c = context_cell(ctx ? ctx : g_global_context);
+    Cell* c = context_cell(ctx);
     if (c->header & CTX_ON_STACK) return c->data2 ? at<Cell>(c->data2) + index : nullptr;
     SeriesBuffer* vb = buffer_of(c->data2);
     if (u32(index) >= ((vb->tail - vb->offset) >> 4)) return nullptr;
@@ -1299,10 +1300,11 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
 
 // A word whose value is a native, action, function or routine, met with tracing off: the
 // call, then the operators after it. The steps of eval_expr_slow's word case, without
-// looking the word up a second time.
-KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool no_infix) {
+// looking the word up a second time. `word_cell` is the word in the code: read before
+// anything can move the code.
+KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* word_cell, const Cell* fn, bool no_infix) {
     Cell* start = g_args.top;
-    Cell word = code_cells(code)[pos];
+    Cell word = *word_cell;
     ++pos;
     if (Status s = eval_code_steps<true>(fn, code, pos, &word, nullptr, false, nullptr)) return s;
     if (no_infix) return 0;
@@ -1313,10 +1315,11 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* fn, bool 
 // if, unless or either met through its word with tracing off: its frame opens where the
 // expression began, with no slot for the native below it (the native's entry is all the
 // call needs, and the local copy keeps the value alive), so the answer is left in place.
-__attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, const Cell* fnv, bool no_infix) {
+__attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, const Cell* word_cell, const Cell* fnv,
+                                                      bool no_infix) {
     Cell* start = g_args.top;
     const Cell fn = *fnv;
-    const Cell word = code_cells(code)[pos];
+    const Cell word = *word_cell;
     ++pos;
     check_native_stack();
     stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
@@ -1374,8 +1377,9 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         u32 vt = type_of(val);
         if (!is_plain_word_value(vt)) {
             if (vt == T_UNSET || vt == T_OP) return eval_expr_slow(code, pos, no_infix, passive);
-            if (vt == T_NATIVE && is_conditional_entry(val->data1)) return eval_conditional_word(code, pos, val, no_infix);
-            return eval_word_call(code, pos, val, no_infix);
+            if (vt == T_NATIVE && is_conditional_entry(val->data1))
+                return eval_conditional_word(code, pos, v, val, no_infix);
+            return eval_word_call(code, pos, v, val, no_infix);
         }
         stack_push(val);
     } else if (is_plain_value(t)) {

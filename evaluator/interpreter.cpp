@@ -1315,6 +1315,8 @@ __attribute__((noinline)) Status eval_infix(Node code, i32& pos, Cell* start, co
 KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* word_cell, const Cell* fn, bool no_infix) {
     Cell* start = g_args.top;
     Cell word = *word_cell;
+    // eval_expr came here for a word: the frame takes its name without looking again.
+    if (type_of(&word) != T_WORD) __builtin_unreachable();
     ++pos;
     if (Status s = eval_code_steps<true>(fn, code, pos, &word, nullptr, false, nullptr)) return s;
     if (no_infix) return 0;

@@ -247,20 +247,25 @@ inline u32 arg_kind(const Cell* ts) { return (ts->header & ARG_KIND_MASK) >> ARG
 // 16-30 local cells (/local included), bit 31 built. The cache cell's header carries
 // CACHE_PLAIN when the first `main` entries are all evaluated arguments (no get-word or
 // lit-word argument, no return type before the last of them): entry k is then argument k.
+// It carries CACHE_UNTYPED when no main argument names its types: each then takes any value
+// but unset, which one comparison tells without reading the typesets.
 struct CacheInfo {
     u32 main;
     u32 refinements;
     u32 locals;
     bool plain;
+    bool untyped;
 };
 constexpr u32 CACHE_BUILT = 0x80000000;
 constexpr u32 CACHE_PLAIN = 0x01000000;
+constexpr u32 CACHE_UNTYPED = 0x02000000;
 // Natives and actions get their refinement indexes in an array on the native stack.
 constexpr u32 MAX_BUILTIN_REFINEMENTS = 32;
 
 inline CacheInfo unpack(const Cell* c) {
     u32 w = c->data3;
-    return {w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0x7FFF, (c->header & CACHE_PLAIN) != 0};
+    return {w & 0xFF, (w >> 8) & 0xFF, (w >> 16) & 0x7FFF, (c->header & CACHE_PLAIN) != 0,
+            (c->header & CACHE_UNTYPED) != 0};
 }
 
 Cell* cache_cell(const Cell* fn) { return cells_of(buffer_of(fn->data3)) + 1; }
@@ -311,9 +316,10 @@ CacheInfo build_cache(const Cell* fn) {
     Cell spec = spec_of_function(fn);
     stack_push(&spec);
     i32 n = ks_length_q(&spec);
-    CacheInfo info{0, 0, 0, false};
+    CacheInfo info{0, 0, 0, false, false};
     bool in_refinements = false;
     bool plain = true;
+    bool untyped = true;
     bool return_seen = false;  // a return type before an argument shifts the entries
     u32 local_sym = resolve_symbol_alias(runtime_word_symbol(WORD_LOCAL));
     auto item = [&](i32 i) { return *(ks_head(&spec) + i); };
@@ -335,6 +341,7 @@ CacheInfo build_cache(const Cell* fn) {
                 if (!in_refinements) {
                     ++info.main;
                     if (kind != ARG_EVAL || return_seen) plain = false;
+                    if (types) untyped = false;
                 }
                 break;
             }
@@ -379,10 +386,11 @@ CacheInfo build_cache(const Cell* fn) {
         raise_error(Err::script_bad_func_def, &spec);
     Cell built = *cache;
     built.data3 = CACHE_BUILT | info.main | (info.refinements << 8) | (info.locals << 16);
-    built.header = (built.header & ~CELL_NEW_LINE) | (plain ? CACHE_PLAIN : 0);
+    built.header = (built.header & ~CELL_NEW_LINE) | (plain ? CACHE_PLAIN : 0) | (untyped ? CACHE_UNTYPED : 0);
     *cache_cell(fn) = built;
     stack_pop(2);
     info.plain = plain;
+    info.untyped = untyped;
     return info;
 }
 
@@ -687,12 +695,14 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
 // then the call event goes to the tracer, as eval_arguments does. Inlined into the calls of
 // functions and of natives alike: out of line, its prologue and epilogue cost a tenth of a call.
 template <bool Untraced = false>
-__attribute__((always_inline)) inline Status plain_arguments(const Cell* fn, Node cache, u32 count, Node code, i32& pos,
-                                                             const Cell* name, u32 first = 0) {
-    for (u32 a = first; a < count; ++a) {
+__attribute__((always_inline)) inline Status plain_arguments(const Cell* fn, Node cache, CacheInfo info, Node code,
+                                                             i32& pos, const Cell* name, u32 first = 0) {
+    for (u32 a = first; a < info.main; ++a) {
         if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
         if (Status s = eval_expr<Untraced>(code, pos, false, false)) return s;
-        if (!typeset_has(code_cells(cache) + a, type_of(g_args.top - 1))) raise_expect(fn, name, i32(a), g_args.top - 1);
+        u32 t = type_of(g_args.top - 1);
+        if (info.untyped ? t == T_UNSET : !typeset_has(code_cells(cache) + a, t))
+            raise_expect(fn, name, i32(a), g_args.top - 1);
     }
     if (!Untraced && g_trace.active) {
         Cell f = *fn;
@@ -791,7 +801,7 @@ inline bool is_conditional_entry(u32 entry) { return entry <= ENTRY_EITHER; }
 __attribute__((noinline)) Status conditional_call(const Cell* fn, Node code, i32& pos, const Cell* name) {
     Node cache;
     CacheInfo info = cache_of(fn, &cache);
-    if (Status s = plain_arguments(fn, cache, info.main, code, pos, name, 1)) return s;
+    if (Status s = plain_arguments(fn, cache, info, code, pos, name, 1)) return s;
     const i32 no_refinements[1] = {-1};
     return g_natives_table[fn->data1](true, no_refinements);
 }
@@ -970,7 +980,7 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
                 // Evaluated arguments alone and no refinement requested (most calls of
                 // natives and actions): eval_arguments' steps for such a spec, without its
                 // general cases.
-                if ((s = plain_arguments<Untraced>(&fn, cache, info.main, code, pos, name))) return s;
+                if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name))) return s;
                 i32 refs[MAX_BUILTIN_REFINEMENTS];
                 refs[0] = -1;
                 for (u32 r = 1; r < info.refinements; ++r) refs[r] = -1;
@@ -1002,7 +1012,7 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             if (!path && !infix && info.plain && !info.refinements && !info.locals) {
                 // Evaluated arguments alone, and no refinement flags or locals to set up:
                 // what eval_arguments does for such a spec, without its general cases.
-                if ((s = plain_arguments<Untraced>(&fn, cache, info.main, code, pos, name))) return s;
+                if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name))) return s;
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;

@@ -814,10 +814,9 @@ __attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Nod
     SeriesBuffer* b = buffer_of(code);
     const Cell* cells = cells_of(b) + pos;
     // A block followed by an operator is the operator's left operand: that argument is an
-    // expression, taken the general way.
+    // expression, taken the general way. (Between either's two blocks there is no operator.)
     if (pos + i32(blocks) > i32((b->tail - b->offset) >> 4) || type_of(cells) != T_BLOCK ||
-        (blocks == 2 && type_of(cells + 1) != T_BLOCK) || infix_at(code, pos + 1) ||
-        (blocks == 2 && infix_at(code, pos + 2))) [[unlikely]] {
+        (blocks == 2 && type_of(cells + 1) != T_BLOCK) || infix_at(code, pos + i32(blocks))) [[unlikely]] {
         return conditional_call(fn, code, pos, name);
     }
     bool truth;

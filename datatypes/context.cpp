@@ -185,14 +185,19 @@ i32 context_add_word(Node ctx, const Cell* word) {
 
 Cell add_global_word(u32 symbol, bool case_insensitive, bool keep_spelling) {
     Node g = g_global_context;
-    i32 added = -1;
-    i32 i = context_find_symbol(g, symbol, case_insensitive, &added);
+    // Every loaded word comes here: one walk of the table answers both look-ups.
+    i32 exact, first;
+    hashtable_find_symbol_both(context_table(g), symbol, &exact, &first);
+    i32 i = case_insensitive ? first : exact;
+    i32 added = i >= 0 ? -1 : append_word(g, symbol);
     Cell w = *context_word_at(g, i >= 0 ? i : added);
     // Another spelling of a known name: that spelling, sharing the slot.
     if (i >= 0 && case_insensitive && keep_spelling) w.data2 = symbol;
     // Spellings that differ only by case share the slot of the first one entered, however
-    // each came in.
-    i32 first = find_word_in_context(g, symbol, true);
+    // each came in. A word just added goes after every entry on its probe path (word
+    // tables never delete, and growth re-enters in entry order), so an earlier variant
+    // stays first.
+    if (first < 0) first = added;
     if (first >= 0) w.data3 = u32(first);
     return w;
 }

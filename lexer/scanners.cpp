@@ -28,6 +28,7 @@ void scan_date(LexerState* st, const u8* s, const u8* e, u32 flags, bool load);
 // ---- shared helpers -----------------------------------------------------------------------
 
 bool decode_utf8(const u8* s, const u8* e, std::vector<u32>& out) {
+    out.reserve(out.size() + size_t(e - s));  // no more code points than bytes
     while (s < e) {
         if (*s < 0x80) {
             out.push_back(*s++);
@@ -160,6 +161,7 @@ bool valid_utf8(const u8* s, const u8* e, u32) {
 
 // Decodes text with caret escapes.
 bool decode_escaped(const u8* s, const u8* e, std::vector<u32>& out) {
+    out.reserve(out.size() + size_t(e - s));  // no more code points than bytes
     while (s < e) {
         if (*s == '^') {
             ++s;
@@ -219,6 +221,27 @@ void load_text(LexerState* st, u32 type, const std::vector<u32>& cps) {
     require_built(st, type);
     u32 i = append_value(st);
     make_text_at(value_at(i), type, cps);
+}
+
+// Most text in sources is ASCII without caret escapes: its bytes are its characters, so it
+// needs no decoding. (Whether escapes are read or not, such text means the same.)
+bool plain_ascii(const u8* s, const u8* e) {
+    for (; s < e; ++s)
+        if (*s >= 0x80 || *s == '^') return false;
+    return true;
+}
+
+// load_text for plain ASCII [s, e): the string made as make_text_at makes it (one byte a
+// character). The input never lies in the arena, so the allocation cannot move it.
+void load_plain_text(LexerState* st, u32 type, const u8* s, const u8* e) {
+    require_built(st, type);
+    u32 i = append_value(st);
+    u32 n = u32(e - s);
+    Cell* out = value_at(i);
+    dt::make_string_buffer_at(out, n, 1, type);
+    SeriesBuffer* b = buffer_of(series_node(out));
+    if (n) std::memcpy(b->data(), s, n);
+    b->tail = b->offset + n;
 }
 
 void load_float_like(LexerState* st, u32 type, double d) {
@@ -342,12 +365,15 @@ void scan_brace_close(LexerState* st, const u8*, const u8* e, u32 flags, bool lo
     st->token_start = st->string_start;
     st->token_type = T_STRING;
     fire_event(st, EV_CLOSE, T_STRING, nullptr, st->string_start, st->cursor);
+    const u8* text = st->string_start + 1;
+    bool plain = plain_ascii(text, e);
     std::vector<u32> cps;
-    if (!decode_escaped(st->string_start + 1, e, cps)) throw_error(st, st->string_start, T_STRING);
+    if (!plain && !decode_escaped(text, e, cps)) throw_error(st, st->string_start, T_STRING);
     if (!load) return;
     bool saved = st->new_line;
     st->new_line = st->string_new_line;
-    load_text(st, T_STRING, cps);
+    if (plain) load_plain_text(st, T_STRING, text, e);
+    else load_text(st, T_STRING, cps);
     st->new_line = saved;
 }
 
@@ -462,9 +488,13 @@ void scan_word(LexerState* st, const u8* s, const u8* e, u32 flags, bool load) {
         --z;
     }
     if (a >= z) throw_error(st, s, i32(type));
-    for (const u8* p = a; p < z; ++p)
+    // One pass for inner colons and bytes past ASCII; only the latter need decoding.
+    u8 high = 0;
+    for (const u8* p = a; p < z; ++p) {
         if (*p == ':') throw_error(st, s, T_WORD);
-    if (!valid_utf8(a, z, flags)) throw_error(st, s, i32(type));
+        high |= *p;
+    }
+    if ((high & 0x80) && !valid_utf8(a, z, flags)) throw_error(st, s, i32(type));
     load_word_kind(st, type, a, z, load);
 }
 
@@ -744,6 +774,10 @@ void scan_money(LexerState* st, const u8* s, const u8* e, u32, bool load) {
 
 void scan_string(LexerState* st, const u8* s, const u8* e, u32 flags, bool load) {
     st->cursor = e + 1;
+    if (plain_ascii(s + 1, e)) {
+        if (load) load_plain_text(st, T_STRING, s + 1, e);
+        return;
+    }
     std::vector<u32> cps;
     bool ok = (flags & F_CARET) ? decode_escaped(s + 1, e, cps) : decode_utf8(s + 1, e, cps);
     if (!ok) throw_error(st, s, T_STRING);

@@ -874,6 +874,36 @@ i32 hashtable_find_symbol(Node table, u32 symbol, bool case_insensitive) {
     return p.found < 0 ? -1 : key_slots(hashtable_of(table))[p.found];
 }
 
+void hashtable_find_symbol_both(Node table, u32 symbol, i32* exact, i32* first) {
+    Cell key;
+    set_cell(&key, T_WORD, 0, symbol, 0);
+    *exact = *first = -1;
+    if (hashtable_of(table)->kind != HASH_SYMBOLS) {
+        *exact = hashtable_find_symbol(table, symbol, false);
+        *first = hashtable_find_symbol(table, symbol, true);
+        return;
+    }
+    u32 folded = resolve_symbol_alias(symbol);
+    // The walk goes on past case variants until the exact spelling (or the end of the
+    // sequence), as the strict probe would.
+    probe(table, hash_value(&key), [&](u32 b) {
+        HashTable* t = hashtable_of(table);
+        i32 index = key_slots(t)[b];
+        Cell* cell = block_cell(t, u32(index));
+        bool same, twin;
+        if (is_word_kind(type_of(cell))) {
+            same = cell->data2 == symbol;
+            twin = same || resolve_symbol_alias(cell->data2) == folded;
+        } else {
+            same = symbol_key_match(cell, &key, ev::OP_STRICT_EQUAL);
+            twin = symbol_key_match(cell, &key, ev::OP_EQUAL);
+        }
+        if (twin && *first < 0) *first = index;
+        if (same) *exact = index;
+        return same;
+    });
+}
+
 // ---- the symbol table -----------------------------------------------------------------
 
 u32 hashtable_find_string(Node table, const u8* name, u32 length, bool ci_only) {

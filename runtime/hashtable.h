@@ -133,6 +133,10 @@ Cell* hashtable_get_next(Node table, const Cell* key, HashCursor& cursor);
 // symbol is `symbol` (or, when `case_insensitive`, one of its case variants; the first one
 // entered), or -1.
 i32 hashtable_find_symbol(Node table, u32 symbol, bool case_insensitive);
+// Both look-ups above in one walk: `exact` gets the strict answer, `first` the
+// case-insensitive one (the first variant entered). Case variants hash alike, so one probe
+// sequence meets them all.
+void hashtable_find_symbol_both(Node table, u32 symbol, i32* exact, i32* first);
 
 // hashtable-delete: takes the key cell at `index` out. Kind 0: out of its chain, the bucket
 // deleted when no equal key is left. Kind 1: the entry goes dead (its value cell's header

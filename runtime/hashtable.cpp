@@ -589,10 +589,13 @@ u32 murmur3_32(const void* bytes, u32 count, u32 seed) {
 
 u32 murmur3_32_ascii_folded(const u8* bytes, u32 count) {
     // Folding as the bytes are read: names that differ only in the case of A-Z hash alike.
+    // Four bytes at a time: a byte below 0x80 whose low seven bits lie in 'A'..'Z' gets 0x20.
     auto fold4 = [](u32 k) {
-        u32 r = 0;
-        for (int s = 0; s < 32; s += 8) r |= u32(ascii_fold(u8(k >> s))) << s;
-        return r;
+        u32 low7 = k & 0x7F7F7F7Fu;
+        u32 from_a = low7 + 0x3F3F3F3Fu;   // high bit set where the byte is 'A' or above
+        u32 past_z = low7 + 0x25252525u;   // high bit set where the byte is above 'Z'
+        u32 upper = from_a & ~past_z & ~k & 0x80808080u;
+        return k | (upper >> 2);
     };
     u32 h = HASH_SEED;
     u32 blocks = count / 4;
@@ -912,11 +915,14 @@ u32 hashtable_find_string(Node table, const u8* name, u32 length, bool ci_only) 
     HashTable* h = hashtable_of(table);
     if (h->occupied >= h->upper) grow_in_place(table);
     u32 hv = murmur3_32_ascii_folded(name, length);
+    // Nothing below allocates until the new name is made: the table's buffers stay put.
+    h = hashtable_of(table);
+    const i32* slots = key_slots(h);
+    const Cell* cells = block_cell(h, 0);
     auto name_of = [&](u32 b, u32* len) {
-        HashTable* t = hashtable_of(table);
-        Node n = block_cell(t, u32(key_slots(t)[b]))->data3;
-        *len = series_length(n);
-        return at(buffer_of(n)->offset);
+        SeriesBuffer* nb = buffer_of(cells[slots[b]].data3);
+        *len = nb->tail - nb->offset;  // a name's bytes: one byte a unit
+        return at(nb->offset);
     };
     auto id_of = [&](i32 b) { return u32(key_slots(hashtable_of(table))[b]) + 1; };
     Probe exact{-1, -1};

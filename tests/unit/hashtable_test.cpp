@@ -37,6 +37,20 @@ TEST(MurmurHash, KnownVectors) {
     EXPECT_EQ(murmur3_32(zeros, 4, 0), 0x2362F9DEu);
 }
 
+// The folded hash folds four bytes at a time: every byte value, in every position of a
+// block and of the tail, must fold as A-Z alone fold.
+TEST(MurmurHash, FoldedHashFoldsOnlyAsciiCapitals) {
+    for (u32 b = 0; b < 256; ++b)
+        for (u32 n = 1; n <= 7; ++n)
+            for (u32 at = 0; at < n; ++at) {
+                u8 text[7], folded[7];
+                for (u32 i = 0; i < n; ++i) text[i] = u8("aZ@[`{\x80"[i]);
+                text[at] = u8(b);
+                for (u32 i = 0; i < n; ++i) folded[i] = ascii_fold(text[i]);
+                ASSERT_EQ(murmur3_32_ascii_folded(text, n), murmur3_32(folded, n)) << b << " at " << at << " of " << n;
+            }
+}
+
 TEST_F(HashTableTest, HashOfPayloadTypes) {
     Cell c;
     set_cell(&c, T_UNSET);

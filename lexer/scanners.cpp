@@ -217,10 +217,14 @@ void require_built(LexerState* st, u32 type) {
     if (!dt::datatype_built(type)) throw_not_done(st);
 }
 
+// Making the text rewrites the whole cell: the line-break mark the slot was given is put back.
 void load_text(LexerState* st, u32 type, const std::vector<u32>& cps) {
     require_built(st, type);
     u32 i = append_value(st);
-    make_text_at(value_at(i), type, cps);
+    Cell* out = value_at(i);
+    u32 keep = out->header & CELL_NEW_LINE;
+    make_text_at(out, type, cps);
+    out->header |= keep;
 }
 
 // Most text in sources is ASCII without caret escapes: its bytes are its characters, so it
@@ -238,7 +242,9 @@ void load_plain_text(LexerState* st, u32 type, const u8* s, const u8* e) {
     u32 i = append_value(st);
     u32 n = u32(e - s);
     Cell* out = value_at(i);
+    u32 keep = out->header & CELL_NEW_LINE;
     dt::make_string_buffer_at(out, n, 1, type);
+    out->header |= keep;
     SeriesBuffer* b = buffer_of(series_node(out));
     if (n) std::memcpy(b->data(), s, n);
     b->tail = b->offset + n;

@@ -21,5 +21,8 @@ extern rt::Status (*g_call_function)(Cell* fn, Node owner, const Cell* reference
 // The evaluator cell: the block being evaluated with its index at the expression under way
 // (none when nothing is evaluated). Errors copy it into their `near` field.
 extern Cell g_eval_cell;
+// The evaluator cell where the throw under way was thrown (none when no throw is under way):
+// a throw that finds no catch is reported there, not at the catch it passed last.
+extern Cell g_throw_near;
 
 }  // namespace kel::ev

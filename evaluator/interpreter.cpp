@@ -1609,6 +1609,7 @@ void evaluator_init() {
     // Hooks someone installed already (a test's stand-ins) are left in place.
     if (!g_eval_block && !g_call_function) evaluator_install_hooks();
     gc_register_node_root(&g_running_context);
+    gc_register_cell_root(&g_throw_near);
     set_cell(&g_word_body, T_WORD, 0, g_sym_body, u32(-1));
     set_cell(&g_word_anon, T_WORD, 0, g_sym_anon, u32(-1));
     g_word_set_path = load_word("set-path");

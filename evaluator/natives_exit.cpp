@@ -118,16 +118,23 @@ Status catch_native(bool, const i32* refs) {
     Cell value = g_args.base[0];
     Cell name = g_args.base[1];
     if (named && !catch_matches(&names, &name)) {
-        // Not ours: on to the next catch, from this native's own frame.
+        // Not ours: on to the next catch, from this native's own frame. Should there be
+        // none, the error names the place of the throw; the position here is put back for
+        // the code that goes on after a catch further out.
         stack_pop_frame();
         caller_base[0] = value;
         caller_base[1] = name;
         g_args.top = caller_base + 2;
-        return throw_value(CODE_THROW);
+        const Cell here = g_eval_cell;
+        if (type_of(&g_throw_near) != T_NONE) g_eval_cell = g_throw_near;
+        Status passed = throw_value(CODE_THROW);
+        g_eval_cell = here;
+        return passed;
     }
     g_system.thrown = 0;
     // The throw ends here: a later error must not be located from where it started.
     g_throw_origin = 0;
+    set_cell(&g_throw_near, T_NONE);
     g_args.base[0] = value;
     stack_unwind_last();
     if (g_trace.active) trace_fire(EV_CATCH, nullptr, -1, caller_base, nullptr);
@@ -136,6 +143,7 @@ Status catch_native(bool, const i32* refs) {
 
 Status throw_native(bool, const i32* refs) {
     if (g_trace.active) trace_fire(EV_THROW, nullptr, -1, stack_arg(0), nullptr);
+    g_throw_near = g_eval_cell;
     if (refs[0] < 0) {
         set_cell(stack_arg(1), T_UNSET);
         g_args.top = g_args.base + 2;

@@ -458,8 +458,10 @@ template <bool Untraced>
 Status eval_set_word(Node code, i32& pos);
 template <bool Untraced>
 Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
-template <bool Untraced = false>
+template <bool Untraced = false, bool InlineConditional = false>
 __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
+__attribute__((always_inline)) inline Status conditional_word_steps(Node code, i32& pos, const Cell* word_cell,
+                                                                    const Cell* fnv, bool no_infix);
 // Function values are copied as whole cells: the compiler must not split them into register
 // halves at these calls (a 16-byte reload of two 8-byte stores stalls on every call).
 #if defined(__clang__)
@@ -763,6 +765,11 @@ struct SavedNear {
 // keeps a <body> frame, whose window the tracer's events report.
 // The block is taken by value: the cell may sit in a buffer that the evaluation moves, and a
 // caller's own copy then stays in registers.
+// InlineConditional: a conditional met at this level runs inline instead of through
+// eval_conditional_word. Function bodies take it, as most begin with `if` or `either`: one
+// native call and its prologue fewer per call; the blocks the conditional runs take the
+// call again, which bounds the inlining.
+template <bool InlineConditional = false>
 __attribute__((always_inline)) inline Status run_block(const Cell code, bool keep_in_caller) {
     Node node = series_node(&code);
     i32 index = series_head(&code);
@@ -776,7 +783,7 @@ __attribute__((always_inline)) inline Status run_block(const Cell code, bool kee
         for (;;) {
             g_eval_cell.data1 = u32(index);
             g_args.top = result;
-            if (Status s = eval_expr<true>(node, index, false, false)) {
+            if (Status s = eval_expr<true, InlineConditional>(node, index, false, false)) {
                 saved_eval.restore();
                 return s;
             }
@@ -895,7 +902,7 @@ __attribute__((always_inline)) inline Status run_function_steps(const Cell f, co
             trace_fire(EV_PROLOG, &b, -1, &f, reference);
         }
         if (type_of(&body) == T_BLOCK) {
-            s = !Untraced && g_trace.active ? eval_block(&body, true) : run_block(body, true);
+            s = !Untraced && g_trace.active ? eval_block(&body, true) : run_block<true>(body, true);
         } else {
             set_cell(g_args.base, T_UNSET);
             g_args.top = g_args.base + 1;
@@ -1336,8 +1343,8 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* word_cell
 // if, unless or either met through its word with tracing off: its frame opens where the
 // expression began, with no slot for the native below it (the native's entry is all the
 // call needs, and the local copy keeps the value alive), so the answer is left in place.
-__attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, const Cell* word_cell, const Cell* fnv,
-                                                      bool no_infix) {
+__attribute__((always_inline)) inline Status conditional_word_steps(Node code, i32& pos, const Cell* word_cell,
+                                                                    const Cell* fnv, bool no_infix) {
     Cell* start = g_args.top;
     const Cell fn = *fnv;
     const Cell word = *word_cell;
@@ -1349,6 +1356,12 @@ __attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, cons
     if (no_infix) return 0;
     const Cell* opv = infix_at(code, pos);
     return opv ? eval_infix<true>(code, pos, start, opv) : 0;
+}
+
+// The same out of line, for every other place a conditional is met.
+__attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, const Cell* word_cell, const Cell* fnv,
+                                                      bool no_infix) {
+    return conditional_word_steps(code, pos, word_cell, fnv, no_infix);
 }
 
 // A paren met with tracing off: its block, with none of eval_block's traced steps to set up.
@@ -1384,7 +1397,7 @@ inline bool is_plain_word_value(u32 t) { return PLAIN_WORD_VALUES.plain[t & 0xFF
 // ever switched on for a nested evaluation and put back when it returns (do/trace, a
 // function's `trace` attribute, the tracer's own calls), so code that found it off at the
 // start of its block or call finds it off after every nested step, and need not look again.
-template <bool Untraced>
+template <bool Untraced, bool InlineConditional>
 __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive) {
     if (!Untraced && g_trace.active) return eval_expr_slow(code, pos, no_infix, passive);
     SeriesBuffer* b = buffer_of(code);
@@ -1398,8 +1411,10 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         u32 vt = type_of(val);
         if (!is_plain_word_value(vt)) {
             if (vt == T_UNSET || vt == T_OP) return eval_expr_slow(code, pos, no_infix, passive);
-            if (vt == T_NATIVE && is_conditional_entry(val->data1))
+            if (vt == T_NATIVE && is_conditional_entry(val->data1)) {
+                if constexpr (InlineConditional) return conditional_word_steps(code, pos, v, val, no_infix);
                 return eval_conditional_word(code, pos, v, val, no_infix);
+            }
             return eval_word_call(code, pos, v, val, no_infix);
         }
         stack_push(val);

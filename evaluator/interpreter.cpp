@@ -460,6 +460,7 @@ template <bool Untraced>
 Status eval_infix(Node code, i32& pos, Cell* start, const Cell* opv);
 template <bool Untraced = false, bool InlineConditional = false>
 __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool no_infix, bool passive);
+template <bool StackChecked = false>
 __attribute__((always_inline)) inline Status conditional_word_steps(Node code, i32& pos, const Cell* word_cell,
                                                                     const Cell* fnv, bool no_infix);
 // Function values are copied as whole cells: the compiler must not split them into register
@@ -1343,13 +1344,17 @@ KEL_WHOLE_CELLS Status eval_word_call(Node code, i32& pos, const Cell* word_cell
 // if, unless or either met through its word with tracing off: its frame opens where the
 // expression began, with no slot for the native below it (the native's entry is all the
 // call needs, and the local copy keeps the value alive), so the answer is left in place.
+// StackChecked: the caller checked the native stack in this same native frame (a function
+// call, for the conditionals met directly in its body: the expressions before them have
+// returned, so the stack stands where it was checked).
+template <bool StackChecked>
 __attribute__((always_inline)) inline Status conditional_word_steps(Node code, i32& pos, const Cell* word_cell,
                                                                     const Cell* fnv, bool no_infix) {
     Cell* start = g_args.top;
     const Cell fn = *fnv;
     const Cell word = *word_cell;
     ++pos;
-    check_native_stack();
+    if (!StackChecked) check_native_stack();
     stack_open_frame_at(word.data2, word.data1, FH_INTERP_NATIVE);
     if (Status s = run_conditional(&fn, code, pos, &word)) return s;
     stack_unwind();
@@ -1412,7 +1417,7 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         if (!is_plain_word_value(vt)) {
             if (vt == T_UNSET || vt == T_OP) return eval_expr_slow(code, pos, no_infix, passive);
             if (vt == T_NATIVE && is_conditional_entry(val->data1)) {
-                if constexpr (InlineConditional) return conditional_word_steps(code, pos, v, val, no_infix);
+                if constexpr (InlineConditional) return conditional_word_steps<true>(code, pos, v, val, no_infix);
                 return eval_conditional_word(code, pos, v, val, no_infix);
             }
             return eval_word_call(code, pos, v, val, no_infix);

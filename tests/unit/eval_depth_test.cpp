@@ -24,6 +24,12 @@ TEST_F(DepthTest, EndlessRecursionIsAnError) {
              "f: func [n] [1 + f n] e: try [f 1] e/id",
              "f: func [] [do [f]] e: try [f] e/id",
              "b: [do b] e: try [do b] e/id",
+             // Through the conditionals a body runs inline, and through ones met elsewhere:
+             // a block that holds itself, a paren that holds itself.
+             "f: func [n] [either n > 0 [f n + 1] [0]] e: try [f 1] e/id",
+             "f: func [] [x: 1 if true [f]] e: try [f] e/id",
+             "b: copy [either true] append/only b b append/only b b e: try [do b] e/id",
+             "p: to paren! [] append/only p p e: try [do p] e/id",
          })
         EXPECT_EQ(run(source), OVERFLOW_REPORT) << source;
     // A long chain of prefix calls without any block between them.
@@ -58,6 +64,8 @@ void on_small_stack(size_t bytes, const std::function<void()>& body) {
 TEST_F(DepthTest, SmallNativeStackStillEndsInAnError) {
     std::string out;
     on_small_stack(size_t(2) << 20, [&] { out = run("f: func [n] [1 + f n] e: try [f 1] e/id"); });
+    EXPECT_EQ(out, OVERFLOW_REPORT);
+    on_small_stack(size_t(2) << 20, [&] { out = run("f: func [n] [either n > 0 [f n + 1] [0]] e: try [f 1] e/id"); });
     EXPECT_EQ(out, OVERFLOW_REPORT);
 }
 

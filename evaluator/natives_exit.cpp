@@ -119,17 +119,14 @@ Status catch_native(bool, const i32* refs) {
     Cell name = g_args.base[1];
     if (named && !catch_matches(&names, &name)) {
         // Not ours: on to the next catch, from this native's own frame. Should there be
-        // none, the error names the place of the throw; the position here is put back for
-        // the code that goes on after a catch further out.
+        // none, the error names the place of the throw. (Should there be one, every block
+        // the throw leaves puts its own position back on the way.)
         stack_pop_frame();
         caller_base[0] = value;
         caller_base[1] = name;
         g_args.top = caller_base + 2;
-        const Cell here = g_eval_cell;
         if (type_of(&g_throw_near) != T_NONE) g_eval_cell = g_throw_near;
-        Status passed = throw_value(CODE_THROW);
-        g_eval_cell = here;
-        return passed;
+        return throw_value(CODE_THROW);
     }
     g_system.thrown = 0;
     // The throw ends here: a later error must not be located from where it started.

@@ -94,8 +94,6 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
 
 // Decodes UTF-8 in [s, e) into code points; false on a malformed sequence.
 bool decode_utf8(const u8* s, const u8* e, std::vector<u32>& out);
-// A text value of `type` (string!, file!, url!, tag!, email!, ref!) holding the code points.
-void make_text_at(Cell* out, u32 type, const std::vector<u32>& cps);
 // Decodes a caret escape at p (after the `^`); answers the code point or -1, and moves p.
 i32 decode_escape(const u8*& p, const u8* e);
 // Whether the text after a `(` opens a point literal: a `,` comes before anything but

@@ -42,18 +42,6 @@ bool decode_utf8(const u8* s, const u8* e, std::vector<u32>& out) {
     return true;
 }
 
-void make_text_at(Cell* out, u32 type, const std::vector<u32>& cps) {
-    u32 top = 0;
-    for (u32 cp : cps) top = cp > top ? cp : top;
-    u32 unit = dt::append_unit_for(top);
-    u32 n = u32(cps.size());
-    dt::make_string_buffer_at(out, n, unit, type);
-    SeriesBuffer* b = buffer_of(series_node(out));
-    u8* p = b->data();
-    for (u32 i = 0; i < n; ++i) dt::put_char_at(p + size_t(i) * unit, unit, cps[i]);
-    b->tail = b->offset + n * unit;
-}
-
 bool point_ahead(const u8* p, const u8* end) {
     if (end - p < 4) return false;
     for (; p < end; ++p) {
@@ -217,14 +205,29 @@ void require_built(LexerState* st, u32 type) {
     if (!dt::datatype_built(type)) throw_not_done(st);
 }
 
-// Making the text rewrites the whole cell: the line-break mark the slot was given is put back.
-void load_text(LexerState* st, u32 type, const std::vector<u32>& cps) {
+// A new text value of `type`, `n` characters of `unit` bytes, for the caller to fill: its
+// buffer. Making the string rewrites the whole cell, so the line-break mark the slot was
+// given is put back.
+SeriesBuffer* load_text_buffer(LexerState* st, u32 type, u32 n, u32 unit) {
     require_built(st, type);
-    u32 i = append_value(st);
-    Cell* out = value_at(i);
+    Cell* out = value_at(append_value(st));
     u32 keep = out->header & CELL_NEW_LINE;
-    make_text_at(out, type, cps);
+    dt::make_string_buffer_at(out, n, unit, type);
     out->header |= keep;
+    SeriesBuffer* b = buffer_of(series_node(out));
+    b->tail = b->offset + n * unit;
+    return b;
+}
+
+// A text value (string!, file!, url!, tag!, email!, ref!) holding the code points, in the
+// narrowest unit that holds them.
+void load_text(LexerState* st, u32 type, const std::vector<u32>& cps) {
+    u32 top = 0;
+    for (u32 cp : cps) top = cp > top ? cp : top;
+    u32 unit = dt::append_unit_for(top);
+    u32 n = u32(cps.size());
+    u8* p = load_text_buffer(st, type, n, unit)->data();
+    for (u32 i = 0; i < n; ++i) dt::put_char_at(p + size_t(i) * unit, unit, cps[i]);
 }
 
 // Most text in sources is ASCII without caret escapes: its bytes are its characters, so it
@@ -235,19 +238,12 @@ bool plain_ascii(const u8* s, const u8* e) {
     return true;
 }
 
-// load_text for plain ASCII [s, e): the string made as make_text_at makes it (one byte a
-// character). The input never lies in the arena, so the allocation cannot move it.
+// load_text for plain ASCII [s, e): one byte a character, copied as it stands. The input
+// never lies in the arena, so the allocation cannot move it.
 void load_plain_text(LexerState* st, u32 type, const u8* s, const u8* e) {
-    require_built(st, type);
-    u32 i = append_value(st);
     u32 n = u32(e - s);
-    Cell* out = value_at(i);
-    u32 keep = out->header & CELL_NEW_LINE;
-    dt::make_string_buffer_at(out, n, 1, type);
-    out->header |= keep;
-    SeriesBuffer* b = buffer_of(series_node(out));
+    SeriesBuffer* b = load_text_buffer(st, type, n, 1);
     if (n) std::memcpy(b->data(), s, n);
-    b->tail = b->offset + n;
 }
 
 void load_float_like(LexerState* st, u32 type, double d) {

@@ -619,7 +619,8 @@ i32 mold_object_as(Cell* value, const char* opening, Cell* out, bool only, bool 
     cycles_push(object_context(value));
     limit = append_text(out, opening, limit);
     limit = mold_object_fields(value, out, only, all, flat, part, limit, indent + 1);
-    if (!flat && object_field_count(value) > 0) {
+    // Not flat: the closing bracket goes on a line of its own, also when there are no fields.
+    if (!flat) {
         limit = append_text(out, "\n", limit);
         limit = append_indent(out, indent, limit);
     }

@@ -272,7 +272,13 @@ Cell* string_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool 
     bool case_sensitive = case_ || same;
     Needle nd = make_needle(series, value);
     i64 m = nd.single ? 1 : i64(nd.cps.size());
-    if (!nd.single && m == 0) return &g_none_cell;
+    if (!nd.single && m == 0) {
+        // An empty run matches at the first position tried: the head going forward; going
+        // backward the candidate ends before the start of the range, so it starts at the
+        // range's end (/last) or at the head (/reverse).
+        if (reverse) return match || head == 0 ? &g_none_cell : result_at(series, head);
+        return result_at(series, last ? range_end : range_start);
+    }
 
     SeriesBuffer* b = buffer_of(series_node(series));
     u32 unit = b->unit();

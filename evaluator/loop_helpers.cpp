@@ -81,6 +81,8 @@ bool foreach_check(Cell* series, const Cell* words, i32 n) {
         i32 at_key = next_map_entry(series);
         if (at_key < 0) return false;
         Cell key = cells_of(series_buffer(series))[at_key];
+        // Word keys are stored as set-words; the loop sees them as words.
+        if (type_of(&key) == T_SET_WORD) set_cell_type(&key, T_WORD);
         Cell value = cells_of(series_buffer(series))[at_key + 1];
         Cell w0 = *(cells_of(series_buffer(words)) + series_head(words));
         Cell w1 = *(cells_of(series_buffer(words)) + series_head(words) + 1);

@@ -9,6 +9,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/random.h"
 #include "lexer/number_scan.h"
 #include "runtime/errors.h"
@@ -370,6 +371,26 @@ Cell* float_round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bo
     return n;
 }
 
+namespace {
+
+// A percent from text: the lexer reads the text as one number ("50%", "0.5" or "2").
+double percent_text_value(Cell* spec) {
+    Cell* v = stack_push_slot();
+    set_cell(v, T_NONE);
+    if (g_scan_string_value) g_scan_string_value(spec, v);
+    double d;
+    switch (type_of(v)) {
+        case T_INTEGER: d = double(get_integer(v)); break;
+        case T_FLOAT:
+        case T_PERCENT: d = get_float(v); break;
+        default: num::raise_bad_to_arg(T_PERCENT, spec);
+    }
+    stack_pop(1);
+    return d;
+}
+
+}  // namespace
+
 Cell* float_make(Cell*, Cell* spec, u32 type) {
     TypeId st = type_of(spec);
     auto result = [type](double d) {
@@ -378,7 +399,7 @@ Cell* float_make(Cell*, Cell* spec, u32 type) {
         return c;
     };
     if (num::is_text_type(st)) {
-        if (type == T_PERCENT) num::raise_bad_to_arg(type, spec);  // needs the lexer's percent loader
+        if (type == T_PERCENT) return result(percent_text_value(spec));
         num::UnitRange t = num::series_units(spec);
         i32 status = 0;
         double d = t.count ? lex::scan_float(t.start, t.count, t.unit, &status) : 0.0;

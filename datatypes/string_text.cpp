@@ -138,12 +138,6 @@ Cell* string_to(Cell*, Cell* spec, u32 type) {
 
 Cell* string_make(Cell* proto, Cell* spec, u32 type) {
     if (type == 0) type = T_STRING;
-    if (type == T_BINARY) {
-        // TODO(binary): binary/to once binary! exists; money! is refused there.
-        Cell dt_cell;
-        set_cell(&dt_cell, T_DATATYPE, type);
-        raise_error(Err::script_bad_make_arg, &dt_cell, spec);
-    }
     if (type_of(spec) == T_INTEGER || type_of(spec) == T_FLOAT) {
         i32 n = type_of(spec) == T_INTEGER ? get_int(spec) : float_to_int_checked(spec);
         if (n < 0) raise_error(Err::script_out_of_range, spec);

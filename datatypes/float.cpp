@@ -236,8 +236,9 @@ void float_do_math(i32 code) {
             if (code == OP_DIVIDE) num::raise_not_related("divide", rt_);
             compound_math_swapped(code);
             return;
+        case T_TUPLE: tuple_do_math(code); return;
         default:
-            // tuple!, money! and vector! arithmetic arrive with those datatypes.
+            // money! and vector! arithmetic arrive with those datatypes.
             num::raise_invalid_type(rt_);
     }
     double x = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);

@@ -112,12 +112,9 @@ void integer_math(i32 code) {
         case T_PAIR:
         case T_POINT2D:
         case T_POINT3D: compound_math_swapped(code); return;
+        case T_TUPLE: tuple_do_math(code); return;
         // The operand checks that need nothing of the other datatype are made here; their
-        // arithmetic arrives with tuple! and date!.
-        case T_TUPLE:
-            if (code == OP_SUBTRACT) num::raise_not_related("subtract", T_INTEGER);
-            if (code == OP_DIVIDE) num::raise_not_related("divide", T_INTEGER);
-            break;
+        // arithmetic arrives with date!.
         case T_DATE:
             if (code != OP_ADD) num::raise_not_related("subtract", T_INTEGER);
             break;

@@ -237,8 +237,9 @@ void float_do_math(i32 code) {
             compound_math_swapped(code);
             return;
         case T_TUPLE: tuple_do_math(code); return;
+        case T_VECTOR: vector_math_scalar_left(code); return;
         default:
-            // money! and vector! arithmetic arrive with those datatypes.
+            // money! arithmetic arrives with that datatype.
             num::raise_invalid_type(rt_);
     }
     double x = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);

@@ -118,7 +118,8 @@ void integer_math(i32 code) {
         case T_DATE:
             if (code != OP_ADD) num::raise_not_related("subtract", T_INTEGER);
             break;
-        default: break;  // vector! and money! arithmetic arrive with those datatypes
+        case T_VECTOR: vector_math_scalar_left(code); return;
+        default: break;  // money! arithmetic arrives with that datatype
     }
     num::raise_invalid_type(type_of(right));
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/geometry.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
@@ -42,7 +43,7 @@ void char_do_math(i32 code) {
             number = i32(d);
             break;
         }
-        // vector! arithmetic arrives with that datatype.
+        case T_VECTOR: vector_math_scalar_left(code); return;
         default: num::raise_invalid_type(type_of(right));
     }
     // Division gets no result cell, so that it always truncates.

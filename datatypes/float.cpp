@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/geometry.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
@@ -231,13 +232,15 @@ void float_do_math(i32 code) {
         case T_PAIR:
         case T_POINT2D:
         case T_POINT3D:
-            if (lt != T_TIME) {
-                if (code == OP_SUBTRACT) num::raise_not_related("subtract", rt_);
-                if (code == OP_DIVIDE) num::raise_not_related("divide", rt_);
-            }
-            num::raise_invalid_type(rt_);  // their arithmetic arrives with those datatypes
+            if (lt == T_TIME) num::raise_invalid_type(rt_);
+            if (code == OP_SUBTRACT) num::raise_not_related("subtract", rt_);
+            if (code == OP_DIVIDE) num::raise_not_related("divide", rt_);
+            compound_math_swapped(code);
+            return;
+        case T_TUPLE: tuple_do_math(code); return;
+        case T_VECTOR: vector_math_scalar_left(code); return;
         default:
-            // tuple!, money! and vector! arithmetic arrive with those datatypes.
+            // money! arithmetic arrives with that datatype.
             num::raise_invalid_type(rt_);
     }
     double x = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);

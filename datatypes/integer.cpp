@@ -6,6 +6,7 @@
 
 #include "datatypes/datatype_init.h"
 #include "datatypes/float.h"
+#include "datatypes/geometry.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
 #include "evaluator/random.h"
@@ -108,21 +109,17 @@ void integer_math(i32 code) {
         case T_FLOAT:
         case T_PERCENT:
         case T_TIME: float_do_math(code); return;
-        // The operand checks that need nothing of the other datatype are made here; their
-        // arithmetic arrives with pair!, point2D!, point3D!, tuple! and date!.
         case T_PAIR:
         case T_POINT2D:
-        case T_POINT3D:
-            if (code == OP_DIVIDE) num::raise_not_related("divide", T_INTEGER);
-            break;
-        case T_TUPLE:
-            if (code == OP_SUBTRACT) num::raise_not_related("subtract", T_INTEGER);
-            if (code == OP_DIVIDE) num::raise_not_related("divide", T_INTEGER);
-            break;
+        case T_POINT3D: compound_math_swapped(code); return;
+        case T_TUPLE: tuple_do_math(code); return;
+        // The operand checks that need nothing of the other datatype are made here; their
+        // arithmetic arrives with date!.
         case T_DATE:
             if (code != OP_ADD) num::raise_not_related("subtract", T_INTEGER);
             break;
-        default: break;  // vector! and money! arithmetic arrive with those datatypes
+        case T_VECTOR: vector_math_scalar_left(code); return;
+        default: break;  // money! arithmetic arrives with that datatype
     }
     num::raise_invalid_type(type_of(right));
 }

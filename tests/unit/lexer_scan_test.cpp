@@ -4,6 +4,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"
+#include "lexer/literal_hooks.h"
 #include "lexer_support.h"
 #include "runtime/symbols.h"
 #include "text_support.h"
@@ -255,7 +256,10 @@ TEST_F(LexerEvents, ADeclinedErrorLetsLoadingGoOn) {
     EXPECT_EQ(trace("a 12a b", "[error]"), "error integer! 1;");
     EXPECT_EQ(trace("[a", "[error]", false), "error block! 1;");
     // A literal whose datatype cannot be built yet is reported as an error too.
+    auto maker = lex::g_make_pair;
+    lex::g_make_pair = nullptr;
     EXPECT_EQ(trace("x 1x2 y", "[error]"), "error error! 1;");
+    lex::g_make_pair = maker;
 }
 
 }  // namespace

@@ -58,6 +58,10 @@ i32 externals_register_kind(u32 kind_value, ReleaseFn fn) {
     return i32(g_kinds.size());
 }
 
+u32 externals_kind_value(i32 kind) {
+    return kind >= 1 && size_t(kind) <= g_kinds.size() ? g_kinds[size_t(kind) - 1].value : 0;
+}
+
 i32 externals_store(void* object, i32 kind) {
     if (g_free_head < 0 || g_slots[size_t(g_free_head)].next < 0) {
         // The last free slot: double the table first; indexes handed out stay valid.

@@ -13,8 +13,11 @@ namespace kel::rt {
 using ReleaseFn = void (*)(void* object);
 
 void externals_init();
-// Registers a kind of external object; answers its number (from 1).
+// Registers a kind of external object; answers its number (from 1). `kind_value` is the
+// symbol of the kind's name ("image"), which mold/all of a handle! shows.
 i32 externals_register_kind(u32 kind_value, ReleaseFn release);
+// The value a kind was registered with; 0 for a number no kind has.
+u32 externals_kind_value(i32 kind);
 // Stores an object of a kind; answers its slot index.
 i32 externals_store(void* object, i32 kind);
 void* externals_object(i32 slot);

@@ -794,9 +794,10 @@ void Engine::complete_collect() {
         // The outermost plain collect: its block is the parse's answer.
         *scratch = second;
         collected = true;
-    } else {
+    } else if (match) {
         // A plain collect inside another: its block is kept there as one value (the
-        // enclosing frame is now the innermost).
+        // enclosing frame is now the innermost). A failed one keeps nothing: what a failed
+        // alternative collected must not show in the result.
         g_args.top = f + 2;
         keep_value(f + 1, true);
     }
@@ -1185,6 +1186,16 @@ void Engine::keyword() {
     if (!v) raise_error(Err::script_parse_rule, &w);
     *val = *v;
     from_word = true;
+    // The rule a command controls, met again when a repetition iterates, is still its
+    // argument: a word naming a word matches that word every time, not only the first.
+    bool controlled = top_is_cmd() && pos == i32(rs_top()[-1].data1) + 1;
+    if (controlled && type_of(val) == T_WORD) {
+        i32 code = top_code();
+        if (code != C_COLLECT && code != C_KEEP) {
+            state = S_LITERAL;
+            return;
+        }
+    }
     if (after_cmd && cmd != C_COLLECT && cmd != C_KEEP) {
         if (type_of(val) == T_WORD) {
             state = S_LITERAL;

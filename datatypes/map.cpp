@@ -9,6 +9,8 @@
 // Keys are prepared on the way in: text and binary keys are copied (a later change to the
 // caller's series must not move a key under its hash), word kinds are stored as set-words.
 // Look-ups ignore case unless /case asks for strict equality.
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/datatype_init.h"
 #include "datatypes/integer.h"
@@ -210,13 +212,12 @@ Cell* map_reflect(Cell* value, u32 field) {
 // ---- form and mold ------------------------------------------------------------------------
 
 i32 append_text(Cell* out, const char* s, i32 limit) {
-    i32 n = 0;
-    while (s[n]) append_char(out, u8(s[n++]));
-    return limit - n;
+    append_c_string(out, s);
+    return limit - i32(std::strlen(s));
 }
 
 i32 append_indent(Cell* out, i32 level, i32 limit) {
-    for (i32 i = 0; i < level; ++i) limit = append_text(out, "    ", limit);
+    while (level-- > 0) limit = append_text(out, "    ", limit);
     return limit;
 }
 

@@ -33,10 +33,11 @@ struct Flag {
     const char* name;
     u32 bit;
 };
-// In the order a flags block lists them.
-constexpr Flag FLAGS[] = {{"control", 0x10000000}, {"shift", 0x20000000},  {"alt", 0x40000000},
-                          {"command", 0x80000000}, {"away", 0x04000000},   {"down", 0x02000000},
-                          {"mid-down", 0x01000000}, {"alt-down", 0x00800000}, {"aux-down", 0x00400000}};
+// In the order the backend's flags getter lists them, which leaves `command` out.
+constexpr Flag FLAGS[] = {{"away", 0x04000000},    {"down", 0x02000000},     {"mid-down", 0x01000000},
+                          {"alt-down", 0x00800000}, {"aux-down", 0x00400000}, {"control", 0x10000000},
+                          {"shift", 0x20000000},   {"alt", 0x40000000},      {"command", 0x80000000}};
+constexpr u32 LISTED_FLAGS = 8;
 
 constexpr const char* FIELD_NAMES[] = {"type",     "face",      "window",    "offset",    "key",
                                        "picked",   "flags",     "away?",     "down?",     "mid-down?",
@@ -114,9 +115,9 @@ Cell* event_get_field(Cell* event, i32 index) {
     if (index >= EF_FLAGS && index <= EF_SHIFT_Q) {
         if (index == EF_FLAGS) {
             Cell* out = push_new_block(4);
-            for (const Flag& f : FLAGS) {
-                if (!(e.data3 & f.bit)) continue;
-                Cell w = load_word(f.name);
+            for (u32 k = 0; k < LISTED_FLAGS; ++k) {
+                if (!(e.data3 & FLAGS[k].bit)) continue;
+                Cell w = load_word(FLAGS[k].name);
                 *block_alloc_tail(series_node(out)) = w;
             }
             return out;
@@ -159,6 +160,7 @@ Cell* event_make(Cell*, Cell* spec, u32) {
     Cell* result = stack_push_slot();
     set_cell(result, T_EVENT | EVENT_RECORD_BIT);
     if (type_of(spec) != T_BLOCK) return result;
+    names();  // interned before any buffer of the spec is held
     // The record's values, rooted on the stack until the record exists.
     Cell* record = stack_push(&g_none_cell);
     stack_push(&g_none_cell);
@@ -168,10 +170,9 @@ Cell* event_make(Cell*, Cell* spec, u32) {
     set_cell(picked, T_INTEGER, 0, 0, 0);
     bool any = false;
 
-    Node block = series_node(spec);
     u32 i = u32(series_head(spec) < 0 ? 0 : series_head(spec));
     for (;; ++i) {
-        SeriesBuffer* b = buffer_of(block);
+        SeriesBuffer* b = buffer_of(series_node(spec));
         u32 n = (b->tail - b->offset) / sizeof(Cell);
         if (i + 1 >= n) break;
         Cell key = cells_of(b)[i];

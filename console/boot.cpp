@@ -10,6 +10,7 @@
 #include "lexer/load.h"
 #include "library/routines.h"
 #include "datatypes/context.h"
+#include "datatypes/datatype_init.h"
 #include "datatypes/error.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
@@ -51,6 +52,8 @@ void runtime_init() {
     rt::ownership_init();
     rt::slot_table_init();
     rt::gc_init();
+    // event! comes last: its type, flag and field names are words.
+    dt::register_event_datatype();
     // The interpreter's hooks, the datatype words and the preset `make` the library needs.
     ev::evaluator_init();
 }

@@ -40,6 +40,12 @@ Cell* email_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     u32 start = user ? 0 : (at_sign < 0 ? len : user_len + 1);
     u32 count = user ? user_len : len - start;
     if (value && !get) {
+        // Without an "@" the host would join the user part: the "@" comes first, so that
+        // the host set is the host read back.
+        if (!user && at_sign < 0) {
+            append_char(parent, '@');
+            ++start;
+        }
         Cell* target = stack_push(parent);
         target->data1 = clamped_head(parent) + start;
         string_change(target, value, i32(count), false, 1);

@@ -5,12 +5,14 @@
 #include <pthread.h>
 
 #include <cassert>
+#include <cstring>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
+#include "datatypes/series.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unit.h"
 #include "datatypes/word.h"
@@ -1114,7 +1116,12 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
             raise_error(Err::script_bad_path_type, path, &dt, &cut);
         }
         Cell* setv = (set && last) ? const_cast<Cell*>(set_value) : nullptr;
+        // A set that changes a value held in the cell itself (an event's type) changes the
+        // walk's copy: the head word gets the changed value back.
+        bool write_back = setv && i == head + 1 && !is_series_type(type_of(parent));
+        Cell before = *parent;
         Cell* r = fn(parent, selector, setv, path, gparent, p_item, i - head, case_, get, last);
+        if (write_back && std::memcmp(&before, parent, sizeof(Cell)) != 0) set_word_value(&first, parent);
         Cell result = *r;
         g_args.top = work_top;
         if (!get && !set && is_callable(type_of(&result))) {

@@ -238,6 +238,9 @@ void mark_value(Cell* c) {
         case T_HANDLE:
             if (i32(c->data3) >= 0) externals_mark(i32(c->data3), nullptr);
             break;
+        case T_EVENT:  // a made event's field record
+            if ((c->header & 0x1000) && c->data2) mark_block(c->data2);
+            break;
         default: break;
     }
 }

@@ -102,8 +102,9 @@ TEST(RegistryDeathTest, WrongActionCountIsABuildFault) {
 
 TEST(RegistryOrderTest, ParentsComeFirstAndEveryTypeHasItsName) {
     console::runtime_init();
-    EXPECT_EQ(g_highest_type, u32(T_IMAGE));
-    for (u32 t = 1; t <= u32(T_IMAGE); ++t) {
+    // event! is registered last, after the others.
+    EXPECT_EQ(g_highest_type, u32(T_EVENT));
+    for (u32 t = 1; t <= u32(T_EVENT); ++t) {
         ASSERT_NE(g_type_names[t].name, nullptr) << t;
         EXPECT_EQ(g_type_names[t].name[g_type_names[t].form_length], '!') << t;
     }

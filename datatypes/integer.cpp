@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
@@ -119,9 +120,15 @@ void integer_math(i32 code) {
             if (code == OP_SUBTRACT) num::raise_not_related("subtract", T_INTEGER);
             if (code == OP_DIVIDE) num::raise_not_related("divide", T_INTEGER);
             break;
-        case T_DATE:
+        case T_DATE: {
             if (code != OP_ADD) num::raise_not_related("subtract", T_INTEGER);
-            break;
+            // The date's arithmetic adds: date first, these days second.
+            Cell days = *left;
+            *left = *right;
+            *right = days;
+            date_do_math(OP_ADD);
+            return;
+        }
         default: break;  // vector! and money! arithmetic arrive with those datatypes
     }
     num::raise_invalid_type(type_of(right));
@@ -324,7 +331,8 @@ Cell* integer_to(Cell*, Cell* spec, u32) {
             return push_integer(integer_from_hex_text(reinterpret_cast<const u8*>(symbol_name(symbol)),
                                                       symbol_name_length(symbol), spec));
         }
-        // date! and money! conversions arrive with those datatypes.
+        case T_DATE: return push_integer(date_to_epoch(spec));
+        // money! conversion arrives with that datatype.
         default: num::raise_bad_to_arg(T_INTEGER, spec);
     }
 }

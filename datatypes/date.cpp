@@ -180,26 +180,6 @@ void set_zone(Cell* c, const Cell* v, bool keep_instant) {
     }
 }
 
-const Cell* system_field(const char* a, const char* b) {
-    static u32 sym_system = 0, sym_a = 0, sym_b = 0;
-    static const char* cached_a = nullptr;
-    static const char* cached_b = nullptr;
-    if (!sym_system) sym_system = make_symbol("system");
-    if (cached_a != a) sym_a = make_symbol(a), cached_a = a;
-    if (cached_b != b) sym_b = make_symbol(b), cached_b = b;
-    i32 i = find_word_in_context(g_global_context, sym_system, true);
-    if (i < 0) return nullptr;
-    const Cell* v = context_values(g_global_context) + i;
-    for (u32 sym : {sym_a, sym_b}) {
-        if (!is_object_type(type_of(v))) return nullptr;
-        Node ctx = object_context(v);
-        i32 k = find_word_in_context(ctx, sym, true);
-        if (k < 0 || u32(k) >= context_value_count(ctx)) return nullptr;
-        v = context_values(ctx) + k;
-    }
-    return v;
-}
-
 // The first three characters of month n's name (system/locale/months).
 void month_abbreviation(i32 n, char out[16]) {
     const Cell* months = system_field("locale", "months");
@@ -553,6 +533,23 @@ void init_date() {
 }
 
 }  // namespace
+
+const Cell* system_field(const char* a, const char* b, const char* c) {
+    static u32 sym_system = 0;
+    if (!sym_system) sym_system = make_symbol("system");
+    i32 i = find_word_in_context(g_global_context, sym_system, true);
+    if (i < 0) return nullptr;
+    const Cell* v = context_values(g_global_context) + i;
+    for (const char* name : {a, b, c}) {
+        if (!name) break;
+        if (!is_object_type(type_of(v))) return nullptr;
+        Node ctx = object_context(v);
+        i32 k = find_word_in_context(ctx, make_symbol(name), true);
+        if (k < 0 || u32(k) >= context_value_count(ctx)) return nullptr;
+        v = context_values(ctx) + k;
+    }
+    return v;
+}
 
 i64 date_to_days(u32 word) {
     i64 y = year_of(word), m = month_of(word), d = day_of(word);

@@ -13,6 +13,9 @@ constexpr u32 DATE_TIME_FLAG = 1u << 16;
 
 inline u32 date_word(const Cell* c) { return c->data1; }
 
+// A field of the system object (system/a/b/c), or null when it is not there (yet).
+const Cell* system_field(const char* a, const char* b, const char* c = nullptr);
+
 i64 date_to_days(u32 word);
 // The date word of a day number with the given zone bits and time flag; a year outside
 // the 15 bits of the word raises script/out-of-range.

@@ -7,6 +7,7 @@
 
 #include "datatypes/datatype_init.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
 #include "evaluator/random.h"
@@ -235,8 +236,12 @@ void float_do_math(i32 code) {
                 if (code == OP_DIVIDE) num::raise_not_related("divide", rt_);
             }
             num::raise_invalid_type(rt_);  // their arithmetic arrives with those datatypes
+        case T_MONEY:
+            if (lt == T_TIME) num::raise_invalid_type(rt_);
+            money_math(code);
+            return;
         default:
-            // tuple!, money! and vector! arithmetic arrive with those datatypes.
+            // tuple! and vector! arithmetic arrive with those datatypes.
             num::raise_invalid_type(rt_);
     }
     double x = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);
@@ -270,7 +275,10 @@ i32 float_compare(Cell* value, Cell* other, i32 op) {
         case T_FLOAT:
         case T_PERCENT:
         case T_TIME: y = get_float(other); break;
-        default: return -2;  // money! comparison arrives with that datatype
+        case T_MONEY:
+            if (type_of(value) == T_TIME) return -2;
+            return money_compare_number(value, other, op);
+        default: return -2;
     }
     switch (op) {
         case 0:
@@ -413,7 +421,9 @@ Cell* float_make(Cell*, Cell* spec, u32 type) {
             for (u32 i = 0; i < t.count && i < 8; ++i) bits = (bits << 8) | t.start[i];
             return result(from_bits(bits));
         }
-        // money! conversion arrives with that datatype.
+        case T_MONEY:
+            if (type == T_TIME) num::raise_bad_to_arg(type, spec);
+            return result(money_to_float(spec));
         default: num::raise_bad_to_arg(type, spec);
     }
 }

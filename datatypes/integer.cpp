@@ -6,6 +6,7 @@
 
 #include "datatypes/datatype_init.h"
 #include "datatypes/date.h"
+#include "datatypes/money.h"
 #include "datatypes/float.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
@@ -129,7 +130,8 @@ void integer_math(i32 code) {
             date_do_math(OP_ADD);
             return;
         }
-        default: break;  // vector! and money! arithmetic arrive with those datatypes
+        case T_MONEY: money_math(code); return;
+        default: break;  // vector! arithmetic arrives with that datatype
     }
     num::raise_invalid_type(type_of(right));
 }
@@ -250,7 +252,8 @@ i32 integer_compare(Cell* value, Cell* other, i32 op) {
             set_float_payload(&tmp, double(get_integer(value)));
             return float_compare(&tmp, other, op);
         }
-        default: return -2;  // money! comparison arrives with that datatype
+        case T_MONEY: return money_compare_number(value, other, op);
+        default: return -2;
     }
 }
 
@@ -332,7 +335,7 @@ Cell* integer_to(Cell*, Cell* spec, u32) {
                                                       symbol_name_length(symbol), spec));
         }
         case T_DATE: return push_integer(date_to_epoch(spec));
-        // money! conversion arrives with that datatype.
+        case T_MONEY: return push_integer(money_to_integer(spec));
         default: num::raise_bad_to_arg(T_INTEGER, spec);
     }
 }

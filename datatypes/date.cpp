@@ -362,15 +362,7 @@ Cell* date_build(Cell* spec, bool checked) {
             }
             raise_date_bad_to(spec);
         default:
-            if (num::is_text_type(st)) {
-                Cell* r = stack_push_slot();
-                set_cell(r, T_NONE);
-                lex::RunOptions o;
-                o.one = true;
-                lex::transcode_series(r, spec, -1, o, nullptr);
-                if (type_of(r) != T_DATE) raise_date_bad_to(spec);
-                return r;
-            }
+            if (num::is_text_type(st)) return scan_text_as(spec, T_DATE);
             raise_date_bad_to(spec);
     }
 }

@@ -144,6 +144,16 @@ void store_back_path_value(const Cell* changed, Cell* container, Cell* item, Cel
     g_args.top = base;
 }
 
+Cell* scan_text_as(Cell* spec, u32 type) {
+    Cell* r = stack_push_slot();
+    set_cell(r, T_NONE);
+    lex::RunOptions o;
+    o.one = true;
+    lex::transcode_series(r, spec, -1, o, nullptr);
+    if (type_of(r) != type) num::raise_bad_to_arg(type, spec);
+    return r;
+}
+
 namespace {
 
 [[noreturn]] void raise_time_bad_to(const Cell* spec) { num::raise_bad_to_arg(T_TIME, spec); }
@@ -184,15 +194,7 @@ Cell* time_make(Cell*, Cell* spec, u32) {
         case T_FLOAT:
         case T_PERCENT: return push_time(get_float(spec));
         default:
-            if (num::is_text_type(st)) {
-                Cell* r = stack_push_slot();
-                set_cell(r, T_NONE);
-                lex::RunOptions o;
-                o.one = true;
-                lex::transcode_series(r, spec, -1, o, nullptr);
-                if (type_of(r) != T_TIME) raise_time_bad_to(spec);
-                return r;
-            }
+            if (num::is_text_type(st)) return scan_text_as(spec, T_TIME);
             raise_time_bad_to(spec);
     }
 }

@@ -585,6 +585,11 @@ Cell* date_make_at(Cell* c, i32 year, i32 month, i32 day, double time, i32 zone_
     return c;
 }
 
+Cell* date_make_at_fields(Cell* c, i32 year, i32 month, i32 day, i32 hour, i32 minute, i32 second, i32 nanosecond) {
+    double t = hour * 3600.0 + minute * 60.0 + second + nanosecond * 1e-9;
+    return date_make_at(c, year, month, day, t, 0, true);
+}
+
 Cell* date_make_in(Node block, u32 word, double time) {
     Cell* c = block_alloc_tail(block);
     set_cell(c, T_DATE, word);

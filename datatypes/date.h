@@ -24,6 +24,8 @@ bool date_leap_year(i32 year);
 
 // The maker used by the lexer: local time of day and zone as written.
 Cell* date_make_at(Cell* c, i32 year, i32 month, i32 day, double time, i32 zone_minutes, bool has_time);
+// File times: a UTC date and time of day with the nanoseconds as a fraction.
+Cell* date_make_at_fields(Cell* c, i32 year, i32 month, i32 day, i32 hour, i32 minute, i32 second, i32 nanosecond);
 // The serialisation decoder's maker: the word and time as they are.
 Cell* date_make_in(Node block, u32 word, double time);
 Cell* date_push(u32 word, double time);

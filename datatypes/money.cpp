@@ -666,6 +666,17 @@ i32 money_to_integer(const Cell* c) {
     return i32(m.negative ? -v : v);
 }
 
+Cell* money_make_at_digits(Cell* c, bool negative, u8 currency, const u8* digits) {
+    u8 bytes[12];
+    bytes[0] = currency;
+    std::memcpy(bytes + 1, digits, 11);
+    c->header = (c->header & CELL_NEW_LINE) | T_MONEY | (negative ? MONEY_SIGN : 0);
+    std::memcpy(&c->data1, bytes, 12);
+    return c;
+}
+
+i32 money_sign(const Cell* m) { return sign_of(unpack(m)); }
+
 double money_to_float(const Cell* c) { return to_float_of(unpack(c)); }
 
 i32 money_compare_number(Cell* number, Cell* money, i32 op) {

@@ -8,6 +8,7 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/geometry.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -239,8 +240,11 @@ void float_do_math(i32 code) {
             return;
         case T_TUPLE: tuple_do_math(code); return;
         case T_VECTOR: vector_math_scalar_left(code); return;
+        case T_MONEY:
+            if (lt == T_TIME) num::raise_invalid_type(rt_);
+            money_math(code);
+            return;
         default:
-            // money! arithmetic arrives with that datatype.
             num::raise_invalid_type(rt_);
     }
     double x = lt == T_INTEGER ? double(get_integer(left)) : get_float(left);
@@ -274,7 +278,10 @@ i32 float_compare(Cell* value, Cell* other, i32 op) {
         case T_FLOAT:
         case T_PERCENT:
         case T_TIME: y = get_float(other); break;
-        default: return -2;  // money! comparison arrives with that datatype
+        case T_MONEY:
+            if (type_of(value) == T_TIME) return -2;
+            return money_compare_number(value, other, op);
+        default: return -2;
     }
     switch (op) {
         case 0:
@@ -437,7 +444,9 @@ Cell* float_make(Cell*, Cell* spec, u32 type) {
             for (u32 i = 0; i < t.count && i < 8; ++i) bits = (bits << 8) | t.start[i];
             return result(from_bits(bits));
         }
-        // money! conversion arrives with that datatype.
+        case T_MONEY:
+            if (type == T_TIME) num::raise_bad_to_arg(type, spec);
+            return result(money_to_float(spec));
         default: num::raise_bad_to_arg(type, spec);
     }
 }

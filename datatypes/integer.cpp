@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/date.h"
+#include "datatypes/money.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
 #include "datatypes/number_support.h"
@@ -113,13 +115,18 @@ void integer_math(i32 code) {
         case T_POINT2D:
         case T_POINT3D: compound_math_swapped(code); return;
         case T_TUPLE: tuple_do_math(code); return;
-        // The operand checks that need nothing of the other datatype are made here; their
-        // arithmetic arrives with date!.
-        case T_DATE:
+        case T_DATE: {
             if (code != OP_ADD) num::raise_not_related("subtract", T_INTEGER);
-            break;
+            // The date's arithmetic adds: date first, these days second.
+            Cell days = *left;
+            *left = *right;
+            *right = days;
+            date_do_math(OP_ADD);
+            return;
+        }
+        case T_MONEY: money_math(code); return;
         case T_VECTOR: vector_math_scalar_left(code); return;
-        default: break;  // money! arithmetic arrives with that datatype
+        default: break;
     }
     num::raise_invalid_type(type_of(right));
 }
@@ -240,7 +247,8 @@ i32 integer_compare(Cell* value, Cell* other, i32 op) {
             set_float_payload(&tmp, double(get_integer(value)));
             return float_compare(&tmp, other, op);
         }
-        default: return -2;  // money! comparison arrives with that datatype
+        case T_MONEY: return money_compare_number(value, other, op);
+        default: return -2;
     }
 }
 
@@ -321,7 +329,8 @@ Cell* integer_to(Cell*, Cell* spec, u32) {
             return push_integer(integer_from_hex_text(reinterpret_cast<const u8*>(symbol_name(symbol)),
                                                       symbol_name_length(symbol), spec));
         }
-        // date! and money! conversions arrive with those datatypes.
+        case T_DATE: return push_integer(date_to_epoch(spec));
+        case T_MONEY: return push_integer(money_to_integer(spec));
         default: num::raise_bad_to_arg(T_INTEGER, spec);
     }
 }

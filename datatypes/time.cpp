@@ -30,19 +30,10 @@ const char* const kTimeFields[3] = {"hour", "minute", "second"};
 double hour_part(double s) { return std::trunc(s / 3600.0); }
 double minute_part(double s) { return std::floor(std::fmod(std::fabs(s), 3600.0) / 60.0); }
 
-// The decimal text of a whole number of hours or minutes (may exceed 32 bits).
+// The decimal text of a whole number of hours or minutes (hours may exceed 64 bits).
 void append_whole(Cell* out, double v, bool two_digits) {
-    char buf[32];
-    i32 n = 0;
-    u64 u = u64(v);
-    do {
-        buf[n++] = char('0' + u % 10);
-        u /= 10;
-    } while (u);
-    if (two_digits && n < 2) buf[n++] = '0';
-    char text[32];
-    for (i32 i = 0; i < n; ++i) text[i] = buf[n - 1 - i];
-    text[n] = 0;
+    char text[400];
+    std::snprintf(text, sizeof text, two_digits ? "%02.0f" : "%.0f", v);
     append_c_string(out, text);
 }
 
@@ -144,6 +135,16 @@ void store_back_path_value(const Cell* changed, Cell* container, Cell* item, Cel
     g_args.top = base;
 }
 
+Cell* scan_text_as(Cell* spec, u32 type) {
+    Cell* r = stack_push_slot();
+    set_cell(r, T_NONE);
+    lex::RunOptions o;
+    o.one = true;
+    lex::transcode_series(r, spec, -1, o, nullptr);
+    if (type_of(r) != type) num::raise_bad_to_arg(type, spec);
+    return r;
+}
+
 namespace {
 
 [[noreturn]] void raise_time_bad_to(const Cell* spec) { num::raise_bad_to_arg(T_TIME, spec); }
@@ -184,15 +185,7 @@ Cell* time_make(Cell*, Cell* spec, u32) {
         case T_FLOAT:
         case T_PERCENT: return push_time(get_float(spec));
         default:
-            if (num::is_text_type(st)) {
-                Cell* r = stack_push_slot();
-                set_cell(r, T_NONE);
-                lex::RunOptions o;
-                o.one = true;
-                lex::transcode_series(r, spec, -1, o, nullptr);
-                if (type_of(r) != T_TIME) raise_time_bad_to(spec);
-                return r;
-            }
+            if (num::is_text_type(st)) return scan_text_as(spec, T_TIME);
             raise_time_bad_to(spec);
     }
 }

@@ -234,6 +234,22 @@ u32 pack_date(i32 year, i32 month, i32 day, i32 offset_minutes) {
     return (u32(year) << 17) | (u32(month & 0x1F) << 12) | (u32(day & 0x1F) << 7) | pack_zone(offset_minutes);
 }
 
+ClockReading read_clock(bool utc) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    time_t secs = now.tv_sec;
+    tm parts{};
+    if (utc) gmtime_r(&secs, &parts);
+    else localtime_r(&secs, &parts);
+    ClockReading r;
+    r.year = parts.tm_year + 1900;
+    r.month = parts.tm_mon + 1;
+    r.day = parts.tm_mday;
+    r.seconds = parts.tm_hour * 3600.0 + parts.tm_min * 60.0 + parts.tm_sec + double(now.tv_nsec) / 1e9;
+    r.offset_seconds = utc ? 0 : i32(parts.tm_gmtoff);
+    return r;
+}
+
 u32 get_local_time(bool utc) {
     time_t now = time(nullptr);
     tm parts{};

@@ -67,6 +67,17 @@ double get_utc_time(bool precise);
 u32 get_local_time(bool utc);
 // The packed word of a date and an offset east of UTC in minutes.
 u32 pack_date(i32 year, i32 month, i32 day, i32 offset_minutes);
+// The current moment, read once: the calendar date and the time of day (seconds, with the
+// nanoseconds as a fraction) in the local zone, or in UTC with `utc`, and the local
+// offset east of UTC in seconds (0 with `utc`).
+struct ClockReading {
+    i32 year;
+    i32 month;  // 1-12
+    i32 day;    // 1-31
+    double seconds;
+    i32 offset_seconds;
+};
+ClockReading read_clock(bool utc);
 // The zone bits: whole hours of |offset| in bits 2-5, the sign (of the whole offset) in
 // bit 6, quarter hours in bits 0-1.
 u32 pack_zone(i32 offset_minutes);

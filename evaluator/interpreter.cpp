@@ -700,13 +700,20 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
 // functions and of natives alike: out of line, its prologue and epilogue cost a tenth of a call.
 template <bool Untraced = false>
 __attribute__((always_inline)) inline Status plain_arguments(const Cell* fn, Node cache, CacheInfo info, Node code,
-                                                             i32& pos, const Cell* name, u32 first = 0) {
+                                                             i32& pos, const Cell* name, u32 first = 0,
+                                                             u32 locals = 0) {
     for (u32 a = first; a < info.main; ++a) {
         if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
         if (Status s = eval_expr<Untraced>(code, pos, false, false)) return s;
         u32 t = type_of(g_args.top - 1);
         if (info.untyped ? t == T_UNSET : !typeset_has(code_cells(cache) + a, t))
             raise_expect(fn, name, i32(a), g_args.top - 1);
+    }
+    // A function's /local slots, as push_absent_refinements fills them: the refinement off,
+    // its words none.
+    if (locals) {
+        set_cell(stack_push_slot(), T_LOGIC, 0);
+        for (u32 i = 1; i < locals; ++i) set_cell(stack_push_slot(), T_NONE);
     }
     if (!Untraced && g_trace.active) {
         Cell f = *fn;
@@ -1017,10 +1024,10 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             if (infix) g_args.top = g_args.base + 1;
             Node cache;
             CacheInfo info = cache_of(&fn, &cache);
-            if (!path && !infix && info.plain && !info.refinements && !info.locals) {
-                // Evaluated arguments alone, and no refinement flags or locals to set up:
-                // what eval_arguments does for such a spec, without its general cases.
-                if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name))) return s;
+            if (!path && !infix && info.plain && !info.refinements) {
+                // Evaluated arguments alone, and no refinement flags to set up (locals at
+                // most): what eval_arguments does for such a spec, without its general cases.
+                if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name, 0, info.locals))) return s;
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;

@@ -161,7 +161,35 @@ void rewrite_from_head(Cell* series, const std::vector<u32>& cps) {
 
 // ---- append, insert, change --------------------------------------------------------------
 
+namespace {
+
+// Appending text of the same width: the characters are copied as they are stored, with no
+// code-point round trip. Answers false (nothing done) for anything else.
+bool append_same_width(Cell* series, const Cell* value, i32 part, u32* written) {
+    SeriesBuffer* b = buffer_of(series_node(series));
+    u32 unit = b->unit();
+    if (buffer_of(series_node(value))->unit() != unit) return false;
+    u32 n = string_length(value);
+    if (part >= 0 && u32(part) < n) n = u32(part);
+    u32 sh = unit_shift(unit);
+    u32 total = (b->tail - b->offset) >> sh;
+    if ((u64(total) + n) << sh > MAX_TEXT_BYTES) raise_error(Err::internal_no_memory);
+    *written = n;
+    if (n == 0) return true;
+    b = string_reserve(b, u64(n) << sh);
+    // Reserving may have moved the value's buffer too (it may be the same series).
+    const u8* from = at(buffer_of(series_node(value))->offset) + (size_t(clamped_head(value)) << sh);
+    std::memcpy(at(b->tail), from, size_t(n) << sh);
+    b->tail += n << sh;
+    return true;
+}
+
+}  // namespace
+
 u32 string_append_value(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
+    u32 written;
+    if (dup < 2 && is_plain_text_type(type_of(value)) && append_same_width(series, value, part, &written))
+        return written;
     Piece p = value_piece(value, part, only);
     return u32(splice(series, ks_abs_length(series), 0, p, dup));
 }

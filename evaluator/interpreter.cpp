@@ -629,6 +629,13 @@ void push_absent_refinements(Node cache, i32 entry) {
     }
 }
 
+// A function's /local slots after its arguments, as push_absent_refinements fills them: the
+// refinement off, its words none. Out of line: calls without locals pay only the test.
+__attribute__((noinline)) void push_locals(u32 locals) {
+    set_cell(stack_push_slot(), T_LOGIC, 0);
+    for (u32 i = 1; i < locals; ++i) set_cell(stack_push_slot(), T_NONE);
+}
+
 Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix) {
     Node cache;
     CacheInfo info = cache_of(fn, &cache);
@@ -700,20 +707,13 @@ Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, con
 // functions and of natives alike: out of line, its prologue and epilogue cost a tenth of a call.
 template <bool Untraced = false>
 __attribute__((always_inline)) inline Status plain_arguments(const Cell* fn, Node cache, CacheInfo info, Node code,
-                                                             i32& pos, const Cell* name, u32 first = 0,
-                                                             u32 locals = 0) {
+                                                             i32& pos, const Cell* name, u32 first = 0) {
     for (u32 a = first; a < info.main; ++a) {
         if (pos >= code_length(code)) raise_no_arg(fn, name, i32(a));
         if (Status s = eval_expr<Untraced>(code, pos, false, false)) return s;
         u32 t = type_of(g_args.top - 1);
         if (info.untyped ? t == T_UNSET : !typeset_has(code_cells(cache) + a, t))
             raise_expect(fn, name, i32(a), g_args.top - 1);
-    }
-    // A function's /local slots, as push_absent_refinements fills them: the refinement off,
-    // its words none.
-    if (locals) {
-        set_cell(stack_push_slot(), T_LOGIC, 0);
-        for (u32 i = 1; i < locals; ++i) set_cell(stack_push_slot(), T_NONE);
     }
     if (!Untraced && g_trace.active) {
         Cell f = *fn;
@@ -1024,10 +1024,12 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             if (infix) g_args.top = g_args.base + 1;
             Node cache;
             CacheInfo info = cache_of(&fn, &cache);
-            if (!path && !infix && info.plain && !info.refinements) {
-                // Evaluated arguments alone, and no refinement flags to set up (locals at
-                // most): what eval_arguments does for such a spec, without its general cases.
-                if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name, 0, info.locals))) return s;
+            if (!path && !infix && info.plain && !info.refinements && (Untraced || !info.locals)) {
+                // Evaluated arguments alone, and no refinement flags to set up (untraced,
+                // locals at most): what eval_arguments does for such a spec, without its
+                // general cases.
+                if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name))) return s;
+                if (Untraced && info.locals) push_locals(info.locals);
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;

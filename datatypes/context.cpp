@@ -170,6 +170,14 @@ i32 find_word_in_context(Node ctx, u32 symbol, bool case_insensitive) {
     return hashtable_find_symbol(context_table(ctx), symbol, case_insensitive);
 }
 
+FieldCacheEntry g_field_cache[1u << FIELD_CACHE_BITS];
+
+i32 find_field_slow(Node ctx, u32 symbol, FieldCacheEntry& entry) {
+    i32 i = find_word_in_context(ctx, symbol, true);
+    if (i >= 0) entry = {ctx, symbol, word_symbol(context_word_at(ctx, i)), i};
+    return i;
+}
+
 i32 context_find_symbol(Node ctx, u32 symbol, bool case_insensitive, i32* added) {
     i32 i = find_word_in_context(ctx, symbol, case_insensitive);
     if (i >= 0) return i;

@@ -161,7 +161,35 @@ void rewrite_from_head(Cell* series, const std::vector<u32>& cps) {
 
 // ---- append, insert, change --------------------------------------------------------------
 
+namespace {
+
+// Appending text of the same width: the characters are copied as they are stored, with no
+// code-point round trip. Answers false (nothing done) for anything else.
+bool append_same_width(Cell* series, const Cell* value, i32 part, u32* written) {
+    SeriesBuffer* b = buffer_of(series_node(series));
+    u32 unit = b->unit();
+    if (buffer_of(series_node(value))->unit() != unit) return false;
+    u32 n = string_length(value);
+    if (part >= 0 && u32(part) < n) n = u32(part);
+    u32 sh = unit_shift(unit);
+    u32 total = (b->tail - b->offset) >> sh;
+    if ((u64(total) + n) << sh > MAX_TEXT_BYTES) raise_error(Err::internal_no_memory);
+    *written = n;
+    if (n == 0) return true;
+    b = string_reserve(b, u64(n) << sh);
+    // Reserving may have moved the value's buffer too (it may be the same series).
+    const u8* from = at(buffer_of(series_node(value))->offset) + (size_t(clamped_head(value)) << sh);
+    std::memcpy(at(b->tail), from, size_t(n) << sh);
+    b->tail += n << sh;
+    return true;
+}
+
+}  // namespace
+
 u32 string_append_value(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
+    u32 written;
+    if (dup < 2 && is_plain_text_type(type_of(value)) && append_same_width(series, value, part, &written))
+        return written;
     Piece p = value_piece(value, part, only);
     return u32(splice(series, ks_abs_length(series), 0, p, dup));
 }
@@ -221,6 +249,37 @@ bool bitset_has(const Cell* bitset, u32 cp) {
     u32 bytes = bb->tail - bb->offset;
     if (u64(cp) >= u64(bytes) * 8) return (bb->flags & SB_COMPLEMENT) != 0;
     return (at(bb->offset)[cp >> 3] & (0x80 >> (cp & 7))) != 0;
+}
+
+// A forward search of one-byte text for a run whose first character is ASCII, from `from`
+// to the last start `last`: the candidates for the first character are found by memchr (or,
+// for a letter, a tight loop over both its cases), and only they are compared character by
+// character. No one-byte character but an ASCII letter's other case folds to an ASCII
+// character, so the two are all the candidates there are.
+i64 find_forward_bytes(const u8* data, i64 from, i64 last, const std::vector<u32>& want, bool case_sensitive) {
+    u8 a = u8(want[0]);
+    u8 b = !case_sensitive && a >= 'a' && a <= 'z' ? u8(a - 32) : a;
+    size_t m = want.size();
+    for (i64 p = from; p <= last; ++p) {
+        const u8* s = data + p;
+        const u8* end = data + last + 1;
+        if (a == b) {
+            s = static_cast<const u8*>(std::memchr(s, a, size_t(end - s)));
+            if (!s) return -1;
+        } else {
+            while (s < end && *s != a && *s != b) ++s;
+            if (s == end) return -1;
+        }
+        p = s - data;
+        size_t k = 1;
+        if (case_sensitive) {
+            while (k < m && s[k] == want[k]) ++k;
+        } else {
+            while (k < m && case_fold_char(s[k], false) == want[k]) ++k;
+        }
+        if (k == m) return p;
+    }
+    return -1;
 }
 
 Needle make_needle(Cell* series, Cell* value) {
@@ -312,6 +371,8 @@ Cell* string_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool 
                 found = p - m + 1;
                 break;
             }
+    } else if (step == 1 && !match && !nd.bitset && unit == 1 && !want.empty() && want[0] < 0x80) {
+        found = find_forward_bytes(data, range_start, range_end - m, want, case_sensitive);
     } else {
         for (i64 p = range_start; p < range_end; p += step) {
             if (matches_at(p)) {

@@ -27,6 +27,7 @@
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/platform.h"
+#include "runtime/series.h"
 #include "runtime/symbols.h"
 
 namespace kel::ev {
@@ -630,6 +631,13 @@ void push_absent_refinements(Node cache, i32 entry) {
     }
 }
 
+// A function's /local slots after its arguments, as push_absent_refinements fills them: the
+// refinement off, its words none. Out of line: calls without locals pay only the test.
+__attribute__((noinline)) void push_locals(u32 locals) {
+    set_cell(stack_push_slot(), T_LOGIC, 0);
+    for (u32 i = 1; i < locals; ++i) set_cell(stack_push_slot(), T_NONE);
+}
+
 Status eval_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, bool infix) {
     Node cache;
     CacheInfo info = cache_of(fn, &cache);
@@ -1018,10 +1026,12 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
             if (infix) g_args.top = g_args.base + 1;
             Node cache;
             CacheInfo info = cache_of(&fn, &cache);
-            if (!path && !infix && info.plain && !info.refinements && !info.locals) {
-                // Evaluated arguments alone, and no refinement flags or locals to set up:
-                // what eval_arguments does for such a spec, without its general cases.
+            if (!path && !infix && info.plain && !info.refinements && (Untraced || !info.locals)) {
+                // Evaluated arguments alone, and no refinement flags to set up (untraced,
+                // locals at most): what eval_arguments does for such a spec, without its
+                // general cases.
                 if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name))) return s;
+                if (Untraced && info.locals) push_locals(info.locals);
             } else {
                 s = eval_arguments(&fn, code, pos, name, path, infix);
                 if (s) return s;
@@ -1046,6 +1056,34 @@ KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const C
 // remaining elements as refinements.
 inline bool is_callable(u32 t) { return t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE; }
 
+// The commonest path, `object/field` read or set with tracing off, without the general
+// walk: the field's index comes from the field cache, the value is pushed at `start`.
+// False (nothing done) for anything the walk must report or that runs code: a field not
+// there or unset, a function to call, an object with a change handler, a paren or
+// get-word selector.
+bool object_field_step(const Cell& obj, const Cell& el, bool set, bool get, const Cell* set_value, Cell* start) {
+    if (type_of(&el) != T_WORD) return false;
+    Node ctx = object_context(&obj);
+    Cell* c = context_cell(ctx);
+    if (c->header & CTX_ON_STACK) return false;
+    i32 i = find_field(ctx, word_symbol(&el));
+    if (i < 0 || u32(i) >= series_length(c->data2)) return false;
+    Cell* slot = cells_of(buffer_of(c->data2)) + i;
+    if (set) {
+        // As set_word_in_context marks and writes an object's field when no handler is due.
+        if (obj.data3) return false;
+        context_word_at(ctx, i)->header |= CHANGED_MARK;
+        *slot = *set_value;
+        *start = *set_value;
+    } else {
+        u32 t = type_of(slot);
+        if (t == T_UNSET || (!get && is_callable(t))) return false;
+        *start = *slot;
+    }
+    g_args.top = start + 1;
+    return true;
+}
+
 Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value) {
     Cell* start = g_args.top;
     Cell* path = stack_push(path_in);
@@ -1062,6 +1100,9 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
     Cell* hv = word_slot(&first);
     if (!hv && word_index(&first) < 0) hv = get_word_value_ptr(&first);
     Cell headv = hv ? *hv : Cell{T_UNSET, 0, 0, 0};
+    if (type_of(&headv) == T_OBJECT && !g_trace.active && head + 2 == code_length(pnode) &&
+        object_field_step(headv, code_cells(pnode)[head + 1], set, get, set_value, start))
+        return 0;
     if (is_callable(type_of(&headv))) {
         if (set) raise_error(Err::script_invalid_path_set, path);
         if (get) raise_error(Err::script_invalid_path_get, path);

@@ -133,5 +133,17 @@ TEST_F(ChangeCase, ForeignPartRaises) {
     EXPECT_EQ(test::catch_error([&] { change_case(s, &none, true); }), Err::script_invalid_refine_arg);
 }
 
+// The one-byte string search looks for an ASCII first character as itself and, for a
+// letter, its other case only: no other one-byte character may fold to ASCII.
+TEST(CaseTables, OnlyAsciiFoldsToAsciiInOneByteText) {
+    for (u32 c = 0; c < 256; ++c) {
+        u32 f = case_fold_char(c, false);
+        if (f >= 0x80) continue;
+        u32 expected = c >= 'A' && c <= 'Z' ? c + 32 : c;
+        EXPECT_EQ(f, expected) << c;
+        EXPECT_LT(c, 0x80u) << c;
+    }
+}
+
 }  // namespace
 }  // namespace kel

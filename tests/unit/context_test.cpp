@@ -221,5 +221,47 @@ TEST_F(ContextTest, SymbolsCompareByName) {
     EXPECT_EQ(text_of(&s), "apple");
 }
 
+// The field cache answers what find_word_in_context answers, whatever happened to the
+// context since the entry was made.
+TEST_F(ContextTest, FieldCacheFollowsGrowthTwinsAndReusedEntries) {
+    Node ctx = object_context_with({"alpha", "beta"});
+    rt::gc_register_node_root(&ctx);
+    EXPECT_EQ(find_field(ctx, sym("beta")), 1);
+    EXPECT_EQ(find_field(ctx, sym("beta")), 1);  // from the cache
+    EXPECT_EQ(find_field(ctx, sym("BETA")), 1);  // a case twin, cached under its own symbol
+    EXPECT_EQ(find_field(ctx, sym("BETA")), 1);
+    EXPECT_EQ(find_field(ctx, sym("gamma")), -1);
+    // Growing moves the word block and the values; the cached indexes still hold, and a
+    // field missing before is found once added.
+    for (i32 i = 0; i < 200; ++i) {
+        Cell w = word_v(("grown-" + std::to_string(i)).c_str());
+        context_add_word(ctx, &w);
+    }
+    Cell g = word_v("gamma");
+    context_add_word(ctx, &g);
+    EXPECT_EQ(find_field(ctx, sym("beta")), 1);
+    EXPECT_EQ(find_field(ctx, sym("gamma")), 202);
+    // A collection that moves everything leaves the answers alone.
+    rt::gc_collect();
+    EXPECT_EQ(find_field(ctx, sym("gamma")), 202);
+    EXPECT_EQ(find_field(ctx, sym("alpha")), 0);
+    // An entry made for one context that a reused node now names: the word at its index is
+    // not the one it was found under, so the look-up is made again.
+    Node other = object_context_with({"beta", "alpha"});
+    FieldCacheEntry stale{};
+    find_field_slow(ctx, sym("alpha"), stale);
+    FieldCacheEntry& slot = g_field_cache[((other * 0x9E3779B1u) ^ (sym("alpha") * 0x85EBCA77u)) >>
+                                          (32 - FIELD_CACHE_BITS)];
+    slot = stale;
+    slot.ctx = other;
+    slot.index = 0;  // other's word 0 is beta, not the alpha the entry names
+    EXPECT_EQ(find_field(other, sym("alpha")), 1);
+    slot.index = 5;  // past other's words
+    slot.symbol = sym("alpha");
+    slot.ctx = other;
+    EXPECT_EQ(find_field(other, sym("alpha")), 1);
+    rt::gc_unregister_node_root(&ctx);
+}
+
 }  // namespace
 }  // namespace kel::test

@@ -1263,6 +1263,8 @@ Status parse_native(bool, const i32* refs) {
     bool strict = refs[0] >= 0;
     Cell* part = refinement_arg(refs, 1);
     Cell* callback = refinement_arg(refs, 2);
+    // Vectors and images hold no value cells to match against.
+    if (type_of(input) == T_VECTOR || type_of(input) == T_IMAGE) raise_expect_arg(0, input);
     i32 total = blk_len(series_node(input));
     if (series_head(input) > total) input->data1 = u32(total);
     if (series_head(input) < 0) input->data1 = 0;

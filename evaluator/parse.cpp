@@ -295,6 +295,15 @@ struct Engine {
         return src;
     }
 
+    // A test answered n units matched (-1: no match): the input moves past them.
+    void matched(i32 n) {
+        match = n >= 0;
+        if (match) set_idx(idx() + n);
+        compute_end();
+        fire(E_MATCH);
+        state = S_CONTINUE;
+    }
+
     void run();
     void enter_block(bool top_level);
     void leave_block();
@@ -350,15 +359,7 @@ void Engine::run() {
                 arg_mode = false;
                 state = S_MATCH_VALUE;
                 break;
-            case S_LITERAL: {
-                i32 n = parse::match_literal(in, idx(), eff_end(), val, strict);
-                match = n >= 0;
-                if (match) set_idx(idx() + n);
-                compute_end();
-                fire(E_MATCH);
-                state = S_CONTINUE;
-                break;
-            }
+            case S_LITERAL: matched(parse::match_literal(in, idx(), eff_end(), val, strict)); break;
             case S_ARG: command_argument(); break;
             case S_ALT: find_alternative(); break;
             case S_KEYWORD: keyword(); break;
@@ -469,15 +470,7 @@ void Engine::match_value() {
             state = S_KEYWORD;
             return;
         case T_BLOCK: state = S_ENTER; return;
-        case T_DATATYPE: case T_TYPESET: {
-            i32 n = parse::match_type(in, idx(), eff_end(), val);
-            match = n >= 0;
-            if (match) set_idx(idx() + n);
-            compute_end();
-            fire(E_MATCH);
-            state = S_CONTINUE;
-            return;
-        }
+        case T_DATATYPE: case T_TYPESET: matched(parse::match_type(in, idx(), eff_end(), val)); return;
         case T_SET_WORD: {
             Cell w = *val;
             Cell* v = stack_push(in);
@@ -1263,6 +1256,8 @@ Status parse_native(bool, const i32* refs) {
     bool strict = refs[0] >= 0;
     Cell* part = refinement_arg(refs, 1);
     Cell* callback = refinement_arg(refs, 2);
+    // Vectors and images hold no value cells to match against.
+    if (type_of(input) == T_VECTOR || type_of(input) == T_IMAGE) raise_expect_arg(0, input);
     i32 total = blk_len(series_node(input));
     if (series_head(input) > total) input->data1 = u32(total);
     if (series_head(input) < 0) input->data1 = 0;

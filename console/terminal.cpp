@@ -10,6 +10,7 @@
 #include "console/line_reader.h"
 #include "datatypes/string.h"
 #include "runtime/console_out.h"
+#include "runtime/platform.h"
 #include "runtime/unicode.h"
 
 namespace kel::console {
@@ -62,9 +63,12 @@ bool terminal_read_line(Cell* line, const Cell* prompt, bool hidden) {
     if (g_console && hidden && tcgetattr(0, &saved) == 0) {
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);
+        // Whatever ends the process while echo is off (a signal, an exit) turns it back on.
+        rt::remember_terminal_modes(0, &saved);
         tcsetattr(0, TCSAFLUSH, &quiet);
         read = stdin_reader().read_line(cps);
         tcsetattr(0, TCSAFLUSH, &saved);
+        rt::forget_terminal_modes();
         // The line feed typed was not echoed either.
         rt::print_raw("\n", 1);
         rt::console_flush();

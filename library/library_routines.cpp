@@ -38,9 +38,12 @@ void set_string_from_utf8(Cell* out, const std::string& text) {
     rt::stack_pop(1);
 }
 
+// The OS keeps only the low byte of an exit code: a status outside 0-255 exits with 255,
+// so that 256 never reads as success.
 i64 quit_return(Cell* args) {
+    i32 status = get_int(&args[0]);
     rt::console_flush();
-    rt::process_exit(get_int(&args[0]));
+    rt::process_exit(status >= 0 && status <= 255 ? status : 255);
 }
 
 // The process's current directory, with the trailing "/" of a folder.

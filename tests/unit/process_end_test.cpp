@@ -167,3 +167,14 @@ TEST_F(ProcessEndTest, ASignalAtAHiddenPromptRestoresEcho) {
 }
 
 }  // namespace
+
+namespace {
+
+// An endless script is read into the runtime's own memory and stops at its limit, with
+// its out-of-memory error (the console then opens, as for any script that cannot be read).
+TEST_F(ProcessEndTest, AnEndlessScriptStopsAtTheMemoryLimit) {
+    std::string out = shell("timeout 110 \"$KEL\" /dev/zero </dev/null | head -3; echo \"status=$?\"");
+    EXPECT_EQ(out, "*** Internal Error: not enough memory\n*** Where: _read-script\n*** Near : [_read-script file]\nstatus=0\n");
+}
+
+}  // namespace

@@ -178,3 +178,20 @@ TEST_F(ProcessEndTest, AnEndlessScriptStopsAtTheMemoryLimit) {
 }
 
 }  // namespace
+
+namespace {
+
+// With a low address-space limit the evaluator's thread gets a smaller stack, and the stack
+// check rests on that stack: a paren that holds itself is an error, not a crash.
+TEST_F(ProcessEndTest, ALimitedAddressSpaceStillChecksTheStack) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+    std::string out = shell(
+        "(ulimit -v 4400000; ulimit -s unlimited 2>/dev/null;"
+        " echo 'p: to paren! [] append/only p p e: try [do p] print e/id' | \"$KEL\" | tail -1;"
+        " echo 'f: func [n] [1 + f n] e: try [f 1] print e/id' | \"$KEL\" | tail -1)");
+    EXPECT_EQ(out, "stack-overflow\nstack-overflow\n");
+}
+
+}  // namespace

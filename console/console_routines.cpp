@@ -52,18 +52,15 @@ void history_add(const Cell* line) {
     rt::stack_pop(1);
 }
 
+// True when a line was read; false at the end of the input, the string left empty. The
+// console loop ends there; `ask` answers the empty string and its caller goes on.
 i64 read_input(Cell* args) {
     Cell* line = &edit_state().line.cell;
-    if (type_of(line) != T_STRING) return 0;
+    if (type_of(line) != T_STRING) return 1;
     bool hidden = type_of(&args[1]) == T_LOGIC && args[1].data1;
-    if (!terminal_read_line(line, &args[0], hidden)) {
-        // End of redirected input ends the console: there is nothing more to evaluate, and
-        // pending incomplete input is dropped.
-        rt::console_flush();
-        rt::process_exit(0);
-    }
+    if (!terminal_read_line(line, &args[0], hidden)) return 0;
     if (terminal_is_console() && !hidden) history_add(line);
-    return 0;
+    return 1;
 }
 
 // One line into a new string, whatever the input is; at the end of input the string stays
@@ -97,8 +94,8 @@ const lib::RoutineDef set_buffer_history_def{
     CONSOLE_SOURCE, "_set-buffer-history", "\"Internal Use Only\" line [string!] hist [block!]",
     set_buffer_history, lib::RETURNS_NONE};
 const lib::RoutineDef read_input_def{
-    CONSOLE_SOURCE, "_read-input", "\"Internal Use Only\" prompt [string!] hidden? [logic!]", read_input,
-    lib::RETURNS_NONE};
+    CONSOLE_SOURCE, "_read-input", "\"Internal Use Only\" prompt [string!] hidden? [logic!] return: [logic!]",
+    read_input, lib::RETURNS_LOGIC};
 const lib::RoutineDef input_stdin_def{CONSOLE_SOURCE, "input-stdin", "\"Temporary function, internal use only\"",
                                      input_stdin, lib::RETURNS_NONE};
 const lib::RoutineDef terminate_console_def{CONSOLE_SOURCE, "_terminate-console", "", terminate_console,

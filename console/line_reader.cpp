@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace kel::console {
 
@@ -64,6 +65,7 @@ int LineReader::next_byte() {
         if (n <= 0) {
             // End of input and a failed read end the input alike: nothing more will come.
             ended_ = true;
+            failed_ = n < 0;
             pos_ = len_ = 0;
             return -1;
         }
@@ -77,16 +79,45 @@ u32 LineReader::decode(int lead) {
     return decode_char(lead, [this] { return next_byte(); }, [this] { unread(); });
 }
 
+size_t LineReader::take_ascii(const u8** run) {
+    if (pos_ == len_) {
+        if (next_byte() < 0) return 0;
+        unread();
+    }
+    u32 start = pos_;
+    while (pos_ < len_ && buf_[pos_] < 0x80) ++pos_;
+    *run = buf_ + start;
+    return pos_ - start;
+}
+
 bool LineReader::read_line(std::vector<u32>& line) {
+    bool complete = false;
+    return read_line_part(line, SIZE_MAX, &complete);
+}
+
+bool LineReader::read_line_part(std::vector<u32>& line, size_t max, bool* complete) {
     line.clear();
-    bool any = false;
-    for (;;) {
+    bool any = in_line_;
+    *complete = false;
+    while (line.size() < max) {
         int b = next_byte();
-        if (b < 0) return any;
+        if (b < 0) break;
         any = true;
-        if (b == '\n') return true;
+        if (b == '\n') {
+            *complete = true;
+            in_line_ = false;
+            return true;
+        }
         line.push_back(decode(b));
     }
+    if (line.size() < max) {
+        // The end of the input ends the line.
+        *complete = true;
+        in_line_ = false;
+        return any;
+    }
+    in_line_ = true;
+    return true;
 }
 
 }  // namespace kel::console

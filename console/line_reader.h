@@ -22,7 +22,21 @@ public:
     // Fills `line` with the code points of the next line. False at the end of input (or a
     // failed read) when no character was read; `line` is then empty.
     bool read_line(std::vector<u32>& line);
+    // The same in pieces of at most `max` characters, so that a line of any length can go
+    // straight to where it is kept: `*complete` tells whether the line feed (or the end)
+    // was reached.
+    bool read_line_part(std::vector<u32>& line, size_t max, bool* complete);
+    // The next character, or -1 at the end of input.
+    i32 read_char() {
+        int b = next_byte();
+        return b < 0 ? -1 : i32(decode(b));
+    }
+    // The run of ASCII bytes that comes next (taken from the input), empty when the next
+    // byte is not ASCII or the input ended: bulk text skips decoding.
+    size_t take_ascii(const u8** run);
     bool at_end() const { return ended_ && pos_ == len_; }
+    // Whether the input ended by a failed read rather than its end.
+    bool failed() const { return failed_; }
 
 private:
     // The next byte, or -1 at the end of input.
@@ -36,6 +50,8 @@ private:
     u32 pos_ = 0;
     u32 len_ = 0;
     bool ended_ = false;
+    bool failed_ = false;
+    bool in_line_ = false;  // a line was begun by an earlier part
 };
 
 }  // namespace kel::console

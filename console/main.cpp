@@ -1,5 +1,6 @@
-// Program entry: the evaluator runs on a thread of its own with a 1 GiB stack, so that
-// deep language recursion meets the runtime's own limits long before the native stack's.
+// Program entry: the evaluator runs on a thread of its own with a 1 GiB stack (less where
+// the address space is limited, and under AddressSanitizer), so that deep language
+// recursion meets the runtime's own limits long before the native stack's.
 //
 // Exit codes: 0 when the console's launch returns (a script ran, or input ended); the
 // status given to quit; 1 for a script that failed; -2 for an error nothing caught; the
@@ -17,7 +18,15 @@
 
 namespace {
 
+// Under AddressSanitizer a smaller stack: it cannot clean more than 64 MiB of stack that an
+// error unwinds, and reports false errors afterwards.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t EVALUATOR_STACK = size_t(56) << 20;
+#else
 constexpr size_t EVALUATOR_STACK = size_t(1) << 30;
+#endif
+// Below this the evaluator cannot do useful work.
+constexpr size_t SMALLEST_STACK = size_t(8) << 20;
 
 // The top-level catch: every systems-level throw that reaches it ends here. Errors print
 // themselves and end the process where they are raised with no try to catch them.
@@ -53,19 +62,25 @@ void* evaluator_thread(void* result) {
 
 }  // namespace
 
+// The evaluator's thread with the largest stack the address space allows (halving from
+// EVALUATOR_STACK): its stack is mapped whole when the thread is made, so the stack checks
+// rest on a stack that really exists. Where none can be had the process says so and ends.
 int main(int argc, char** argv) {
     kel::rt::platform_start(argc, argv);
     int result = 0;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, EVALUATOR_STACK);
     pthread_t thread;
-    if (pthread_create(&thread, &attr, evaluator_thread, &result) != 0) {
-        // No room for the big stack: run on this thread instead.
-        result = program_main();
-    } else {
-        pthread_join(thread, nullptr);
+    bool started = false;
+    for (size_t size = EVALUATOR_STACK; !started && size >= SMALLEST_STACK; size /= 2) {
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        pthread_attr_setstacksize(&attr, size);
+        started = pthread_create(&thread, &attr, evaluator_thread, &result) == 0;
+        pthread_attr_destroy(&attr);
     }
-    pthread_attr_destroy(&attr);
+    if (!started) {
+        std::fputs("*** Error: no room for the evaluator's stack\n", stderr);
+        kel::rt::process_exit(1);
+    }
+    pthread_join(thread, nullptr);
     kel::rt::process_exit(result);
 }

@@ -10,6 +10,7 @@
 #include "console/line_reader.h"
 #include "datatypes/string.h"
 #include "runtime/console_out.h"
+#include "runtime/platform.h"
 #include "runtime/unicode.h"
 
 namespace kel::console {
@@ -53,27 +54,52 @@ void terminal_set_title(const Cell* title) {
     rt::console_flush();
 }
 
+namespace {
+
+// One line into `line`, in pieces: a line of any length lives in the runtime's own memory,
+// whose limit then ends the read with its out-of-memory error.
+bool read_line_into(Cell* line) {
+    constexpr size_t PIECE = 65536;
+    std::vector<u32> cps;
+    bool complete = false;
+    bool any = false;
+    while (!complete) {
+        if (!stdin_reader().read_line_part(cps, PIECE, &complete)) return any;
+        any = true;
+        for (u32 cp : cps) dt::append_char(line, cp);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool terminal_read_line(Cell* line, const Cell* prompt, bool hidden) {
     if (g_console && prompt && dt::is_any_string_type(type_of(prompt))) print_string(prompt);
     rt::console_flush();
-    std::vector<u32> cps;
     bool read;
     termios saved{};
     if (g_console && hidden && tcgetattr(0, &saved) == 0) {
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);
+        // Whatever ends the process while echo is off (a signal, an exit) turns it back on.
+        rt::remember_terminal_modes(0, &saved);
         tcsetattr(0, TCSAFLUSH, &quiet);
-        read = stdin_reader().read_line(cps);
+        try {
+            read = read_line_into(line);
+        } catch (...) {
+            tcsetattr(0, TCSAFLUSH, &saved);
+            rt::forget_terminal_modes();
+            throw;
+        }
         tcsetattr(0, TCSAFLUSH, &saved);
+        rt::forget_terminal_modes();
         // The line feed typed was not echoed either.
         rt::print_raw("\n", 1);
         rt::console_flush();
     } else {
-        read = stdin_reader().read_line(cps);
+        read = read_line_into(line);
     }
-    if (!read) return false;
-    for (u32 cp : cps) dt::append_char(line, cp);
-    return true;
+    return read;
 }
 
 }  // namespace kel::console

@@ -12,6 +12,7 @@
 #include "evaluator/interpreter.h"
 #include "runtime/casefold.h"
 #include "runtime/errors.h"
+#include "datatypes/series.h"
 #include "runtime/series.h"
 #include "runtime/sort.h"
 #include "runtime/stack.h"
@@ -21,9 +22,6 @@ namespace kel::dt {
 using namespace rt;
 
 namespace {
-
-// TODO(ownership): every change below is reported to the series' owner (before and after)
-// once the ownership layer exists.
 
 constexpr u64 MAX_TEXT_BYTES = 0x7FFFFFF0;
 
@@ -194,13 +192,9 @@ u32 string_append_value(Cell* series, Cell* value, i32 part, bool only, i32 dup)
     return u32(splice(series, ks_abs_length(series), 0, p, dup));
 }
 
-Cell* string_append(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool append) {
-    if (!append) return string_insert(series, value, part, only, dup, false);
-    string_append_value(series, value, part, only, dup);
-    return series;
-}
+namespace {
 
-Cell* string_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool) {
+Cell* insert_edit(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     u32 len = string_length_clamp(series);
     if (len == 0) {
         string_append_value(series, value, part, only, dup);
@@ -214,7 +208,7 @@ Cell* string_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, boo
     return series;
 }
 
-Cell* string_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
+Cell* change_edit(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     u32 len = string_length_clamp(series);
     if (len == 0) {
         string_append_value(series, value, -1, only, dup);
@@ -233,6 +227,8 @@ Cell* string_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     series->data1 = u32(end > total ? total : end);
     return series;
 }
+
+}  // namespace
 
 // ---- find and select ---------------------------------------------------------------------
 
@@ -503,8 +499,9 @@ i32 string_sort_compare(const u8* x, const u8* y, intptr_t word1, intptr_t) {
 
 }  // namespace
 
-Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
-                  bool stable) {
+namespace {
+
+Cell* sort_edit(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
     u32 len = string_length_clamp(series);
     i64 head = clamped_head(series);
     i64 n = len;
@@ -563,10 +560,7 @@ Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* 
 
 // ---- swap, take --------------------------------------------------------------------------
 
-Cell* string_swap(Cell* s1, Cell* s2) {
-    u32 t = type_of(s2);
-    if (!is_any_string_type(t) && t != T_BINARY) raise_error(Err::script_invalid_arg, s2);
-    if (string_length_clamp(s1) == 0 || string_length_clamp(s2) == 0) return s1;
+Cell* swap_edit(Cell* s1, Cell* s2) {
     u32 i1 = clamped_head(s1), i2 = clamped_head(s2);
     u32 a = string_char_at_abs(s1, i1), b = string_char_at_abs(s2, i2);
     string_poke_char(s1, i1, b);
@@ -574,7 +568,7 @@ Cell* string_swap(Cell* s1, Cell* s2) {
     return s1;
 }
 
-Cell* string_take(Cell* series, Cell* part, bool, bool last) {
+Cell* take_edit(Cell* series, Cell* part, bool last) {
     u32 remaining = string_length_clamp(series);
     i64 head = clamped_head(series);
     if (remaining == 0) return &g_none_cell;
@@ -620,9 +614,14 @@ Cell* string_take(Cell* series, Cell* part, bool, bool last) {
     return src;
 }
 
+}  // namespace
+
 // ---- trim --------------------------------------------------------------------------------
 
-Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+namespace {
+
+
+Cell* trim_edit(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     string_length_clamp(series);
     std::vector<u32> cps = string_code_points(series);
     std::vector<u32> out;
@@ -699,6 +698,103 @@ Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bo
     }
     rewrite_from_head(series, out);
     return series;
+}
+
+}  // namespace
+
+// ---- the edits, told to the owner -----------------------------------------------------------
+
+namespace {
+
+bool is_owned(const Cell* series) { return (series_buffer(series)->flags & SB_OWNED) != 0; }
+
+// Tells the series' owner about an edit, before it with the action's word and after it with
+// the past-tense word (only when the first report found an owner), as the block edits do.
+// The value stays on the stack meanwhile: the owner's handler may collect.
+template <class Edit>
+Cell* reported(Cell* series, Change before, Change after, const Cell* value, i64 index, i64 part, Edit edit) {
+    Cell* val = value ? stack_push(value) : nullptr;
+    auto clamp = [](i64 n) { return i32(n < 0 ? 0 : (n > 0x7FFFFFFF ? 0x7FFFFFFF : n)); };
+    bool owned = ownership_check(series, before, val, clamp(index), clamp(part));
+    Cell* r = edit();
+    if (owned) ownership_check(series, after, val, clamp(index), clamp(part));
+    // An edit that answers a new value leaves it on the stack above the value.
+    if (val) {
+        if (r == val + 1) {
+            *val = *r;
+            r = val;
+        }
+        stack_pop(1);
+    }
+    return r;
+}
+
+// The characters an insert or change writes.
+i64 written_count(Cell* value, i32 part, bool only, i32 dup) {
+    return i64(value_piece(value, part, only).cps.size()) * (dup >= 2 ? dup : 1);
+}
+
+}  // namespace
+
+Cell* string_insert(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool) {
+    if (!is_owned(series)) return insert_edit(series, value, part, only, dup);
+    return reported(series, Change::insert, Change::inserted, value, clamped_head(series),
+                    written_count(value, part, only, dup), [&] { return insert_edit(series, value, part, only, dup); });
+}
+
+Cell* string_append(Cell* series, Cell* value, i32 part, bool only, i32 dup, bool append) {
+    if (!append) return string_insert(series, value, part, only, dup, false);
+    auto edit = [&] {
+        string_append_value(series, value, part, only, dup);
+        return series;
+    };
+    if (!is_owned(series)) return edit();
+    return reported(series, Change::append, Change::appended, value, ks_abs_length(series),
+                    written_count(value, part, only, dup), edit);
+}
+
+Cell* string_change(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
+    if (!is_owned(series)) return change_edit(series, value, part, only, dup);
+    i64 replaced = part >= 0 ? part : written_count(value, -1, only, dup);
+    i64 len = string_length_clamp(series);
+    return reported(series, Change::change, Change::changed, value, clamped_head(series), replaced < len ? replaced : len,
+                    [&] { return change_edit(series, value, part, only, dup); });
+}
+
+Cell* string_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+                  bool stable) {
+    auto edit = [&] { return sort_edit(series, case_, skip, comparator, part, all, reverse, stable); };
+    if (!is_owned(series)) return edit();
+    return reported(series, Change::sort, Change::sorted, nullptr, clamped_head(series), 0, edit);
+}
+
+Cell* string_swap(Cell* s1, Cell* s2) {
+    u32 t = type_of(s2);
+    if (!is_any_string_type(t) && t != T_BINARY) raise_error(Err::script_invalid_arg, s2);
+    if (string_length_clamp(s1) == 0 || string_length_clamp(s2) == 0) return s1;
+    bool o1 = ownership_check(s1, Change::swap, nullptr, i32(clamped_head(s1)), 1);
+    bool o2 = ownership_check(s2, Change::swap, nullptr, i32(clamped_head(s2)), 1);
+    // The handlers may have emptied either series.
+    if (string_length_clamp(s1) > 0 && string_length_clamp(s2) > 0) swap_edit(s1, s2);
+    if (o1) ownership_check(s1, Change::swaped, nullptr, i32(clamped_head(s1)), 1);
+    if (o2) ownership_check(s2, Change::swaped, nullptr, i32(clamped_head(s2)), 1);
+    return s1;
+}
+
+Cell* string_take(Cell* series, Cell* part, bool, bool last) {
+    if (!is_owned(series) || string_length_clamp(series) == 0) return take_edit(series, part, last);
+    i64 remaining = string_length_clamp(series);
+    i64 count = !part ? 1 : type_of(part) == T_INTEGER ? get_int(part) : part_count(series, part);
+    if (count > remaining) count = remaining;
+    i64 from = last ? i64(ks_abs_length(series)) - count : clamped_head(series);
+    return reported(series, Change::take, Change::taken, nullptr, from, count,
+                    [&] { return take_edit(series, part, last); });
+}
+
+Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    auto edit = [&] { return trim_edit(series, head, tail, auto_, lines, all, with); };
+    if (!is_owned(series)) return edit();
+    return reported(series, Change::trim, Change::trimmed, nullptr, clamped_head(series), 0, edit);
 }
 
 // ---- set operations ----------------------------------------------------------------------

@@ -87,6 +87,21 @@ const u8* compute_stack_floor() {
     return low + margin;
 }
 
+// Parens nest without call frames; they count toward the same depth limit as calls, so a
+// paren that holds itself ends with stack-overflow as a recursive function does.
+u32 g_paren_depth = 0;
+struct ParenDepth {
+    ParenDepth() {
+        if (u32(g_calls.top - g_calls.bottom) + ++g_paren_depth > CALL_STACK_FRAMES) [[unlikely]] {
+            --g_paren_depth;
+            call_stack_overflow();
+        }
+    }
+    ~ParenDepth() { --g_paren_depth; }
+    ParenDepth(const ParenDepth&) = delete;
+    ParenDepth& operator=(const ParenDepth&) = delete;
+};
+
 [[noreturn]] __attribute__((noinline)) void native_stack_overflow() {
     cycles_reset();
     raise_error(Err::internal_stack_overflow);
@@ -1257,6 +1272,7 @@ __attribute__((noinline)) Status eval_expr_slow(Node code, i32& pos, bool no_inf
         case T_PAREN: {
             // Its eval frame leaves the value pushed where this expression began.
             ++pos;
+            const ParenDepth depth;
             Status s = eval_block(&v, false);
             if (s) return s;
             break;
@@ -1420,6 +1436,7 @@ __attribute__((noinline)) Status eval_conditional_word(Node code, i32& pos, cons
 // A paren met with tracing off: its block, with none of eval_block's traced steps to set up.
 __attribute__((noinline)) Status eval_paren(const Cell* paren) {
     check_native_stack();
+    const ParenDepth depth;
     return run_block(*paren, false);
 }
 

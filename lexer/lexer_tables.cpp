@@ -12,7 +12,9 @@ constexpr std::array<u32, 256> build_classes() {
     std::array<u32, 256> t{};
     for (int b = 0; b < 256; ++b) {
         u32 c = C_OTHER;
-        if (b == 0) c = C_END;
+        // NUL is a control character like the others: the end of the input is known from its
+        // length, so a NUL inside never cuts the text short.
+        if (b == 0) c = C_CONTROL;
         else if (b == '\t' || b == '\r' || b == ' ') c = C_BLANK;
         else if (b == '\n') c = C_LF;
         else if (b < 0x20) c = C_CONTROL;

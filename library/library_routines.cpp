@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,9 +40,12 @@ void set_string_from_utf8(Cell* out, const std::string& text) {
     rt::stack_pop(1);
 }
 
+// The OS keeps only the low byte of an exit code: a status outside 0-255 exits with 255,
+// so that 256 never reads as success.
 i64 quit_return(Cell* args) {
+    i32 status = get_int(&args[0]);
     rt::console_flush();
-    rt::process_exit(get_int(&args[0]));
+    rt::process_exit(status >= 0 && status <= 255 ? status : 255);
 }
 
 // The process's current directory, with the trailing "/" of a folder.
@@ -90,25 +95,39 @@ i64 command_args(Cell* args) {
 }
 
 // The text of a file, decoded from UTF-8 (an ill-formed sequence becomes U+FFFD); a file
-// that cannot be read raises access/cannot-open with its name.
+// that cannot be read raises access/cannot-open with its name. The text goes straight into
+// the string as it is read, so an endless file (/dev/zero) stops at the runtime's memory
+// limit with its out-of-memory error.
 i64 read_script(Cell* args) {
     std::string path = utf8_of(&args[0]);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) rt::raise_error(rt::Err::access_cannot_open, &args[0]);
-    std::string bytes;
-    char buf[65536];
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    auto reader = std::make_unique<console::LineReader>(fd);
+    Cell* text = dt::push_string(4096);
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            rt::raise_error(rt::Err::access_cannot_open, &args[0]);
+        const u8* run;
+        if (size_t n = reader->take_ascii(&run)) {
+            rt::SeriesBuffer* b = rt::buffer_of(series_node(text));
+            if (b->unit() != 1) {
+                for (size_t i = 0; i < n; ++i) dt::append_char(text, run[i]);
+                continue;
+            }
+            b = dt::string_reserve(b, n);
+            std::memcpy(rt::at(b->tail), run, n);
+            b->tail += u32(n);
+            continue;
         }
-        if (n == 0) break;
-        bytes.append(buf, size_t(n));
+        i32 cp = reader->read_char();
+        if (cp < 0) break;
+        dt::append_char(text, u32(cp));
     }
-    ::close(fd);
-    set_string_from_utf8(&args[0], bytes);
+    if (reader->failed()) rt::raise_error(rt::Err::access_cannot_open, &args[0]);
+    args[0] = *text;
+    rt::stack_pop(1);
     return 0;
 }
 

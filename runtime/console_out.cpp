@@ -2,6 +2,7 @@
 #include "runtime/console_out.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/platform.h"
 #include "runtime/unicode.h"
 
 namespace kel::rt {
@@ -29,7 +31,31 @@ char g_number[64];
 int g_fd = STDOUT_FILENO;
 bool g_is_terminal = false;
 
-// Writes everything, or stops silently when the output is gone.
+// Output that cannot be written ends the process, so that lost text never looks like
+// success. A reader that went away (EPIPE) ends it quietly by SIGPIPE, as other
+// command-line tools end; any other failure (ENOSPC, EIO) says so in one line on standard
+// error and exits with 1.
+[[noreturn]] void output_failed(int error) {
+    g_out_pos = 0;
+    restore_terminal_modes();
+    if (error == EPIPE) {
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGPIPE);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        raise(SIGPIPE);
+        std::_Exit(128 + SIGPIPE);
+    }
+    char line[160];
+    int n = std::snprintf(line, sizeof line, "*** Output error: %s\n", std::strerror(error));
+    if (n > 0 && ::write(STDERR_FILENO, line, size_t(n) < sizeof line ? size_t(n) : sizeof line - 1) < 0) {
+        // Nowhere left to say it: the exit code still tells.
+    }
+    std::_Exit(1);
+}
+
+// Writes everything; a failure ends the process (output_failed).
 void write_all(const u8* p, size_t n) {
     while (n > 0) {
         ssize_t w = ::write(g_fd, p, n);
@@ -42,10 +68,10 @@ void write_all(const u8* p, size_t n) {
         if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // A non-blocking output inherited from the parent: wait until it drains.
             pollfd pf{g_fd, POLLOUT, 0};
-            if (poll(&pf, 1, -1) < 0 && errno != EINTR) return;
+            if (poll(&pf, 1, -1) < 0 && errno != EINTR) output_failed(errno);
             continue;
         }
-        return;  // EPIPE and the like: the text is lost, the process goes on
+        output_failed(w < 0 ? errno : EIO);
     }
 }
 

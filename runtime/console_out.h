@@ -5,7 +5,8 @@
 // low-level printers. Output is UTF-8 with LF line ends; escape sequences go to the
 // terminal as they are. Each print fills one preallocated buffer, written out whenever it
 // is nearly full and at the end of the print. Writes loop over partial writes, EINTR and
-// EAGAIN; a closed output (EPIPE: SIGPIPE is ignored) loses the text silently.
+// EAGAIN. Output that cannot be written ends the process: a closed pipe (EPIPE) quietly by
+// SIGPIPE, any other failure with one line on standard error and exit code 1.
 //
 // While the text-mode GUI runs, the string printer and the typed printers first call its
 // leave-mode service and afterwards its enter-mode service.

@@ -7,6 +7,7 @@
 
 #include "runtime/console_out.h"
 #include "runtime/exits.h"
+#include "runtime/platform.h"
 #include "runtime/system_record.h"
 
 namespace kel::rt {
@@ -174,6 +175,7 @@ void on_process_exit(void (*handler)()) {
 void quit_cleanup() { heap_free_all(); }
 
 void process_exit(int code) {
+    restore_terminal_modes();
     run_exit_handlers();
     console_flush();
     std::fflush(nullptr);

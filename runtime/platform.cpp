@@ -2,6 +2,7 @@
 #include "runtime/platform.h"
 
 #include <signal.h>
+#include <termios.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -27,7 +28,6 @@ void set_native_stack_bounds(const void* low, const void* high) {
 
 i32 signal_error_number(int signo, int code, bool near_stack_limit) {
     switch (signo) {
-        case SIGINT: return 0;
         case SIGSEGV:
             if (near_stack_limit) return 19;  // stack error or overflow
             return code == SEGV_ACCERR ? 1 : 32;
@@ -73,6 +73,43 @@ i32 signal_error_number(int signo, int code, bool near_stack_limit) {
 
 namespace {
 
+// Written before a change and read by signal handlers: plain storage and a flag.
+termios g_saved_modes;
+volatile sig_atomic_t g_saved_fd = -1;
+
+}  // namespace
+
+void remember_terminal_modes(int fd, const void* saved) {
+    g_saved_fd = -1;
+    std::memcpy(&g_saved_modes, saved, sizeof g_saved_modes);
+    g_saved_fd = fd;
+}
+
+void forget_terminal_modes() { g_saved_fd = -1; }
+
+void restore_terminal_modes() {
+    int fd = g_saved_fd;
+    if (fd >= 0) tcsetattr(fd, TCSANOW, &g_saved_modes);
+}
+
+namespace {
+
+// A request to stop from outside. The terminal gets its modes back and pending output goes
+// out; an interrupt ends with 130, as a process stopped by SIGINT reports to the shell;
+// the others end by the signal itself, so the parent sees what stopped the process.
+void on_stop_signal(int signo) {
+    restore_terminal_modes();
+    console_flush();
+    if (signo == SIGINT) std::_Exit(128 + SIGINT);
+    signal(signo, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signo);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signo);
+    std::_Exit(128 + signo);
+}
+
 void on_fatal_signal(int signo, siginfo_t* info, void* context) {
     // A second signal while the first is being reported ends the process at once, with the
     // first one's number.
@@ -85,7 +122,7 @@ void on_fatal_signal(int signo, siginfo_t* info, void* context) {
     first_number = number;
     u64 address = reinterpret_cast<u64>(info->si_addr);
 #if defined(__x86_64__)
-    if (context && signo != SIGINT) address = u64(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+    if (context) address = u64(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
 #endif
     runtime_quit(number, address);
 }
@@ -95,7 +132,13 @@ void install_signal_handlers() {
     sa.sa_sigaction = on_fatal_signal;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
-    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGINT}) sigaction(s, &sa, nullptr);
+    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaction(s, &sa, nullptr);
+
+    struct sigaction stop {};
+    stop.sa_handler = on_stop_signal;
+    stop.sa_flags = SA_ONSTACK;
+    sigemptyset(&stop.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(s, &stop, nullptr);
 
     // A closed pipe must not kill the process: writes then fail with EPIPE.
     signal(SIGPIPE, SIG_IGN);

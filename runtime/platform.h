@@ -24,8 +24,19 @@ void platform_thread_exit();
 // Runtime boot step: console output.
 void platform_init();
 
-// The runtime error number for a fatal signal and its si_code (0 for a quiet exit).
+// The runtime error number for a fatal signal and its si_code.
 i32 signal_error_number(int signo, int code, bool near_stack_limit);
+
+// ---- terminal modes -------------------------------------------------------------------
+
+// A terminal whose modes the program changed (echo off for a hidden prompt): the modes it
+// had before are put back whatever ends the process, an exit, a fatal error or a signal
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT). `saved` points to the `termios` read before the
+// change.
+void remember_terminal_modes(int fd, const void* saved);
+void forget_terminal_modes();
+// Puts the remembered modes back (async-signal-safe); nothing when none are remembered.
+void restore_terminal_modes();
 
 // The native stack the evaluator runs on: bounds for the conservative scan and the
 // recursion guards.

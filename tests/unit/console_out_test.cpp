@@ -200,21 +200,29 @@ TEST_F(ConsoleOutTest, PartialWritesLoseNothing) {
     EXPECT_EQ(received, expected + "\n" + expected);
 }
 
-TEST_F(ConsoleOutTest, ClosedReaderLosesTheTextButNotTheProcess) {
-    auto old_handler = signal(SIGPIPE, SIG_IGN);  // as platform_start does
+// Output that cannot be written ends the process: lost text must not look like success.
+void print_to_closed_pipe() {
+    signal(SIGPIPE, SIG_IGN);  // as platform_start does
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
+    if (pipe(fds) != 0) return;
     close(fds[0]);
-    int old = set_console_output_fd(fds[1]);
-    console_print_string(push_text(1, U"nobody reads this"), true);
-    print_values_line({"nor this ", 1});
-    set_console_output_fd(old);
-    close(fds[1]);
-    signal(SIGPIPE, old_handler);
-    // Output goes on to the next reader.
-    OutputCapture out;
-    print_c_string("still here");
-    EXPECT_EQ(out.finish(), "still here");
+    set_console_output_fd(fds[1]);
+    print_values_line({"nobody reads this ", 1});
+}
+
+void print_to_full_device() {
+    int fd = open("/dev/full", O_WRONLY);
+    if (fd < 0) return;
+    set_console_output_fd(fd);
+    print_c_string("no room for this");
+}
+
+TEST(ConsoleOutDeathTest, OutputThatCannotBeWrittenEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A reader that went away: quietly, by the signal other tools end by.
+    EXPECT_EXIT(print_to_closed_pipe(), ::testing::KilledBySignal(SIGPIPE), "^$");
+    EXPECT_EXIT(print_to_full_device(), ::testing::ExitedWithCode(1),
+                "^\\*\\*\\* Output error: No space left on device\n$");
 }
 
 // A terminal: a pseudo-terminal in raw mode (no LF to CR LF translation) of 100 x 30.

@@ -92,6 +92,30 @@ TEST(ConsoleLineReaderTest, LinesLongerThanTheReadBuffer) {
     EXPECT_EQ(lines[1], ascii("end"));
 }
 
+// A line of any length comes in pieces of a bounded size, each ending where the next
+// begins; the last piece of each line says so.
+TEST(ConsoleLineReaderTest, LongLinesComeInBoundedPieces) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string input = std::string(25, 'x') + "\n\nab";
+    ASSERT_EQ(write(fds[1], input.data(), input.size()), ssize_t(input.size()));
+    close(fds[1]);
+    kel::console::LineReader reader(fds[0]);
+    std::vector<u32> piece;
+    bool complete = true;
+    struct Want {
+        size_t size;
+        bool complete;
+    };
+    for (Want w : {Want{10, false}, Want{10, false}, Want{5, true}, Want{0, true}, Want{2, true}}) {
+        ASSERT_TRUE(reader.read_line_part(piece, 10, &complete));
+        EXPECT_EQ(piece.size(), w.size);
+        EXPECT_EQ(complete, w.complete);
+    }
+    EXPECT_FALSE(reader.read_line_part(piece, 10, &complete));
+    close(fds[0]);
+}
+
 TEST(ConsoleLineReaderTest, LenientDecodingOfBytes) {
     const std::string bytes = "A\xC3\xA9\xFF\xE2\x82";
     auto out = kel::console::decode_utf8_lenient(reinterpret_cast<const kel::u8*>(bytes.data()), bytes.size());

@@ -78,8 +78,9 @@ TEST_F(LexerLoad, LinesAreCountedForErrors) {
     EXPECT_EQ(load_error("a\nb\r\n[c"), "*** Syntax Error: (line 3) missing ] at [c");
     EXPECT_EQ(load_error("{a\nb\n"), "*** Syntax Error: (line 3) invalid string at {a");
     EXPECT_EQ(load_error("; x\n;y\n 12a"), "*** Syntax Error: (line 3) invalid integer at 12a");
-    // A NUL ends the text, as the end of the input does.
-    EXPECT_EQ(load_mold(std::string("a\0b", 3)), "a");
+    // A NUL never ends the text: it separates values as other control characters do.
+    EXPECT_EQ(load_mold(std::string("a\0b", 3)), "a b");
+    EXPECT_EQ(load_mold(std::string("a ;\0 x\nb", 9)), "a\nb");
 }
 
 TEST_F(LexerLoad, LineBreaksBeforeValuesAreKept) {

@@ -178,7 +178,7 @@ TEST(LexerTable, ByteClasses) {
         u32 cls;
     };
     const Range ranges[] = {
-        {0, 0, C_END},          {1, 8, C_CONTROL},      {9, 9, C_BLANK},        {10, 10, C_LF},
+        {0, 0, C_CONTROL},      {1, 8, C_CONTROL},      {9, 9, C_BLANK},        {10, 10, C_LF},
         {11, 12, C_CONTROL},    {13, 13, C_BLANK},      {14, 31, C_CONTROL},    {' ', ' ', C_BLANK},
         {'1', '9', C_DIGIT},    {'0', '0', C_ZERO},     {'a', 'd', C_HEX_LOWER}, {'f', 'f', C_HEX_LOWER},
         {'A', 'D', C_HEX_UPPER}, {'F', 'F', C_HEX_UPPER}, {'G', 'S', C_OTHER},  {'U', 'W', C_OTHER},

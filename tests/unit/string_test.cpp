@@ -518,7 +518,9 @@ TEST_F(StringTest, Find) {
         {U"\u00C9t\u00E9", 0, U"\u00C9T\u00C9", false, false, false, false, false, false, 0, INT_MIN, 0},
         {U"x\U00010428y", 0, U"\U00010400", true, false, false, false, false, false, 0, INT_MIN, 1},
         {U"abc", 3, U"a", false, false, false, false, false, false, 0, INT_MIN, -1},
-        {U"abc", 0, U"", false, false, false, false, false, false, 0, INT_MIN, -1},
+        // An empty run matches where the search starts.
+        {U"abc", 1, U"", false, false, false, false, false, false, 0, INT_MIN, 1},
+        {U"abc", 0, U"", false, false, true, false, false, false, 0, INT_MIN, 3},
     };
     for (const Case& c : cases) {
         Cell* s = str(c.s);

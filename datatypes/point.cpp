@@ -192,14 +192,7 @@ Cell* point_make(Cell*, Cell* spec, u32 t) {
             for (i32 i = 0; i < n; ++i) c[i] = number_component(spec, v + i);
             break;
         }
-        case T_STRING: {
-            Cell* out = stack_push_slot();
-            set_cell(out, T_NONE);
-            if (g_scan_string_value) g_scan_string_value(spec, out);
-            if (type_of(out) != t) num::raise_bad_to_arg(t, spec);
-            clear_cell_flag(out);
-            return out;
-        }
+        case T_STRING: return scan_text_as(spec, t);
         default: num::raise_bad_to_arg(t, spec);
     }
     return three ? push_point3d(c[0], c[1], c[2]) : push_point2d(c[0], c[1]);

@@ -147,14 +147,7 @@ Cell* tuple_from_issue(Cell* spec) {
 Cell* tuple_make(Cell*, Cell* spec, u32) {
     TypeId st = type_of(spec);
     u8 bytes[12] = {};
-    if (num::is_text_type(st)) {
-        Cell* out = stack_push_slot();
-        set_cell(out, T_NONE);
-        if (g_scan_string_value) g_scan_string_value(spec, out);
-        if (type_of(out) != T_TUPLE) num::raise_bad_to_arg(T_TUPLE, spec);
-        clear_cell_flag(out);
-        return out;
-    }
+    if (num::is_text_type(st)) return scan_text_as(spec, T_TUPLE);
     switch (st) {
         case T_TUPLE: return spec;
         case T_BLOCK:

@@ -68,7 +68,7 @@ TEST_F(BlockWalkTest, DeepCopyOfASelfContainingBlockIsRefused) {
 
 TEST_F(BlockWalkTest, AnErrorInMidWalkLeavesNoEntries) {
     Cell odd;
-    set_cell(&odd, T_TRIPLE);  // a value without a text form
+    set_cell(&odd, T_CONTEXT);  // a value without a text form
     Cell* b = blk({i(1), blk_v({blk_v({odd})})});
     EXPECT_EQ(catch_error([&] { mold(b); }), Err::script_expect_arg);
     EXPECT_EQ(rt::cycles_depth(), 0u);

@@ -246,12 +246,7 @@ void push_be(std::vector<u8>& out, u64 v, int n) {
 Cell* binary_to(Cell*, Cell* spec, u32) {
     std::vector<u8> bytes;
     switch (type_of(spec)) {
-        case T_BLOCK: case T_PAREN: case T_HASH:
-            value_bytes(bytes, spec, -1, false, BYTES_APPEND);
-            break;
-        case T_CHAR:
-        case T_BINARY:
-        case T_TUPLE:
+        case T_BLOCK: case T_PAREN: case T_HASH: case T_CHAR: case T_BINARY: case T_TUPLE:
             value_bytes(bytes, spec, -1, false, BYTES_APPEND);
             break;
         case T_INTEGER:

@@ -246,12 +246,7 @@ void push_be(std::vector<u8>& out, u64 v, int n) {
 Cell* binary_to(Cell*, Cell* spec, u32) {
     std::vector<u8> bytes;
     switch (type_of(spec)) {
-        case T_BLOCK: case T_PAREN: case T_HASH:
-            value_bytes(bytes, spec, -1, false, BYTES_APPEND);
-            break;
-        case T_CHAR:
-        case T_BINARY:
-        case T_TUPLE:
+        case T_BLOCK: case T_PAREN: case T_HASH: case T_CHAR: case T_BINARY: case T_TUPLE:
             value_bytes(bytes, spec, -1, false, BYTES_APPEND);
             break;
         case T_INTEGER:
@@ -397,20 +392,6 @@ Cell* binary_sort(Cell* series, bool, Cell* skip, Cell* comparator, Cell* part, 
     return string_sort(series, true, skip, comparator, part, all, reverse, stable);
 }
 
-// Exchanges the head bytes; a character that is no byte cannot enter a binary.
-Cell* binary_swap(Cell* s1, Cell* s2) {
-    u32 t = type_of(s2);
-    if (t != T_BINARY) {
-        if (!is_any_string_type(t)) raise_error(Err::script_invalid_arg, s2);
-        if (string_length_clamp(s2) > 0 && string_char_at(s2, 0) > 255) {
-            Cell c;
-            set_cell(&c, T_CHAR, 0, string_char_at(s2, 0));
-            raise_error(Err::script_invalid_arg, &c);
-        }
-    }
-    return string_swap(s1, s2);
-}
-
 // ---- bitwise ----------------------------------------------------------------------------
 
 // and~ (6), or~ (5), xor~ (7) on the two argument slots; a new binary as long as the
@@ -498,10 +479,10 @@ void init_binary() {
     r.set<A_COMPARE>(binary_compare).set<A_AND_T>(binary_and).set<A_OR_T>(binary_or).set<A_XOR_T>(binary_xor);
     r.set<A_COMPLEMENT>(binary_complement).set<A_APPEND>(binary_append).set<A_INSERT>(binary_append);
     r.set<A_CHANGE>(binary_change).set<A_TRIM>(binary_trim);
-    r.set<A_FIND>(binary_find).set<A_SELECT>(binary_select).set<A_SORT>(binary_sort).set<A_SWAP>(binary_swap);
+    r.set<A_FIND>(binary_find).set<A_SELECT>(binary_select).set<A_SORT>(binary_sort);
     for (int a : {A_RANDOM, A_REFLECT, A_EVAL_PATH, A_AT, A_BACK, A_CLEAR, A_COPY, A_HEAD, A_HEAD_Q, A_INDEX_Q,
-                  A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SKIP, A_TAIL, A_TAIL_Q,
-                  A_TAKE, A_MODIFY})
+                  A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SKIP, A_SWAP, A_TAIL,
+                  A_TAIL_Q, A_TAKE, A_MODIFY})
         r.inherit(a);
     register_datatype(r);
 }

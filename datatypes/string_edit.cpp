@@ -563,6 +563,12 @@ Cell* sort_edit(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* pa
 Cell* swap_edit(Cell* s1, Cell* s2) {
     u32 i1 = clamped_head(s1), i2 = clamped_head(s2);
     u32 a = string_char_at_abs(s1, i1), b = string_char_at_abs(s2, i2);
+    // A binary holds bytes: a wider character would widen its buffer.
+    if ((type_of(s1) == T_BINARY && b > 255) || (type_of(s2) == T_BINARY && a > 255)) {
+        Cell c;
+        set_cell(&c, T_CHAR, 0, type_of(s1) == T_BINARY && b > 255 ? b : a);
+        raise_error(Err::script_invalid_arg, &c);
+    }
     string_poke_char(s1, i1, b);
     string_poke_char(s2, i2, a);
     return s1;

@@ -2,6 +2,7 @@
 #include "runtime/base_codec.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kel::rt {
 
@@ -16,14 +17,15 @@ constexpr char kBase58Alphabet[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijk
 // Character classes of the decoders' tables (values 0-63 are digits).
 constexpr i8 BAD = -1, SKIP = -2, COMMENT = -3, PAD = -4;
 
+// Indexed by a byte: 128-255 are never valid, so unit-1 text needs no range check.
 struct Table {
-    i8 v[128];
+    i8 v[256];
 };
 
 // Hexadecimal digits; every character up to 32 is skipped.
 constexpr Table make_hex_table() {
     Table t{};
-    for (int c = 0; c < 128; ++c) {
+    for (int c = 0; c < 256; ++c) {
         t.v[c] = c <= 32 ? SKIP : BAD;
         if (c >= '0' && c <= '9') t.v[c] = i8(c - '0');
         if (c >= 'A' && c <= 'F') t.v[c] = i8(c - 'A' + 10);
@@ -36,7 +38,7 @@ constexpr Table make_hex_table() {
 // Base-64 and base-58 skip only some blanks (and the apostrophe).
 constexpr Table make_alphabet_table(const char* alphabet, bool pad) {
     Table t{};
-    for (int c = 0; c < 128; ++c) t.v[c] = BAD;
+    for (int c = 0; c < 256; ++c) t.v[c] = BAD;
     for (int i = 0; alphabet[i]; ++i) t.v[int(alphabet[i])] = i8(i);
     for (int c : {8, 9, 10, 12, 13, 32, 39}) t.v[c] = SKIP;
     t.v[int(';')] = COMMENT;
@@ -45,13 +47,28 @@ constexpr Table make_alphabet_table(const char* alphabet, bool pad) {
 }
 
 constexpr Table kHexTable = make_hex_table();
+
+// Two base-64 characters for each 12 bits: an encoder step writes a group with two loads.
+struct PairTable {
+    char v[4096][2];
+};
+constexpr PairTable make_pair_table() {
+    PairTable t{};
+    for (int i = 0; i < 4096; ++i) {
+        t.v[i][0] = kBase64Alphabet[i >> 6];
+        t.v[i][1] = kBase64Alphabet[i & 63];
+    }
+    return t;
+}
+constexpr PairTable kBase64Pairs = make_pair_table();
 constexpr Table kBase64Table = make_alphabet_table(kBase64Alphabet, true);
 constexpr Table kBase58Table = make_alphabet_table(kBase58Alphabet, false);
 
 // The class of a character: code points above 127 are never valid.
 template <class C>
 inline i8 classify(const Table& t, C c) {
-    return u32(c) < 128 ? t.v[u32(c)] : BAD;
+    if constexpr (sizeof(C) == 1) return t.v[u8(c)];
+    return u32(c) < 256 ? t.v[u32(c)] : BAD;
 }
 
 // Index of the line feed that ends a comment started at i (or n).
@@ -247,10 +264,8 @@ char* encode_base64(const u8* bytes, size_t n, char* out) {
     size_t i = 0;
     for (; i + 3 <= n; i += 3) {
         u32 g = u32(bytes[i]) << 16 | u32(bytes[i + 1]) << 8 | bytes[i + 2];
-        out[0] = kBase64Alphabet[g >> 18];
-        out[1] = kBase64Alphabet[(g >> 12) & 63];
-        out[2] = kBase64Alphabet[(g >> 6) & 63];
-        out[3] = kBase64Alphabet[g & 63];
+        std::memcpy(out, kBase64Pairs.v[g >> 12], 2);
+        std::memcpy(out + 2, kBase64Pairs.v[g & 4095], 2);
         out += 4;
     }
     if (n - i == 1) {

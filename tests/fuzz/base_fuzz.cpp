@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "console/boot.h"
+#include "fuzz_boot.h"
 #include "datatypes/binary.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "lexer/load.h"
 #include "runtime/base_codec.h"
 #include "runtime/exits.h"
-#include "runtime/gc.h"
 #include "runtime/stack.h"
 
 namespace {
@@ -125,14 +124,7 @@ void through_runtime(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool booted = [] {
-        kel::console::runtime_init();
-        kel::rt::gc_attach_current_thread();
-        kel::rt::g_gc_enabled = true;
-        kel::rt::g_args.base = kel::rt::g_args.top = kel::rt::g_args.bottom;
-        return true;
-    }();
-    (void)booted;
+    kel::fuzz::boot_runtime_once();
     decode_as<kel::u8>(data, size, 1);
     decode_as<kel::u16>(data, size, 2);
     decode_as<kel::u32>(data, size, 4);

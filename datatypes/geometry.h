@@ -73,9 +73,6 @@ void vector_math_scalar_left(i32 code);
 // field, a block slot), so that owners see the change as for any path set.
 void store_path_parent(Cell* parent, Cell* path, Cell* gparent, Cell* p_item, i32 index, bool case_);
 
-// make/to from text: the text scanned into one value, which must be of `type`, else
-// script/bad-to-arg with the type and the text.
-Cell* scan_text_as(Cell* spec, u32 type);
 
 // A word selector matching one of the component names (x, y, z), case-insensitively; -1 else.
 i32 component_word_index(const Cell* word, i32 count);

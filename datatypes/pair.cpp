@@ -49,15 +49,6 @@ i32 component_word_index(const Cell* word, i32 count) {
     return i < count ? i : -1;
 }
 
-Cell* scan_text_as(Cell* spec, u32 type) {
-    Cell* out = stack_push_slot();
-    set_cell(out, T_NONE);
-    if (g_scan_string_value) g_scan_string_value(spec, out);
-    if (type_of(out) != type) num::raise_bad_to_arg(type, spec);
-    clear_cell_flag(out);
-    return out;
-}
-
 void store_path_parent(Cell* parent, Cell* path, Cell* gparent, Cell* p_item, i32 index, bool case_) {
     if (index <= 1) {
         // The head word: set in its own context, so an object field runs its on-change*.

@@ -13,7 +13,6 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "lexer/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -133,16 +132,6 @@ void store_back_path_value(const Cell* changed, Cell* container, Cell* item, Cel
     Cell* gp = stack_push(&none);
     fn(c, it, nv, path, gp, gp, index - 1, case_, false, true);
     g_args.top = base;
-}
-
-Cell* scan_text_as(Cell* spec, u32 type) {
-    Cell* r = stack_push_slot();
-    set_cell(r, T_NONE);
-    lex::RunOptions o;
-    o.one = true;
-    lex::transcode_series(r, spec, -1, o, nullptr);
-    if (type_of(r) != type) num::raise_bad_to_arg(type, spec);
-    return r;
 }
 
 namespace {

@@ -21,9 +21,6 @@ void time_field_value(double seconds, i32 index, Cell* out);
 // A word naming one of `names` (count entries, case ignored): its 1-based index, else 0.
 i32 field_word_index(const Cell* word, const char* const* names, i32 count);
 
-// make/to from text: the first value the lexer reads from `spec`, which must be of `type`
-// (else script/bad-to-arg).
-Cell* scan_text_as(Cell* spec, u32 type);
 
 // A path set changed `changed`, a copy of a value that lives in a word, a field or a
 // block: the new value is written back where it came from (the path walk holds copies of

@@ -8,6 +8,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
 #include "datatypes/integer.h"
+#include "datatypes/number_support.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
 #include "evaluator/actions.h"
@@ -22,6 +23,15 @@ namespace kel::dt {
 using namespace rt;
 
 void (*g_scan_string_value)(const Cell* str, Cell* out) = nullptr;
+
+Cell* scan_text_as(Cell* spec, u32 type) {
+    Cell* out = stack_push_slot();
+    set_cell(out, T_NONE);
+    if (g_scan_string_value) g_scan_string_value(spec, out);
+    if (type_of(out) != type) num::raise_bad_to_arg(type, spec);
+    clear_cell_flag(out);
+    return out;
+}
 
 u32 append_symbol_name(Cell* out, u32 symbol) {
     const u8* p = reinterpret_cast<const u8*>(symbol_name(symbol));

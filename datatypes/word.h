@@ -19,6 +19,9 @@ inline bool is_plain_word_type(u32 t) { return t >= T_WORD && t <= T_GET_WORD; }
 // none when the text is not consumed whole, unset when it holds no value, else the value.
 // Installed by the lexer; until then word/make reads word tokens itself.
 extern void (*g_scan_string_value)(const Cell* str, Cell* out);
+// A value of the given type read from text holding exactly that one value (to time!, to
+// pair! ...); anything else raises bad-to-arg. Pushed on the argument stack.
+Cell* scan_text_as(Cell* spec, u32 type);
 
 // Appends the word's spelling (UTF-8 name of its symbol) to a string; answers the
 // characters written.

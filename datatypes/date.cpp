@@ -11,6 +11,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/object.h"
+#include "datatypes/path.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"

@@ -66,13 +66,6 @@ void compound_math_swapped(i32 code);
 // place with the number, and the vector becomes the result in the first slot.
 void vector_math_scalar_left(i32 code);
 
-// ---- path set on an immediate value --------------------------------------------------------
-
-// A path set changed a component of an immediate value (pair, point, tuple) held in `parent`,
-// a copy on the argument stack: stores it back where it came from (the head word, an object
-// field, a block slot), so that owners see the change as for any path set.
-void store_path_parent(Cell* parent, Cell* path, Cell* gparent, Cell* p_item, i32 index, bool case_);
-
 
 // A word selector matching one of the component names (x, y, z), case-insensitively; -1 else.
 i32 component_word_index(const Cell* word, i32 count);

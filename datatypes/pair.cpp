@@ -9,6 +9,7 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
+#include "datatypes/path.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
@@ -47,16 +48,6 @@ i32 component_word_index(const Cell* word, i32 count) {
     char c = char(ascii_fold(u8(symbol_name(symbol)[0])));
     i32 i = c == 'x' ? 0 : c == 'y' ? 1 : c == 'z' ? 2 : -1;
     return i < count ? i : -1;
-}
-
-void store_path_parent(Cell* parent, Cell* path, Cell* gparent, Cell* p_item, i32 index, bool case_) {
-    if (index <= 1) {
-        // The head word: set in its own context, so an object field runs its on-change*.
-        set_word_value(p_item, parent);
-        return;
-    }
-    auto fn = handler<A_EVAL_PATH>(type_of(gparent));
-    if (fn) fn(gparent, p_item, parent, path, nullptr, nullptr, index - 1, case_, false, false);
 }
 
 namespace {
@@ -306,7 +297,7 @@ Cell* pair_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*
     if (!value) return push_integer(i == 0 ? pair_x(parent) : pair_y(parent));
     if (type_of(value) != T_INTEGER) num::raise_invalid_type(type_of(value));
     (i == 0 ? parent->data2 : parent->data3) = value->data2;
-    if (gparent) store_path_parent(parent, path, gparent, p_item, index, case_);
+    if (gparent) store_back_path_value(parent, gparent, p_item, path, index, case_);
     return value;
 }
 

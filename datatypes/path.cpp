@@ -2,11 +2,16 @@
 // differ in make, to and their text forms, which never break lines.
 #include <cmath>
 
+#include "datatypes/path.h"
+
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/object.h"
 #include "datatypes/walk_guard.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -155,5 +160,26 @@ KEL_DATATYPE(T_PATH, init_path);
 KEL_DATATYPE(T_LIT_PATH, init_lit_path);
 KEL_DATATYPE(T_SET_PATH, init_set_path);
 KEL_DATATYPE(T_GET_PATH, init_get_path);
+
+void store_back_path_value(const Cell* changed, Cell* container, Cell* item, Cell* path, i32 index, bool case_) {
+    Cell v = *changed;
+    if (index == 1 && !(container && is_object_type(type_of(container)))) {
+        // The path's head word: its own slot, wherever it is bound.
+        if (is_any_word_type(type_of(item))) set_word_value(item, &v);
+        return;
+    }
+    if (!container) return;
+    auto fn = handler<A_EVAL_PATH>(type_of(container));
+    if (!fn) return;
+    Cell* base = g_args.top;
+    Cell* c = stack_push(container);
+    Cell* it = stack_push(item);
+    Cell* nv = stack_push(&v);
+    Cell none;
+    set_cell(&none, T_NONE);
+    Cell* gp = stack_push(&none);
+    fn(c, it, nv, path, gp, gp, index - 1, case_, false, true);
+    g_args.top = base;
+}
 
 }  // namespace kel::dt

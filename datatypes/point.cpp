@@ -7,6 +7,7 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
+#include "datatypes/path.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
@@ -284,7 +285,7 @@ Cell* point_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
         default: num::raise_invalid_type(type_of(value));
     }
     set_point_component(parent, i, f);
-    if (gparent) store_path_parent(parent, path, gparent, p_item, index, case_);
+    if (gparent) store_back_path_value(parent, gparent, p_item, path, index, case_);
     return value;
 }
 

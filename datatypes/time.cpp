@@ -11,6 +11,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/object.h"
+#include "datatypes/path.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "runtime/errors.h"
@@ -112,26 +113,6 @@ i32 field_word_index(const Cell* word, const char* const* names, i32 count) {
         if (std::strlen(names[i]) == len && ascii_equal_ignoring_case(name, reinterpret_cast<const u8*>(names[i]), len))
             return i + 1;
     return 0;
-}
-
-void store_back_path_value(const Cell* changed, Cell* container, Cell* item, Cell* path, i32 index, bool case_) {
-    Cell v = *changed;
-    if (index == 1 && !is_object_type(type_of(container))) {
-        // The path's head word: its own slot, wherever it is bound.
-        if (is_any_word_type(type_of(item))) set_word_value(item, &v);
-        return;
-    }
-    auto fn = handler<A_EVAL_PATH>(type_of(container));
-    if (!fn) return;
-    Cell* base = g_args.top;
-    Cell* c = stack_push(container);
-    Cell* it = stack_push(item);
-    Cell* nv = stack_push(&v);
-    Cell none;
-    set_cell(&none, T_NONE);
-    Cell* gp = stack_push(&none);
-    fn(c, it, nv, path, gp, gp, index - 1, case_, false, true);
-    g_args.top = base;
 }
 
 namespace {

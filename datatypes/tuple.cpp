@@ -8,6 +8,7 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
+#include "datatypes/path.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/series.h"
@@ -232,7 +233,7 @@ Cell* tuple_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
         for (u32 k = u32(i - 1); k < 12; ++k) b[k] = 0;
         set_tuple_length(parent, std::max(u32(i - 1), 3u));
     }
-    if (gparent) store_path_parent(parent, path, gparent, p_item, index, case_);
+    if (gparent) store_back_path_value(parent, gparent, p_item, path, index, case_);
     return value;
 }
 

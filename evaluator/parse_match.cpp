@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "datatypes/bitset.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
@@ -165,12 +166,7 @@ InputKind input_kind(u32 type) {
     return InputKind::block;
 }
 
-bool bitset_has(const Cell* bitset, u32 cp) {
-    SeriesBuffer* bb = buffer_of(series_node(bitset));
-    u32 bytes = bb->tail - bb->offset;
-    if (u64(cp) >= u64(bytes) * 8) return (bb->flags & SB_COMPLEMENT) != 0;
-    return (at(bb->offset)[cp >> 3] & (0x80 >> (cp & 7))) != 0;
-}
+bool bitset_has(const Cell* bitset, u32 cp) { return dt::bitset_has_bit(bitset, cp); }
 
 i32 match_literal(const Cell* input, i32 idx, i32 end, const Cell* rule, bool strict) {
     u32 rt_ = type_of(rule);

@@ -57,7 +57,7 @@ TEST_F(ProcessEndTest, AReaderThatGoesAwayEndsTheWriterQuietly) {
     std::string loop = script("loop.kel", "forever [print \"line\"]");
     // `head` leaves after two lines; kel must then end (by SIGPIPE, status 141) instead of
     // printing into the closed pipe for ever.
-    std::string out = shell("( timeout 60 \"$KEL\" '" + loop + "' </dev/null; echo \"status=$?\" >&2 ) | head -2");
+    std::string out = shell("( timeout 100 \"$KEL\" '" + loop + "' </dev/null; echo \"status=$?\" >&2 ) | head -2");
     EXPECT_EQ(out, "line\nline\nstatus=141\n");
 }
 

@@ -323,6 +323,14 @@ struct Engine {
     void complete_keep(Cell* top);
     void keep_value(const Cell* value, bool only);
     void keep_range(i32 from, i32 count, bool pick);
+    // The `only` word after insert or change: stepped over when present.
+    bool take_only() {
+        if (!has_cell(pos + 1)) return false;
+        Cell c = rcell(pos + 1);
+        if (!is_word_of(&c, g_sym_only)) return false;
+        ++pos;
+        return true;
+    }
     void do_insert();
     void do_change_position();
     bool do_remove_position();
@@ -909,14 +917,7 @@ void Engine::start_keep() {
 // ---- edits at once ---------------------------------------------------------------------------
 
 void Engine::do_insert() {
-    bool only = false;
-    if (has_cell(pos + 1)) {
-        Cell c = rcell(pos + 1);
-        if (is_word_of(&c, g_sym_only)) {
-            only = true;
-            ++pos;
-        }
-    }
+    bool only = take_only();
     if (!has_cell(pos + 1)) raise_end(make_symbol("insert"));
     ++pos;
     Cell c = rcell(pos);
@@ -1135,14 +1136,7 @@ void Engine::keyword() {
         }
         case K_INSERT: do_insert(); return;
         case K_CHANGE: {
-            bool only = false;
-            if (has_cell(pos + 1)) {
-                Cell c = rcell(pos + 1);
-                if (is_word_of(&c, g_sym_only)) {
-                    only = true;
-                    ++pos;
-                }
-            }
+            bool only = take_only();
             if (!has_cell(pos + 1)) raise_error(Err::script_parse_rule, val);
             Cell c = rcell(pos + 1);
             if (dt::is_path_type(type_of(&c))) raise_error(Err::script_parse_rule, &c);

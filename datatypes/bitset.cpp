@@ -478,6 +478,12 @@ bool bitset_has_bit(const Cell* bitset, u64 bit) {
 
 bool bitset_complemented(const Cell* bitset) { return complemented(bitset); }
 
+void bitset_byte_table(const Cell* bitset, u8 table[32]) {
+    u64 n = used_bytes(bitset) < 32 ? used_bytes(bitset) : 32;
+    std::memcpy(table, bits_of(bitset), n);
+    std::memset(table + n, complemented(bitset) ? 0xFF : 0, 32 - n);
+}
+
 void bitset_set_operation(i32 code) {
     Cell* left = g_args.base;
     Cell* right = g_args.base + 1;

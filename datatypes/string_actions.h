@@ -18,6 +18,10 @@ Cell* string_swap(Cell* s1, Cell* s2);
 Cell* string_take(Cell* series, Cell* part, bool deep, bool last);
 Cell* string_trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
+// The first start from `from` to `last` in one-byte text of the run `want` (m code points,
+// the first ASCII; folded to lower case unless case_sensitive); -1 when there is none.
+i64 find_forward_bytes(const u8* data, i64 from, i64 last, const u32* want, size_t m, bool case_sensitive);
+
 // Appends a value's text at the tail (the body of append; also `to string!` of a block).
 // `part` -1 = no /part; dup below 2 appends once. Answers the characters appended.
 u32 string_append_value(Cell* series, Cell* value, i32 part, bool only, i32 dup);

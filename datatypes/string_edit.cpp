@@ -247,37 +247,6 @@ bool bitset_has(const Cell* bitset, u32 cp) {
     return (at(bb->offset)[cp >> 3] & (0x80 >> (cp & 7))) != 0;
 }
 
-// A forward search of one-byte text for a run whose first character is ASCII, from `from`
-// to the last start `last`: the candidates for the first character are found by memchr (or,
-// for a letter, a tight loop over both its cases), and only they are compared character by
-// character. No one-byte character but an ASCII letter's other case folds to an ASCII
-// character, so the two are all the candidates there are.
-i64 find_forward_bytes(const u8* data, i64 from, i64 last, const std::vector<u32>& want, bool case_sensitive) {
-    u8 a = u8(want[0]);
-    u8 b = !case_sensitive && a >= 'a' && a <= 'z' ? u8(a - 32) : a;
-    size_t m = want.size();
-    for (i64 p = from; p <= last; ++p) {
-        const u8* s = data + p;
-        const u8* end = data + last + 1;
-        if (a == b) {
-            s = static_cast<const u8*>(std::memchr(s, a, size_t(end - s)));
-            if (!s) return -1;
-        } else {
-            while (s < end && *s != a && *s != b) ++s;
-            if (s == end) return -1;
-        }
-        p = s - data;
-        size_t k = 1;
-        if (case_sensitive) {
-            while (k < m && s[k] == want[k]) ++k;
-        } else {
-            while (k < m && case_fold_char(s[k], false) == want[k]) ++k;
-        }
-        if (k == m) return p;
-    }
-    return -1;
-}
-
 Needle make_needle(Cell* series, Cell* value) {
     Needle nd;
     u32 t = type_of(value);
@@ -305,6 +274,36 @@ Needle make_needle(Cell* series, Cell* value) {
 }
 
 }  // namespace
+
+// A forward search of one-byte text for a run whose first character is ASCII, from `from`
+// to the last start `last`: the candidates for the first character are found by memchr (or,
+// for a letter, a tight loop over both its cases), and only they are compared character by
+// character. No one-byte character but an ASCII letter's other case folds to an ASCII
+// character, so the two are all the candidates there are.
+i64 find_forward_bytes(const u8* data, i64 from, i64 last, const u32* want, size_t m, bool case_sensitive) {
+    u8 a = u8(want[0]);
+    u8 b = !case_sensitive && a >= 'a' && a <= 'z' ? u8(a - 32) : a;
+    for (i64 p = from; p <= last; ++p) {
+        const u8* s = data + p;
+        const u8* end = data + last + 1;
+        if (a == b) {
+            s = static_cast<const u8*>(std::memchr(s, a, size_t(end - s)));
+            if (!s) return -1;
+        } else {
+            while (s < end && *s != a && *s != b) ++s;
+            if (s == end) return -1;
+        }
+        p = s - data;
+        size_t k = 1;
+        if (case_sensitive) {
+            while (k < m && s[k] == want[k]) ++k;
+        } else {
+            while (k < m && case_fold_char(s[k], false) == want[k]) ++k;
+        }
+        if (k == m) return p;
+    }
+    return -1;
+}
 
 Cell* string_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
                   bool last, bool reverse, bool tail, bool match) {
@@ -368,7 +367,7 @@ Cell* string_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool 
                 break;
             }
     } else if (step == 1 && !match && !nd.bitset && unit == 1 && !want.empty() && want[0] < 0x80) {
-        found = find_forward_bytes(data, range_start, range_end - m, want, case_sensitive);
+        found = find_forward_bytes(data, range_start, range_end - m, want.data(), want.size(), case_sensitive);
     } else {
         for (i64 p = range_start; p < range_end; p += step) {
             if (matches_at(p)) {

@@ -6,6 +6,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/string_actions.h"
 #include "evaluator/actions.h"
 #include "lexer/lexer.h"
 #include "runtime/casefold.h"
@@ -36,8 +37,42 @@ struct Units {
 inline u32 fold(u32 cp) { return case_fold_char(cp, true); }
 inline bool same_char(u32 a, u32 b, bool strict) { return a == b || (!strict && fold(a) == fold(b)); }
 
+// The first one-byte unit from idx (before end) whose membership in the bitset is `member`;
+// end when there is none. One table look-up per byte instead of a call per unit.
+i32 scan_bytes(const u8* p, i32 idx, i32 end, const Cell* bitset, bool member) {
+    u8 table[32];
+    dt::bitset_byte_table(bitset, table);
+    while (idx < end) {
+        u8 b = p[idx];
+        if (((table[b >> 3] & (0x80 >> (b & 7))) != 0) == member) break;
+        ++idx;
+    }
+    return idx;
+}
+
 // The code points of a text rule from its head.
 i32 rule_text_length(const Cell* rule) { return i32(dt::string_length(rule)); }
+
+// `to`/`thru` a plain ASCII text on one-byte input, the commonest search of all, through the
+// string search's byte scan: -2 when the rule is not such a text.
+i32 find_ascii_run(const u8* input, i32 idx, i32 end, const Cell* rule, bool strict, i32* len) {
+    constexpr i32 kMax = 64;
+    i32 n = rule_text_length(rule);
+    if (n < 1 || n > kMax) return -2;
+    Units r(rule);
+    i32 rh = i32(dt::clamped_head(rule));
+    u32 want[kMax];
+    for (i32 k = 0; k < n; ++k) {
+        u32 c = r[rh + k];
+        if (c >= 0x80) return -2;
+        want[k] = strict ? c : case_fold_char(c, false);
+    }
+    if (idx + n > end) return -1;
+    i64 at_ = dt::find_forward_bytes(input, idx, end - n, want, size_t(n), strict);
+    if (at_ < 0) return -1;
+    *len = n;
+    return i32(at_);
+}
 
 // Whether text rule `rule` matches text input at idx (bounded by end); answers the units.
 i32 match_text_at(const Cell* input, i32 idx, i32 end, const Cell* rule, bool strict) {
@@ -109,13 +144,10 @@ i32 binary_match(const Cell* input, i32 idx, i32 end, const Cell* rule) {
 
 i32 binary_find(const Cell* input, i32 idx, i32 end, const Cell* rule, i32* len) {
     if (type_of(rule) == T_BITSET) {
-        Units in(input);
-        for (i32 i = idx; i < end; ++i)
-            if (bitset_has(rule, in[i])) {
-                *len = 1;
-                return i;
-            }
-        return -1;
+        i32 i = scan_bytes(Units(input).p, idx, end, rule, true);
+        if (i >= end) return -1;
+        *len = 1;
+        return i;
     }
     std::string bytes;
     if (!binary_rule_bytes(rule, &bytes)) raise_error(Err::script_parse_rule, rule);
@@ -195,6 +227,12 @@ i32 repeat_literal(const Cell* input, i32 idx, i32 end, const Cell* rule, bool s
     // The commonest repetitions on text, one unit at a time without a call per unit.
     if (input_kind(type_of(input)) == InputKind::text && (rt_ == T_CHAR || rt_ == T_BITSET)) {
         Units in(input);
+        if (rt_ == T_BITSET && in.unit == 1) {
+            i32 stop = max >= 0 && i64(idx) + max < end ? idx + max : end;
+            i32 after_ = scan_bytes(in.p, idx, stop, rule, false);
+            *after = after_;
+            return after_ - idx;
+        }
         u32 c = rule->data2, fc = fold(c);
         while (idx < end && (max < 0 || count < max)) {
             u32 cp = in[idx];
@@ -234,6 +272,12 @@ i32 find_literal(const Cell* input, i32 idx, i32 end, const Cell* rule, bool str
                 return -1;
             }
             if (rt_ == T_BITSET) {
+                if (in.unit == 1) {
+                    i32 i = scan_bytes(in.p, idx, end, rule, true);
+                    if (i >= end) return -1;
+                    *len = 1;
+                    return i;
+                }
                 for (i32 i = idx; i < end; ++i)
                     if (bitset_has(rule, in[i])) {
                         *len = 1;
@@ -243,6 +287,10 @@ i32 find_literal(const Cell* input, i32 idx, i32 end, const Cell* rule, bool str
             }
             if (!dt::is_any_string_type(rt_) && rt_ != T_BINARY) raise_error(Err::script_parse_rule, rule);
             if (rt_ == T_BINARY) return -1;
+            if (in.unit == 1 && rt_ != T_TAG) {
+                i32 at_ = find_ascii_run(in.p, idx, end, rule, strict, len);
+                if (at_ != -2) return at_;
+            }
             for (i32 i = idx; i <= end; ++i) {
                 i32 n = match_text_at(input, i, end, rule, strict);
                 if (n >= 0) {

@@ -564,8 +564,34 @@ void evacuate_frames() {
     g_memory.series_frame_current = kept.back();
 }
 
+// Sorts 32-bit values by two 16-bit digit passes: a collection after a burst of short-lived
+// series returns hundreds of thousands of nodes, where a comparison sort was a tenth of the
+// run time.
+void radix_sort(std::vector<u32>& v) {
+    if (v.size() < 512) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    static std::vector<u32> scratch;
+    scratch.resize(v.size());
+    std::vector<u32> count(65536);
+    for (int shift = 0; shift < 32; shift += 16) {
+        std::fill(count.begin(), count.end(), 0);
+        for (u32 x : v) ++count[(x >> shift) & 0xFFFF];
+        u32 sum = 0;
+        for (u32& c : count) {
+            u32 n = c;
+            c = sum;
+            sum += n;
+        }
+        for (u32 x : v) scratch[count[(x >> shift) & 0xFFFF]++] = x;
+        v.swap(scratch);
+    }
+}
+
 void return_dead_nodes() {
-    std::sort(g_dead_nodes.begin(), g_dead_nodes.end());
+    // Freed in address order.
+    radix_sort(g_dead_nodes);
     for (Node n : g_dead_nodes) {
         Off f = node_frame_of(n);
         if (f) free_node(f, n);

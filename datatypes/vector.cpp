@@ -17,6 +17,7 @@
 #include "datatypes/number_support.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/string_actions.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/series.h"
@@ -592,24 +593,11 @@ Cell* vector_at(const Cell* series, i64 index) {
     return r;
 }
 
-i64 vector_part_count(const Cell* series, const Cell* part) {
-    if (type_of(part) == T_INTEGER) return get_int(part);
-    if (type_of(part) == T_VECTOR && series_node(part) == series_node(series))
-        return i64(series_head(part)) - series_head(series);
-    Cell word;
-    refinement_word("part", &word);
-    raise_error(Err::script_invalid_refine_arg, &word, part);
-}
-
 // The index (from the buffer's start) where the needle matches, or -1.
 i64 vector_find_index(Cell* series, Cell* value, Cell* part, bool strict, bool any, Cell* with, Cell* skip, bool last,
                       bool reverse, bool match, i64* needle_length) {
     if (any || with) raise_error(Err::internal_not_done);
-    i64 step = 1;
-    if (skip) {
-        step = type_of(skip) == T_INTEGER ? get_int(skip) : 0;
-        if (step < 1) raise_error(Err::script_out_of_range, skip);
-    }
+    i64 step = find_step(skip);
     Needle nd;
     if (!needle_of(series, value, nd)) return -1;
     SeriesBuffer* b = series_buffer(series);
@@ -618,7 +606,7 @@ i64 vector_find_index(Cell* series, Cell* value, Cell* part, bool strict, bool a
     i64 head = std::clamp<i64>(series_head(series), 0, total);
     i64 range_start = head, range_end = total;
     if (part) {
-        i64 n = vector_part_count(series, part);
+        i64 n = series_part_count(series, part);
         if (n < 1) return -1;
         range_end = std::min(range_end, head + n);
     }
@@ -735,7 +723,7 @@ Cell* vector_sort_edit(Cell* series, Cell* skip, Cell* comparator, Cell* part, b
     i64 head = std::clamp<i64>(series_head(series), 0, i64(series_buffer(series)->used_bytes() / w.width));
     i64 n = w.count;
     if (part) {
-        n = vector_part_count(series, part);
+        n = series_part_count(series, part);
         if (n < 0) {
             // A negative length sorts the run before the head.
             i64 back = std::min(-n, head);
@@ -746,37 +734,9 @@ Cell* vector_sort_edit(Cell* series, Cell* skip, Cell* comparator, Cell* part, b
             n = std::min<i64>(n, w.count);
         }
     }
-    VectorSort s{};
-    s.width = w.width;
-    s.record = 1;
-    s.floats = float_family(series->data3);
-    s.reverse = reverse;
-    s.all = all;
-    Cell word;
-    if (skip) {
-        i64 size = type_of(skip) == T_INTEGER ? get_int(skip) : 0;
-        if (size < 1 || n % size != 0 || n < size) {
-            refinement_word("skip", &word);
-            raise_error(Err::script_invalid_refine_arg, &word, skip);
-        }
-        s.record = u32(size);
-    } else if (all) {
-        raise_error(Err::script_bad_refines);
-    }
-    Cell* fn = nullptr;
-    if (comparator) {
-        if (type_of(comparator) == T_INTEGER) {
-            if (!skip || all) raise_error(Err::script_bad_refines);
-            i32 off = get_int(comparator);
-            if (off < 1 || u32(off) > s.record) raise_error(Err::script_out_of_range, comparator);
-            s.offset = u32(off - 1);
-        } else if (type_of(comparator) == T_FUNCTION) {
-            fn = comparator;
-        } else {
-            refinement_word("compare", &word);
-            raise_error(Err::script_invalid_refine_arg, &word, comparator);
-        }
-    }
+    SortRecords layout = sort_records(n, skip, comparator, all);
+    VectorSort s{w.width, layout.record, layout.offset, all, float_family(series->data3), reverse};
+    Cell* fn = layout.fn;
     if (n < 2 * i64(s.record)) return series;
     u32 count = u32(n / s.record);
     u32 record_bytes = s.record * s.width;

@@ -496,7 +496,8 @@ Cell* date_random(Cell* value, bool seed, bool secure, bool) {
     }
     auto draw = [secure] { return secure ? ev::random_secure() : ev::random_next(); };
     i64 days = date_to_days(w);
-    i64 pick = days >= 1 ? i64(u64(u32(draw())) % u64(days)) + 1 : 1;
+    // The uniform draw every datatype shares, so that a seed gives the same days here.
+    i64 pick = days >= 1 ? ev::random_int(secure, i32(days < INT32_MAX ? days : INT32_MAX)) : 1;
     set_word(value, date_from_days(pick - 1, zone_of(w), has_time(w)));
     if (has_time(w)) {
         set_word(value, (date_word(value) & ~0x7Fu) | (u32(draw()) & 0x7F));

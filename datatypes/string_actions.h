@@ -26,6 +26,21 @@ i64 find_forward_bytes(const u8* data, i64 from, i64 last, const u32* want, size
 // `part` -1 = no /part; dup below 2 appends once. Answers the characters appended.
 u32 string_append_value(Cell* series, Cell* value, i32 part, bool only, i32 dup);
 
+// /part as a count or as a position in the same series: the count from the head; another
+// value raises script/invalid-refine-arg.
+i64 series_part_count(const Cell* series, const Cell* part);
+// The step of find's /skip (1 without it); below 1 raises script/out-of-range.
+i64 find_step(const Cell* skip);
+// The records that sort's /skip, /compare and /all ask for over n units: the record size,
+// the unit compared without /all, and a /compare function (null when none); raises their
+// errors.
+struct SortRecords {
+    u32 record;
+    u32 offset;
+    Cell* fn;
+};
+SortRecords sort_records(i64 n, Cell* skip, Cell* comparator, bool all);
+
 // unique (8), union (9), intersect (10), exclude (11), difference (12) on the first two
 // argument slots; the result replaces the first. `skip` null = records of 1.
 void string_set_operation(i32 op, bool case_, Cell* skip);

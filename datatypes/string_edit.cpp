@@ -305,17 +305,46 @@ i64 find_forward_bytes(const u8* data, i64 from, i64 last, const u32* want, size
     return -1;
 }
 
+i64 series_part_count(const Cell* series, const Cell* part) { return part_count(series, part); }
+
+i64 find_step(const Cell* skip) {
+    if (!skip) return 1;
+    i64 step = type_of(skip) == T_INTEGER ? get_int(skip) : 0;
+    if (step < 1) raise_error(Err::script_out_of_range, skip);
+    return step;
+}
+
+SortRecords sort_records(i64 n, Cell* skip, Cell* comparator, bool all) {
+    SortRecords r{1, 0, nullptr};
+    if (skip) {
+        i64 size = type_of(skip) == T_INTEGER ? get_int(skip) : 0;
+        if (size < 1 || n % size != 0 || n < size) raise_refine("skip", skip);
+        r.record = u32(size);
+    } else if (all) {
+        raise_error(Err::script_bad_refines);
+    }
+    if (comparator) {
+        if (type_of(comparator) == T_INTEGER) {
+            if (!skip || all) raise_error(Err::script_bad_refines);
+            i32 off = get_int(comparator);
+            if (off < 1 || u32(off) > r.record) raise_error(Err::script_out_of_range, comparator);
+            r.offset = u32(off - 1);
+        } else if (type_of(comparator) == T_FUNCTION) {
+            r.fn = comparator;
+        } else {
+            raise_refine("compare", comparator);
+        }
+    }
+    return r;
+}
+
 Cell* string_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
                   bool last, bool reverse, bool tail, bool match) {
     u32 total = ks_abs_length(series);
     u32 len = string_length_clamp(series);
     if (total == 0 || (len == 0 && !reverse)) return &g_none_cell;
     if (any || with) raise_error(Err::internal_not_done);
-    i64 step = 1;
-    if (skip) {
-        step = type_of(skip) == T_INTEGER ? get_int(skip) : 0;
-        if (step < 1) raise_error(Err::script_out_of_range, skip);
-    }
+    i64 step = find_step(skip);
     i64 head = series_head(series) < 0 ? 0 : series_head(series);
     i64 range_start = head, range_end = total;
     if (part) {
@@ -517,26 +546,10 @@ Cell* sort_edit(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* pa
         }
     }
     SortSpec s{};
-    s.record = 1;
-    if (skip) {
-        i64 size = type_of(skip) == T_INTEGER ? get_int(skip) : 0;
-        if (size < 1 || n % size != 0 || n < size) raise_refine("skip", skip);
-        s.record = u32(size);
-    } else if (all) {
-        raise_error(Err::script_bad_refines);
-    }
-    if (comparator) {
-        if (type_of(comparator) == T_INTEGER) {
-            if (!skip || all) raise_error(Err::script_bad_refines);
-            i32 off = get_int(comparator);
-            if (off < 1 || u32(off) > s.record) raise_error(Err::script_out_of_range, comparator);
-            s.offset = u32(off - 1);
-        } else if (type_of(comparator) == T_FUNCTION) {
-            s.fn = comparator;
-        } else {
-            raise_refine("compare", comparator);
-        }
-    }
+    SortRecords layout = sort_records(n, skip, comparator, all);
+    s.record = layout.record;
+    s.offset = layout.offset;
+    s.fn = layout.fn;
     s.all = all;
     s.case_sensitive = case_;
     s.reverse = reverse;

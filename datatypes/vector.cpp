@@ -17,10 +17,12 @@
 #include "datatypes/number_support.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/string_actions.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
+#include "runtime/sort.h"
 #include "runtime/symbols.h"
 
 namespace kel::dt {
@@ -549,6 +551,226 @@ Cell* vector_take(Cell* series, Cell* part, bool deep, bool last) {
     return vector_get_value(at(b->offset), b->unit(), series->data3);
 }
 
+// ---- find, select, sort -------------------------------------------------------------------
+//
+// Elements are numbers, not characters: they are found and ordered by value at the vector's
+// own width, integers exactly, floats with float equality (exact under /case or /same).
+
+// An element as a double: integers fit exactly.
+inline double element_number(const u8* p, u32 width, bool floats) {
+    return floats ? read_float(p, width) : double(read_int(p, width));
+}
+
+inline bool number_type(u32 t) { return int_family(t) || float_family(t); }
+
+// What find looks for: one number, or the run of a vector's elements from its head.
+struct Needle {
+    std::vector<double> values;
+    bool exact_ints;  // every needle value is an integer compared with integer elements
+};
+
+bool needle_of(const Cell* vector, Cell* value, Needle& nd) {
+    bool ints = int_family(vector->data3);
+    if (number_type(type_of(value))) {
+        bool value_int = int_family(type_of(value));
+        nd.values.push_back(value_int ? double(get_integer(value)) : get_float(value));
+        nd.exact_ints = ints && value_int;
+        return true;
+    }
+    if (type_of(value) == T_VECTOR) {
+        View w = view_of(value);
+        bool floats = float_family(value->data3);
+        for (u32 i = 0; i < w.count; ++i) nd.values.push_back(element_number(w.head + size_t(i) * w.width, w.width, floats));
+        nd.exact_ints = ints && !floats;
+        return true;
+    }
+    return false;
+}
+
+Cell* vector_at(const Cell* series, i64 index) {
+    Cell* r = stack_push(series);
+    r->data1 = u32(i32(index));
+    return r;
+}
+
+// The index (from the buffer's start) where the needle matches, or -1.
+i64 vector_find_index(Cell* series, Cell* value, Cell* part, bool strict, bool any, Cell* with, Cell* skip, bool last,
+                      bool reverse, bool match, i64* needle_length) {
+    if (any || with) raise_error(Err::internal_not_done);
+    i64 step = find_step(skip);
+    Needle nd;
+    if (!needle_of(series, value, nd)) return -1;
+    SeriesBuffer* b = series_buffer(series);
+    u32 width = b->unit();
+    i64 total = b->used_bytes() / width;
+    i64 head = std::clamp<i64>(series_head(series), 0, total);
+    i64 range_start = head, range_end = total;
+    if (part) {
+        i64 n = series_part_count(series, part);
+        if (n < 1) return -1;
+        range_end = std::min(range_end, head + n);
+    }
+    bool floats = float_family(series->data3);
+    // Against float32 elements a value counts as its nearest float32.
+    if (floats && width == 4)
+        for (double& v : nd.values) v = double(float(v));
+    i64 m = i64(nd.values.size());
+    *needle_length = m;
+    if (m == 0) return reverse || match ? -1 : (last ? range_end : range_start);
+    const u8* data = at(b->offset);
+    auto equal = [&](double e, double v) {
+        return nd.exact_ints || strict ? e == v : dt::float_almost_equal_q(e, v);
+    };
+    auto matches_at = [&](i64 p) {
+        if (p < range_start || p + m > range_end) return false;
+        for (i64 k = 0; k < m; ++k)
+            if (!equal(element_number(data + size_t(p + k) * width, width, floats), nd.values[size_t(k)])) return false;
+        return true;
+    };
+    if (reverse) {
+        if (match) return -1;
+        range_start = 0;
+        range_end = std::min(total, head + m - 1);
+        for (i64 p = head - 1; p >= 0; p -= step)
+            if (matches_at(p - m + 1)) return p - m + 1;
+        return -1;
+    }
+    if (last) {
+        for (i64 p = range_end - 1; p >= range_start; p -= step)
+            if (matches_at(p - m + 1)) return p - m + 1;
+        return -1;
+    }
+    for (i64 p = range_start; p < range_end; p += step) {
+        if (matches_at(p)) return p;
+        if (match) break;
+    }
+    return -1;
+}
+
+Cell* vector_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
+                  bool last, bool reverse, bool tail, bool match) {
+    i64 m = 0;
+    i64 found = vector_find_index(series, value, part, case_ || same, any, with, skip, last, reverse, match, &m);
+    if (found < 0) return &g_none_cell;
+    return vector_at(series, tail ? found + m : found);
+}
+
+Cell* vector_select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with,
+                    Cell* skip, bool last, bool reverse) {
+    i64 m = 0;
+    i64 found = vector_find_index(series, value, part, case_ || same, any, with, skip, last, reverse, false, &m);
+    if (found < 0) return &g_none_cell;
+    SeriesBuffer* b = series_buffer(series);
+    u32 width = b->unit();
+    i64 pos = found + m;
+    if (pos >= i64(b->used_bytes() / width)) return &g_none_cell;
+    return vector_get_value(at(b->offset) + size_t(pos) * width, width, series->data3);
+}
+
+struct VectorSort {
+    u32 width;
+    u32 record;  // elements per record
+    u32 offset;  // element compared without /all
+    bool all;
+    bool floats;
+    bool reverse;
+};
+
+i32 vector_sort_compare(const u8* x, const u8* y, intptr_t word1, intptr_t) {
+    const VectorSort& s = *reinterpret_cast<const VectorSort*>(word1);
+    u32 from = s.all ? 0 : s.offset, to = s.all ? s.record : s.offset + 1;
+    i32 r = 0;
+    for (u32 i = from; i < to && r == 0; ++i) {
+        double a = element_number(x + i * s.width, s.width, s.floats);
+        double b = element_number(y + i * s.width, s.width, s.floats);
+        // NaN sorts after every number.
+        bool na = a != a, nb = b != b;
+        r = na || nb ? (na && nb ? 0 : na ? 1 : -1) : a < b ? -1 : a > b ? 1 : 0;
+    }
+    return s.reverse ? -r : r;
+}
+
+// A /compare function orders record numbers; it is called with the records' first elements
+// as values, read again through the node at each call.
+struct FunctionVectorSort {
+    Node node;
+    u32 from;
+    const VectorSort* spec;
+    Cell* fn;
+    u32 element_type;
+};
+
+i32 vector_call_comparator(const u8* x, const u8* y, intptr_t word1, intptr_t) {
+    const FunctionVectorSort& f = *reinterpret_cast<const FunctionVectorSort*>(word1);
+    u32 i, j;
+    std::memcpy(&i, x, sizeof i);
+    std::memcpy(&j, y, sizeof j);
+    auto push_record = [&](u32 r) {
+        SeriesBuffer* b = buffer_of(f.node);
+        size_t index = size_t(f.from) + size_t(r) * f.spec->record + f.spec->offset;
+        return vector_get_value(at(b->offset) + index * f.spec->width, f.spec->width, f.element_type);
+    };
+    Cell* mark = g_args.top;
+    Cell* a = push_record(i);
+    Cell* c = push_record(j);
+    i32 answer = sort_call_comparator(a, c, f.fn, f.spec->reverse ? SORT_REVERSE : 0);
+    g_args.top = mark;
+    return answer;
+}
+
+Cell* vector_sort_edit(Cell* series, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
+    View w = view_of(series);
+    i64 head = std::clamp<i64>(series_head(series), 0, i64(series_buffer(series)->used_bytes() / w.width));
+    i64 n = w.count;
+    if (part) {
+        n = series_part_count(series, part);
+        if (n < 0) {
+            // A negative length sorts the run before the head.
+            i64 back = std::min(-n, head);
+            head -= back;
+            series->data1 = u32(head);
+            n = back;
+        } else {
+            n = std::min<i64>(n, w.count);
+        }
+    }
+    SortRecords layout = sort_records(n, skip, comparator, all);
+    VectorSort s{w.width, layout.record, layout.offset, all, float_family(series->data3), reverse};
+    Cell* fn = layout.fn;
+    if (n < 2 * i64(s.record)) return series;
+    u32 count = u32(n / s.record);
+    u32 record_bytes = s.record * s.width;
+    if (!fn) {
+        // Sorted where they lie: nothing allocates meanwhile.
+        u8* base = at(series_buffer(series)->offset) + size_t(head) * s.width;
+        if (stable) merge_sort(base, count, record_bytes, reinterpret_cast<intptr_t>(&s), 0, vector_sort_compare);
+        else quick_sort(base, count, record_bytes, reinterpret_cast<intptr_t>(&s), 0, vector_sort_compare);
+        return series;
+    }
+    FunctionVectorSort f{series_node(series), u32(head), &s, fn, series->data3};
+    std::vector<u32> order(count);
+    for (u32 i = 0; i < count; ++i) order[i] = i;
+    u8* base = reinterpret_cast<u8*>(order.data());
+    if (stable) merge_sort(base, count, sizeof(u32), reinterpret_cast<intptr_t>(&f), 0, vector_call_comparator);
+    else quick_sort(base, count, sizeof(u32), reinterpret_cast<intptr_t>(&f), 0, vector_call_comparator);
+    // The function may have cut the vector: records beyond its tail now are left as they are.
+    SeriesBuffer* b = buffer_of(f.node);
+    if (b->used_bytes() / s.width < u64(head) + u64(count) * s.record) return series;
+    u8* start = at(b->offset) + size_t(head) * s.width;
+    std::vector<u8> copy(start, start + size_t(count) * record_bytes);
+    for (u32 r = 0; r < count; ++r)
+        std::memcpy(start + size_t(r) * record_bytes, copy.data() + size_t(order[r]) * record_bytes, record_bytes);
+    return series;
+}
+
+Cell* vector_sort(Cell* series, bool, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
+    i32 head = series_clamped_head(series);
+    bool owned = ownership_check(series, Change::sort, nullptr, head, 0);
+    Cell* r = vector_sort_edit(series, skip, comparator, part, all, reverse, stable);
+    if (owned) ownership_check(series, Change::sorted, nullptr, head, 0);
+    return r;
+}
+
 void init_vector() {
     TypeRegistration r(T_VECTOR, T_STRING, "vector!");
     r.set<A_MAKE>(vector_make).set<A_TO>(vector_make).set<A_FORM>(vector_form).set<A_MOLD>(vector_mold);
@@ -556,10 +778,10 @@ void init_vector() {
     r.set<A_MULTIPLY>(vector_multiply).set<A_REMAINDER>(vector_remainder).set<A_SUBTRACT>(vector_subtract);
     r.set<A_AND_T>(vector_and).set<A_OR_T>(vector_or).set<A_XOR_T>(vector_xor);
     r.set<A_APPEND>(vector_insert).set<A_INSERT>(vector_insert).set<A_CHANGE>(vector_change);
-    r.set<A_TAKE>(vector_take);
-    for (int a : {A_RANDOM, A_REFLECT, A_EVAL_PATH, A_AT, A_BACK, A_CLEAR, A_COPY, A_FIND, A_HEAD, A_HEAD_Q,
-                  A_INDEX_Q, A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SELECT, A_SORT,
-                  A_SKIP, A_TAIL, A_TAIL_Q, A_MODIFY})
+    r.set<A_TAKE>(vector_take).set<A_FIND>(vector_find).set<A_SELECT>(vector_select).set<A_SORT>(vector_sort);
+    for (int a : {A_RANDOM, A_REFLECT, A_EVAL_PATH, A_AT, A_BACK, A_CLEAR, A_COPY, A_HEAD, A_HEAD_Q, A_INDEX_Q,
+                  A_LENGTH_Q, A_MOVE, A_NEXT, A_PICK, A_POKE, A_REMOVE, A_REVERSE, A_SKIP, A_TAIL, A_TAIL_Q,
+                  A_MODIFY})
         r.inherit(a);
     register_datatype(r);
     g_vector_get_value = vector_get_value;

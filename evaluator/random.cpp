@@ -1,7 +1,8 @@
 // Random generator.
 #include "evaluator/random.h"
 
-#include <sys/random.h>
+#include "host/crypto.h"
+#include "runtime/errors.h"
 
 namespace kel::ev {
 
@@ -51,8 +52,8 @@ i32 random_next() {
 
 i32 random_secure() {
     u32 v = 0;
-    while (getrandom(&v, sizeof v, 0) != sizeof v) {
-    }
+    // Without the system's generator there is no secure draw to give.
+    if (!host::secure_random_bytes(&v, sizeof v)) rt::raise_error(rt::Err::internal_feature_na);
     return i32(v & 0x7FFFFFFFu);
 }
 

@@ -1,0 +1,33 @@
+// Checksums computed in the runtime (CRC-32, Adler-32, the 16-bit tcp sum) and the digests
+// and HMAC behind the `checksum` native. The compression framings (gzip, zlib) use the
+// CRC-32 and Adler-32 here too.
+#pragma once
+#include <cstddef>
+
+#include "runtime/types.h"
+
+namespace kel::ev {
+
+// CRC-32 as zlib and gzip compute it. crc32_update continues a running value (start at 0),
+// so data may come in pieces: crc32_update(crc32_update(0, a), b) = CRC of a followed by b.
+u32 crc32_update(u32 crc, const u8* bytes, size_t n);
+inline u32 checksum_crc32(const u8* bytes, size_t n) { return crc32_update(0, bytes, n); }
+
+// Adler-32 as zlib computes it; adler32_update continues a running value (start at 1).
+u32 adler32_update(u32 adler, const u8* bytes, size_t n);
+inline u32 checksum_adler32(const u8* bytes, size_t n) { return adler32_update(1, bytes, n); }
+
+// The 16-bit ones' complement sum of big-endian byte pairs; a final odd byte counts as a
+// low-order value.
+u32 checksum_tcp(const u8* bytes, size_t n);
+
+// Digest kinds: 2 md5, 3 sha1, 4 sha256, 5 sha384, 6 sha512 (0 tcp and 1 crc32 name the
+// sums). hash_size answers the digest's bytes, 0 for another kind.
+u32 hash_size(i32 kind);
+// The digest of the bytes into `out` (room for 64); another kind raises script/invalid-arg,
+// a failing digest step internal/feature-na.
+void crypto_hash(const u8* bytes, size_t n, i32 kind, u8* out);
+// HMAC (RFC 2104) over the digest of `kind`, into `out` (room for 64).
+void hmac_compute(const u8* data, size_t n, const u8* key, size_t key_n, i32 kind, u8* out);
+
+}  // namespace kel::ev

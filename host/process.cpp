@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +54,12 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
     do fd = ::open(path, flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// A folder opens for reading but gives no bytes: as input it is refused like a missing file.
+bool is_folder(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The runtime ignores SIGPIPE, so a child that stops reading makes write fail with EPIPE
@@ -194,7 +201,7 @@ ProcessResult run_process(const ProcessRequest& rq) {
     switch (rq.in) {
         case Stream::file:
             child_in.fd = open_retrying(rq.in_path.c_str(), O_RDONLY);
-            if (child_in.fd < 0) return result;
+            if (child_in.fd < 0 || is_folder(child_in.fd)) return result;
             break;
         case Stream::memory:
             if (!make_pipe(child_in, parent_in)) return result;

@@ -105,6 +105,10 @@ TEST(ProcessTest, FilesThatCannotBeOpenedStartNothing) {
     missing_input.in_path = dir / "absent";
     EXPECT_EQ(host::run_process(missing_input).code, -1);
 
+    host::ProcessRequest folder_input = missing_input;
+    folder_input.in_path = dir.path.string();
+    EXPECT_EQ(host::run_process(folder_input).code, -1);
+
     host::ProcessRequest folder_output = missing_input;
     folder_output.in = host::Stream::null_device;
     folder_output.out = host::Stream::file;

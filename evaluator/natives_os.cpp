@@ -11,7 +11,7 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/local_path.h"
+#include "evaluator/os_text.h"
 #include "host/process.h"
 #include "runtime/console_out.h"
 #include "runtime/errors.h"
@@ -27,43 +27,11 @@ using namespace dt;
 
 namespace {
 
-std::string utf8_text(const Cell* value) {
-    Cell copy = *value;
-    i32 length = -1;
-    const char* text = string_to_utf8(&copy, &length);
-    return std::string(text, size_t(length));
-}
-
 // An environment variable's name: a word's spelling or a text's characters.
 std::string variable_name(const Cell* v) {
     if (is_any_string_type(type_of(v))) return utf8_text(v);
     u32 sym = v->data2;
     return std::string(symbol_name(sym), symbol_name_length(sym));
-}
-
-// Appends UTF-8 bytes to a string (ill-formed sequences become U+FFFD): plain ASCII goes
-// in with one copy while the buffer still has 1-byte units.
-void append_utf8_bytes(Cell* str, const std::string& bytes) {
-    const u8* p = reinterpret_cast<const u8*>(bytes.data());
-    const u8* end = p + bytes.size();
-    SeriesBuffer* b = buffer_of(series_node(str));
-    while (p < end) {
-        if (b->unit() == 1) {
-            const u8* run = p;
-            while (run < end && *run < 0x80) ++run;
-            if (run > p) {
-                u32 n = u32(run - p);
-                b = string_reserve(b, n);
-                std::memcpy(at(b->tail), p, n);
-                b->tail += n;
-                p = run;
-                continue;
-            }
-        }
-        i32 cp;
-        p = utf8_decode_char(p, end, &cp);
-        b = buffer_append_char(b, cp < 0 ? 0xFFFD : u32(cp));
-    }
 }
 
 // Puts a capture into its target: a string gets the decoded text at its tail, a binary the
@@ -106,9 +74,7 @@ Status get_env_native(bool, const i32*) {
         set_cell(stack_result(), T_NONE);
         return 0;
     }
-    Cell* s = push_string(u32(value->size()));
-    append_utf8_bytes(s, *value);
-    *stack_result() = *s;
+    *stack_result() = *push_text_from_utf8(*value);
     return 0;
 }
 
@@ -117,8 +83,7 @@ Status list_env_native(bool, const i32*) {
     Cell* block = push_new_block(u32(vars.size() * 2 < 100 ? 100 : vars.size() * 2));
     for (const auto& [name, value] : vars) {
         for (const std::string* text : {&name, &value}) {
-            Cell* s = push_string(u32(text->size()));
-            append_utf8_bytes(s, *text);
+            push_text_from_utf8(*text);
             append_top_to_block(block);
             stack_pop(1);
         }

@@ -9,7 +9,7 @@
 #include "datatypes/geometry.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
-#include "evaluator/local_path.h"
+#include "evaluator/os_text.h"
 #include "host/clipboard.h"
 #include "host/os_info.h"
 #include "library/routines.h"
@@ -23,25 +23,6 @@ namespace {
 
 constexpr const char* BASE_SOURCE = "library/base.kel";
 
-std::string utf8_text(const Cell* value) {
-    Cell copy = *value;
-    i32 length = -1;
-    const char* text = rt::string_to_utf8(&copy, &length);
-    return std::string(text, size_t(length));
-}
-
-Cell* push_text(const std::string& text) {
-    Cell* s = dt::push_string(u32(text.size()));
-    const u8* p = reinterpret_cast<const u8*>(text.data());
-    const u8* end = p + text.size();
-    while (p < end) {
-        i32 cp;
-        p = rt::utf8_decode_char(p, end, &cp);
-        dt::append_char(s, cp < 0 ? 0xFFFD : u32(cp));
-    }
-    return s;
-}
-
 // false on failure, none when empty, else a string! or a block! of file! values.
 i64 read_clipboard(Cell* args) {
     host::ClipboardContent c = host::clipboard_read();
@@ -49,7 +30,7 @@ i64 read_clipboard(Cell* args) {
         case host::ClipboardContent::failed: set_cell(&args[0], T_LOGIC, 0); break;
         case host::ClipboardContent::nothing: set_cell(&args[0], T_NONE); break;
         case host::ClipboardContent::has_text:
-            args[0] = *push_text(c.text);
+            args[0] = *ev::push_text_from_utf8(c.text);
             rt::stack_pop(1);
             break;
         case host::ClipboardContent::has_files: {
@@ -73,7 +54,7 @@ i64 write_clipboard(Cell* args) {
     Cell* data = &args[0];
     switch (type_of(data)) {
         case T_NONE: return host::clipboard_clear();
-        case T_STRING: return host::clipboard_write_text(utf8_text(data));
+        case T_STRING: return host::clipboard_write_text(ev::utf8_text(data));
         case T_BLOCK: {
             std::vector<std::string> paths;
             i32 head = series_head(data), n = dt::ks_length_q(data);
@@ -98,7 +79,7 @@ i64 os_info(Cell* args) {
         Cell w = dt::load_word(field);
         dt::context_put_word(ctx, &w, value);
     };
-    put("name", push_text(info.name));
+    put("name", ev::push_text_from_utf8(info.name));
     rt::stack_pop(1);
     Cell arch = dt::load_word(info.arch.c_str());
     put("arch", &arch);

@@ -10,7 +10,7 @@
 
 #include "eval_support.h"
 #include "datatypes/context.h"
-#include "evaluator/local_path.h"
+#include "evaluator/os_text.h"
 #include "host/clipboard.h"
 #include "host/os_info.h"
 

@@ -15,7 +15,7 @@
 
 #include "eval_support.h"
 #include "datatypes/context.h"
-#include "evaluator/local_path.h"
+#include "evaluator/os_text.h"
 #include "host/process.h"
 
 namespace kel::test::eval {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "datatypes/string.h"
+#include "host/percent.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -50,31 +51,8 @@ Cell* push_text_from_utf8(const std::string& bytes, u32 type) {
     return s;
 }
 
-namespace {
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
 std::string file_to_local_path(const Cell* file) {
-    std::string text = utf8_text(file);
-    std::string path;
-    path.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        int hi, lo;
-        if (text[i] == '%' && i + 2 < text.size() && (hi = hex_digit(text[i + 1])) >= 0 &&
-            (lo = hex_digit(text[i + 2])) >= 0) {
-            path += char(hi << 4 | lo);
-            i += 2;
-        } else {
-            path += text[i];
-        }
-    }
+    std::string path = host::percent_decode(utf8_text(file));
     if (path.find('\0') != std::string::npos) raise_error(Err::access_cannot_open, file);
     return path;
 }

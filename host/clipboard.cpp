@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "host/percent.h"
 #include "host/process.h"
 
 namespace kel::host {
@@ -111,13 +112,6 @@ ClipboardContent read_typed(const ToolRun& types, ReadType read_type) {
 
 const char* HEX = "0123456789ABCDEF";
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 const char* clipboard_backend() {
@@ -157,17 +151,7 @@ std::vector<std::string> uri_list_to_paths(const std::string& list) {
         std::string rest = line.substr(7);
         if (rest.rfind("localhost/", 0) == 0) rest.erase(0, 9);
         if (rest.empty() || rest[0] != '/') continue;  // a file on another host
-        std::string path;
-        for (size_t i = 0; i < rest.size(); ++i) {
-            int hi, lo;
-            if (rest[i] == '%' && i + 2 < rest.size() && (hi = hex_value(rest[i + 1])) >= 0 &&
-                (lo = hex_value(rest[i + 2])) >= 0) {
-                path += char(hi << 4 | lo);
-                i += 2;
-            } else {
-                path += rest[i];
-            }
-        }
+        std::string path = percent_decode(rest);
         out.push_back(std::move(path));
     }
     return out;

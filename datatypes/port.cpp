@@ -1,0 +1,320 @@
+// port! datatype: an object standing for an external resource reached through a scheme.
+//
+// A port has no I/O of its own: every series and port action is forwarded, by name, to the
+// function of the same name in the port's actor object, with the port first and then the
+// action's arguments in the order of its spec (a refinement as a logic! followed by its
+// argument, or none). The actor's function is called with its argument frame filled from
+// those values and completed for its own spec: a refinement it has beyond them is off, an
+// argument none; values beyond its spec are dropped.
+#include <initializer_list>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype_init.h"
+#include "datatypes/object.h"
+#include "datatypes/registry.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/eval_hooks.h"
+#include "runtime/errors.h"
+#include "runtime/exits.h"
+#include "runtime/series.h"
+#include "runtime/stack.h"
+#include "runtime/symbols.h"
+
+namespace kel::dt {
+
+using namespace rt;
+
+namespace {
+
+// Fields of the port prototype, in order.
+enum PortField : u32 { PORT_SPEC = 0, PORT_SCHEME = 1, PORT_ACTOR = 2 };
+constexpr i32 PORT_CLASS = 2;
+
+// ---- values as the actor receives them -----------------------------------------------
+
+Cell logic(bool b) {
+    Cell c;
+    set_cell(&c, T_LOGIC, b ? 1 : 0);
+    return c;
+}
+Cell none() {
+    Cell c;
+    set_cell(&c, T_NONE);
+    return c;
+}
+Cell integer(i32 v) {
+    Cell c;
+    set_cell(&c, T_INTEGER, 0, u32(v), 0);
+    return c;
+}
+Cell or_none(const Cell* v) { return v ? *v : none(); }
+
+// ---- the system object's prototypes -------------------------------------------------------
+
+// The value of system/<a>/<b>, or the none cell when a step is missing.
+Cell system_member(const char* a, const char* b) {
+    Cell w = load_word("system");
+    const Cell* sys = word_value_or_null(&w);
+    if (!sys || !is_object_type(type_of(sys))) return none();
+    Cell wa = load_word(a);
+    Cell obj = *object_select_word(sys, &wa);
+    if (!b) return obj;
+    if (!is_object_type(type_of(&obj))) return none();
+    Cell wb = load_word(b);
+    return *object_select_word(&obj, &wb);
+}
+
+Cell* port_field(const Cell* port, u32 field) { return context_values(object_context(port)) + field; }
+
+// port/get-actor.
+Cell get_actor(const Cell* port) {
+    Cell actor = *port_field(port, PORT_ACTOR);
+    if (type_of(&actor) != T_OBJECT) raise_error(Err::access_invalid_port);
+    return actor;
+}
+
+// The argument slots of a function's frame, from its spec: true for a refinement (off:
+// false), false for an argument or local (none).
+std::vector<bool> frame_slots(const Cell* fn) {
+    std::vector<bool> slots;
+    Node spec = fn->data2;
+    u32 n = series_length(spec);
+    for (u32 i = 0; i < n; ++i) {
+        const Cell* c = cells_of(buffer_of(spec)) + i;
+        switch (type_of(c)) {
+            case T_WORD: case T_LIT_WORD: case T_GET_WORD: slots.push_back(false); break;
+            case T_REFINEMENT: slots.push_back(true); break;
+            default: break;
+        }
+    }
+    return slots;
+}
+
+// port/call-actor after the forwarding's frame is opened: answers the cell that holds the
+// result (on the argument stack, just above the caller's top).
+Cell* forward(const Cell* port_cell, const char* action, std::initializer_list<Cell> args) {
+    Cell port = *port_cell;
+    Cell actor = get_actor(&port);
+    Cell word = load_word(action);
+    Cell fn = *object_select_word(&actor, &word);
+    if (type_of(&fn) != T_FUNCTION) raise_error(Err::access_no_port_action, &word);
+    if (!ev::g_call_function) raise_error(Err::internal_not_done);
+    std::vector<bool> slots = frame_slots(&fn);
+    Cell* base = stack_open_function(&word, fn.data1);
+    size_t k = 0;
+    if (!slots.empty()) {
+        stack_push(&port);
+        ++k;
+    }
+    for (const Cell& a : args) {
+        if (k >= slots.size()) break;
+        stack_push(&a);
+        ++k;
+    }
+    for (; k < slots.size(); ++k) {
+        Cell pad = slots[k] ? logic(false) : none();
+        stack_push(&pad);
+    }
+    Status st = ev::g_call_function(&fn, object_context(&actor), &word, 0);
+    // An exit that left the actor has already set the stacks for its target.
+    if (st) system_throw(st);
+    stack_unwind_function();
+    return base;
+}
+
+// ---- construction and text ------------------------------------------------------------
+
+Cell* port_make(Cell*, Cell* spec, u32) {
+    // The spec object: a copy of an object, or the url parts made from any other spec.
+    Cell* parts = stack_push_slot();
+    set_cell(parts, T_NONE);
+    if (is_object_type(type_of(spec))) {
+        copy_object(spec, parts, false, nullptr, false);
+    } else {
+        Cell proto = system_member("standard", "url-parts");
+        if (!is_object_type(type_of(&proto))) raise_error(Err::internal_not_done);
+        Cell* proto_slot = stack_push(&proto);
+        *parts = *object_make(proto_slot, spec, T_OBJECT);
+    }
+    Cell scheme = *object_first_value(parts);
+    if (object_field_count(parts) == 0 || type_of(&scheme) != T_WORD) raise_error(Err::access_no_scheme, spec);
+
+    Cell proto = system_member("standard", "port");
+    if (!is_object_type(type_of(&proto))) raise_error(Err::internal_not_done);
+    Cell* port = stack_push_slot();
+    set_cell(port, T_NONE);
+    copy_object(&proto, port, false, nullptr, false);
+    set_cell_type(port, T_PORT);
+    port->data2 = u32(PORT_CLASS);
+    *context_owner(object_context(port)) = *port;
+    *port_field(port, PORT_SPEC) = *parts;
+    *port_field(port, PORT_SCHEME) = scheme;
+
+    // system/schemes: a block of name and scheme object pairs.
+    Cell schemes = system_member("schemes", nullptr);
+    Cell found = none();
+    if (type_of(&schemes) == T_BLOCK) {
+        i32 head = series_head(&schemes), n = ks_length_q(&schemes);
+        for (i32 i = 0; i + 1 < n; i += 2) {
+            Cell name = *ks_abs_at(&schemes, head + i);
+            if (is_any_word_type(type_of(&name)) && resolve_symbol_alias(word_symbol(&name)) == resolve_symbol_alias(word_symbol(&scheme))) {
+                found = *ks_abs_at(&schemes, head + i + 1);
+                break;
+            }
+        }
+    }
+    if (type_of(&found) != T_OBJECT) raise_error(Err::access_unknown_scheme, spec);
+    Cell actor_word = load_word("actor");
+    Cell actor = *object_select_word(&found, &actor_word);
+    if (type_of(&actor) != T_OBJECT && type_of(&actor) != T_HANDLE) raise_error(Err::access_invalid_actor);
+    *port_field(port, PORT_ACTOR) = actor;
+    return port;
+}
+
+i32 port_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
+    return mold_object_as(value, "make port! [", out, only, all, flat, part, limit, indent);
+}
+
+i32 port_form(Cell* value, Cell* out, Cell* part, i32 limit) {
+    return mold_object_as(value, "make port! [", out, false, false, false, part, limit, 0);
+}
+
+// ---- forwarded actions --------------------------------------------------------------------
+
+// The stack forms: the port in the first argument slot, an index or offset in the second
+// where the action has one; the result goes to the first slot.
+template <const char* Name>
+void stack_forward() {
+    copy_cell(forward(g_args.base, Name, {}), g_args.base);
+}
+template <const char* Name>
+void stack_forward_1() {
+    copy_cell(forward(g_args.base, Name, {g_args.base[1]}), g_args.base);
+}
+template <const char* Name>
+Cell* unary_forward(Cell* port) {
+    return forward(port, Name, {});
+}
+
+constexpr char N_AT[] = "at", N_BACK[] = "back", N_HEAD[] = "head", N_HEAD_Q[] = "head?", N_INDEX_Q[] = "index?",
+               N_NEXT[] = "next", N_SKIP[] = "skip", N_TAIL[] = "tail", N_TAIL_Q[] = "tail?", N_CLEAR[] = "clear",
+               N_CREATE[] = "create", N_CLOSE[] = "close", N_DELETE[] = "delete", N_QUERY[] = "query",
+               N_UPDATE[] = "update";
+
+Cell* port_insert(Cell* port, Cell* value, i32 part, bool only, i32 dup, bool append) {
+    return forward(port, append ? "append" : "insert",
+                   {*value, logic(part >= 0), part >= 0 ? integer(part) : none(), logic(only), logic(dup > 1),
+                    dup > 1 ? integer(dup) : none()});
+}
+
+Cell* port_change(Cell* port, Cell* value, i32 part, bool only, i32 dup) {
+    return forward(port, "change",
+                   {*value, logic(part >= 0), part >= 0 ? integer(part) : none(), logic(only), logic(dup > 1),
+                    dup > 1 ? integer(dup) : none()});
+}
+
+Cell* port_copy(Cell* port, Cell*, Cell* part, bool deep, Cell* types) {
+    return forward(port, "copy", {logic(part), or_none(part), logic(deep), logic(types), or_none(types)});
+}
+
+Cell* port_find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+                Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    return forward(port, "find",
+                   {*value, logic(part), or_none(part), logic(only), logic(case_), logic(same), logic(any), logic(with),
+                    or_none(with), logic(skip), or_none(skip), logic(last), logic(reverse), logic(tail), logic(match)});
+}
+
+Cell* port_select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+                  Cell* skip, bool last, bool reverse) {
+    return forward(port, "select",
+                   {*value, logic(part), or_none(part), logic(only), logic(case_), logic(same), logic(any), logic(with),
+                    or_none(with), logic(skip), or_none(skip), logic(last), logic(reverse)});
+}
+
+// length? answers a count, or none (-1) for anything else the actor gives.
+i32 port_length(Cell* port) {
+    Cell* r = forward(port, "length?", {});
+    return type_of(r) == T_INTEGER ? get_int(r) : -1;
+}
+
+Cell* port_move(Cell* port, Cell* target, Cell* part) {
+    return forward(port, "move", {*target, logic(part), or_none(part)});
+}
+
+Cell* port_pick(Cell* port, i32, Cell* index) { return forward(port, "pick", {*index}); }
+Cell* port_poke(Cell* port, i32, Cell* value, Cell* index) { return forward(port, "poke", {*index, *value}); }
+Cell* port_put(Cell* port, Cell* key, Cell* value, bool case_) {
+    return forward(port, "put", {*key, *value, logic(case_)});
+}
+Cell* port_remove(Cell* port, Cell* part, Cell*) { return forward(port, "remove", {logic(part), or_none(part)}); }
+Cell* port_reverse(Cell* port, Cell* part, Cell*) { return forward(port, "reverse", {logic(part), or_none(part)}); }
+
+Cell* port_sort(Cell* port, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+                bool stable) {
+    return forward(port, "sort",
+                   {logic(case_), logic(skip), or_none(skip), logic(comparator), or_none(comparator), logic(part),
+                    or_none(part), logic(all), logic(reverse), logic(stable)});
+}
+
+Cell* port_swap(Cell* port, Cell* other) { return forward(port, "swap", {*other}); }
+Cell* port_take(Cell* port, Cell* part, bool deep, bool last) {
+    return forward(port, "take", {logic(part), or_none(part), logic(deep), logic(last)});
+}
+Cell* port_trim(Cell* port, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    return forward(port, "trim",
+                   {logic(head), logic(tail), logic(auto_), logic(lines), logic(all), logic(with), or_none(with)});
+}
+Cell* port_modify(Cell* port, Cell* field, Cell* value, bool case_) {
+    return forward(port, "modify", {*field, *value, logic(case_)});
+}
+Cell* port_open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return forward(port, "open", {logic(new_), logic(read), logic(write), logic(seek), logic(allow), or_none(allow)});
+}
+Cell* port_rename(Cell* port, Cell* to) { return forward(port, "rename", {*to}); }
+
+// read: open (with /seek when asked), copy (with /part), close; the copy is the answer.
+Cell* port_read(Cell* port, Cell* part, Cell* seek, bool, bool, bool, Cell*) {
+    port_open(port, false, false, false, seek != nullptr, nullptr);
+    Cell* result = port_copy(port, nullptr, part, false, nullptr);
+    forward(port, "close", {});
+    return result;
+}
+
+// write: open for writing, insert the data once (with /part for an integer length), copy,
+// close; the copy is the answer.
+Cell* port_write(Cell* port, Cell* data, bool, bool, bool, bool, Cell* part, Cell* seek, Cell*, Cell*) {
+    port_open(port, false, false, true, seek != nullptr, nullptr);
+    i32 length = part && type_of(part) == T_INTEGER ? get_int(part) : -1;
+    port_insert(port, data, length, false, 1, false);
+    Cell* result = port_copy(port, nullptr, part, false, nullptr);
+    forward(port, "close", {});
+    return result;
+}
+
+void init_port() {
+    TypeRegistration r(T_PORT, T_OBJECT, "port!");
+    r.set<A_MAKE>(port_make).set<A_FORM>(port_form).set<A_MOLD>(port_mold);
+    r.inherit(A_REFLECT).inherit(A_EVAL_PATH).inherit(A_COMPARE);
+    r.set<A_APPEND>(port_insert).set<A_INSERT>(port_insert).set<A_CHANGE>(port_change);
+    r.set<A_AT>(stack_forward_1<N_AT>).set<A_SKIP>(stack_forward_1<N_SKIP>);
+    r.set<A_BACK>(stack_forward<N_BACK>).set<A_HEAD>(stack_forward<N_HEAD>).set<A_HEAD_Q>(stack_forward<N_HEAD_Q>);
+    r.set<A_INDEX_Q>(stack_forward<N_INDEX_Q>).set<A_NEXT>(stack_forward<N_NEXT>).set<A_TAIL>(stack_forward<N_TAIL>);
+    r.set<A_TAIL_Q>(stack_forward<N_TAIL_Q>);
+    r.set<A_CLEAR>(unary_forward<N_CLEAR>).set<A_CREATE>(unary_forward<N_CREATE>).set<A_CLOSE>(unary_forward<N_CLOSE>);
+    r.set<A_DELETE>(unary_forward<N_DELETE>).set<A_QUERY>(unary_forward<N_QUERY>).set<A_UPDATE>(unary_forward<N_UPDATE>);
+    r.set<A_COPY>(port_copy).set<A_FIND>(port_find).set<A_SELECT>(port_select).set<A_LENGTH_Q>(port_length);
+    r.set<A_MOVE>(port_move).set<A_PICK>(port_pick).set<A_POKE>(port_poke).set<A_PUT>(port_put);
+    r.set<A_REMOVE>(port_remove).set<A_REVERSE>(port_reverse).set<A_SORT>(port_sort).set<A_SWAP>(port_swap);
+    r.set<A_TAKE>(port_take).set<A_TRIM>(port_trim).set<A_MODIFY>(port_modify).set<A_OPEN>(port_open);
+    r.set<A_READ>(port_read).set<A_RENAME>(port_rename).set<A_WRITE>(port_write);
+    register_datatype(r);
+}
+
+}  // namespace
+
+KEL_DATATYPE(T_PORT, init_port);
+
+}  // namespace kel::dt

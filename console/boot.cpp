@@ -5,6 +5,7 @@
 
 #include "console/boot_sources.h"
 #include "datatypes/block.h"
+#include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"
 #include "evaluator/interpreter.h"
 #include "lexer/load.h"
@@ -45,6 +46,7 @@ void runtime_init() {
     rt::init_runtime_words();
     rt::init_refinement_words();
     rt::init_ooo_word();
+    ev::natives_init();
     rt::stack_init();
     // The error catalog (system/catalog/errors once the system object exists): from here on
     // raise_error builds full error! values.

@@ -14,6 +14,7 @@
 #include "datatypes/block.h"
 #include "datatypes/datatype_init.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -432,5 +433,21 @@ void init_map() {
 }  // namespace
 
 KEL_DATATYPE(T_MAP, init_map);
+
+Cell* map_extend(const Cell* map, const Cell* block, bool case_) {
+    Cell* m = stack_push(map);
+    Cell* b = stack_push(block);
+    i32 n = ks_length_q(b);
+    if (n % 2) raise_error(Err::script_invalid_arg, b);
+    for (i32 i = 0; i < n && i + 1 < ks_length_q(b); i += 2) {
+        Cell key = *(ks_head(b) + i);
+        Cell value = *(ks_head(b) + i + 1);
+        store(m, &key, &value, case_, nullptr);
+        stack_pop(1);
+    }
+    Cell result = *m;
+    stack_pop(2);
+    return stack_push(&result);
+}
 
 }  // namespace kel::dt

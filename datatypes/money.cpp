@@ -677,6 +677,16 @@ Cell* money_make_at_digits(Cell* c, bool negative, u8 currency, const u8* digits
 
 i32 money_sign(const Cell* m) { return sign_of(unpack(m)); }
 
+Cell* money_make_with_currency(Cell* out, const Cell* currency, const Cell* amount) {
+    u32 sym = word_symbol(currency);
+    u8 index = currency_index(reinterpret_cast<const u8*>(symbol_name(sym)), symbol_name_length(sym));
+    if (!index) raise_error(Err::script_bad_denom, currency);
+    Money m = type_of(amount) == T_INTEGER ? from_integer(get_integer(amount)) : from_float(get_float(amount), false, amount);
+    m.currency = index;
+    out->header = 0;
+    return pack_at(out, m);
+}
+
 double money_to_float(const Cell* c) { return to_float_of(unpack(c)); }
 
 i32 money_compare_number(Cell* number, Cell* money, i32 op) {

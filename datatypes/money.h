@@ -14,6 +14,9 @@ i32 money_to_integer(const Cell* m);
 double money_to_float(const Cell* m);
 // The serialisation decoder's maker: the 11 digit bytes as stored.
 Cell* money_make_at_digits(Cell* c, bool negative, u8 currency, const u8* digits);
+// as-money: the amount (integer! or float!) in the currency a word names; an unknown
+// currency raises script/bad-denom with the word.
+Cell* money_make_with_currency(Cell* out, const Cell* currency, const Cell* amount);
 // -1, 0 or 1 (zero whatever the sign bit), for sign?, zero?, negative? and positive?.
 i32 money_sign(const Cell* m);
 // The comparison of an integer or float (left) with money (right), as money's own.

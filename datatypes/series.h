@@ -56,6 +56,8 @@ enum class Change : u8 {
     random, randomized, move, moved, clear, cleared, poke, poked, remove, removed, reverse, reversed,
     take, taken, append, appended, insert, inserted, change, changed, swap, swaped, trim, trimmed,
     sort, sorted, put, put_ed,
+    // Reported once, after the change.
+    uppercase, lowercase,
 };
 // ownership-check: tells the owner of the series about a change (new_value null = none);
 // answers true when an owner's handler ran. The past-tense report is made only when the

@@ -1,6 +1,8 @@
 // Action dispatch.
 #include "evaluator/actions.h"
 
+#include "evaluator/natives_value.h"
+
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/stack.h"
@@ -16,6 +18,8 @@ ActionEntry g_actions_table[ACTION_COUNT] = {};
 void natives_register(u32 count, const NativeEntry* entries) {
     for (u32 i = 0; i < count && g_natives_count <= NATIVES_CAPACITY; ++i) g_natives_table[g_natives_count++ - 1] = entries[i];
 }
+
+void natives_init() { print_scratch_init(); }
 
 NativeRegistrar::NativeRegistrar(u32 slot, NativeEntry entry) {
     if (slot < 1 || slot > NATIVES_CAPACITY || g_natives_table[slot - 1]) fatal_no_switch();

@@ -30,6 +30,9 @@ extern NativeEntry g_natives_table[NATIVES_CAPACITY];
 extern u32 g_natives_count;
 // Stores each entry at the running count and moves the count on.
 void natives_register(u32 count, const NativeEntry* entries);
+// natives-init (runtime boot): the entries registered themselves at their slots before
+// start-up (KEL_NATIVE below); what is left is the print natives' scratch block.
+void natives_init();
 
 // Entry k - 1 is the generic entry of action id k. Slots 7 (path action) and 9 (compare)
 // have other conventions and slot 8 is empty: their entries here stay null.

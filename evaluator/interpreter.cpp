@@ -1669,6 +1669,185 @@ Status call_value(const Cell* fn, const Cell* args, u32 count) {
     return 0;
 }
 
+// ---- apply --------------------------------------------------------------------------------
+//
+// apply's calls fetch their arguments from a list block by the apply modes instead of from
+// the code that follows a call: a walk of their own, so that the interpreter's calls pay
+// nothing for it.
+
+namespace {
+
+// One argument from the list. Under /safer an evaluated argument is the one next cell
+// alone, evaluated as the only cell of `scratch` (a one-cell block the caller roots), so
+// that a function it names cannot take the cells after it as its arguments.
+Status fetch_apply_argument(u32 kind, Node code, i32& pos, Node scratch) {
+    if (!scratch || kind != ARG_EVAL) return fetch_argument(kind, code, pos, false);
+    code_cells(scratch)[0] = code_cells(code)[pos];
+    ++pos;
+    i32 p = 0;
+    return eval_expr(scratch, p, true, false);
+}
+
+inline bool same_refinement(const Cell* a, const Cell* b) {
+    return resolve_symbol_alias(word_symbol(a)) == resolve_symbol_alias(word_symbol(b));
+}
+
+// eval-arguments in the apply modes: main arguments, then each refinement of the spec in
+// order with its arguments. Missing trailing arguments are none and missing refinements
+// false; a none that fills a native's, action's or routine's argument is type-checked, as
+// their entries rely on the types of their spec.
+Status apply_arguments(const Cell* fn, Node code, i32& pos, const Cell* name, const PathCall* path, u32 mode,
+                       Node scratch) {
+    Node cache;
+    CacheInfo info = cache_of(fn, &cache);
+    const bool builtin = type_of(fn) == T_NATIVE || type_of(fn) == T_ACTION;
+    const bool every = mode & APPLY_ALL;
+    i32 refs[MAX_BUILTIN_REFINEMENTS];
+    for (u32 r = 0; r < info.refinements; ++r) refs[r] = -1;
+    auto more = [&] { return pos < code_length(code); };
+    bool active = true;  // main arguments, or those of a refinement in use
+    bool listed = true;  // the list holds the arguments of the current refinement
+    i32 slot = 0;        // the entry's position among the spec's arguments and refinements
+    i32 number = 0;      // refinements seen
+    for (i32 entry = 0; entry < code_length(cache); ++entry) {
+        Cell e = code_cells(cache)[entry];
+        if (type_of(&e) == T_INTEGER) {
+            // /local (functions) or the refinement count (natives, actions): nothing follows.
+            if (!builtin) push_refinement_off(i32(e.data2));
+            break;
+        }
+        if (type_of(&e) == T_REFINEMENT) {
+            ++number;
+            bool use = false;
+            if (every) {
+                listed = true;
+                if (more()) {
+                    if (Status s = fetch_apply_argument(ARG_EVAL, code, pos, scratch)) return s;
+                    Cell* flag = g_args.top - 1;
+                    if (type_of(flag) != T_LOGIC) raise_expect(fn, name, slot, flag);
+                    use = flag->data1 == 1;
+                    stack_pop(1);
+                }
+            } else {
+                listed = more() && type_of(code_cells(code) + pos) == T_REFINEMENT &&
+                         same_refinement(code_cells(code) + pos, &e);
+                if (listed) {
+                    ++pos;
+                    if (more()) {
+                        if (Status s = fetch_apply_argument(ARG_EVAL, code, pos, scratch)) return s;
+                        use = value_true(g_args.top - 1);
+                        stack_pop(1);
+                    }
+                }
+            }
+            active = use;
+            if (!builtin) push_logic(use);
+            else if (use) refs[number - 1] = i32(g_args.top - g_args.base);
+            ++slot;
+            continue;
+        }
+        if (type_of(&e) != T_TYPESET) continue;
+        u32 kind = arg_kind(&e);
+        if (kind == ARG_RETURN) continue;
+        if (active) {
+            if (!more()) {
+                push_none();
+                if (type_of(fn) != T_FUNCTION && !typeset_has(&e, T_NONE)) raise_expect(fn, name, slot, g_args.top - 1);
+            } else {
+                if (Status s = fetch_apply_argument(kind, code, pos, scratch)) return s;
+                if (!typeset_has(code_cells(cache) + entry, type_of(g_args.top - 1)))
+                    raise_expect(fn, name, slot, g_args.top - 1);
+            }
+        } else {
+            // The argument of a refinement not in use, when the list holds it: evaluated
+            // and dropped, or under /safer skipped unevaluated.
+            if (listed && more()) {
+                if (scratch) {
+                    ++pos;
+                } else {
+                    if (Status s = fetch_argument(kind, code, pos, false)) return s;
+                    stack_pop(1);
+                }
+            }
+            if (!builtin) push_none();
+        }
+        ++slot;
+    }
+    // A refinement still in the list is not in the spec, or out of spec order.
+    if (!every && more() && type_of(code_cells(code) + pos) == T_REFINEMENT) {
+        Cell r = code_cells(code)[pos];
+        if (find_refinement(cache, &r).entry < 0) {
+            Cell n = *frame_name(name);
+            raise_error(Err::script_no_refine, &n, &r);
+        }
+        raise_error(Err::script_bad_refine, &r);
+    }
+    if (path && path->path) {
+        if (Status s = path_refinements(fn, cache, name, path, code, pos, builtin, refs)) return s;
+    }
+    if (g_trace.active) {
+        Cell f = *fn;
+        trace_code(EV_CALL, code, -1, &f, frame_name(name));
+    }
+    if (type_of(fn) == T_NATIVE) return g_natives_table[fn->data1](true, refs);
+    if (type_of(fn) == T_ACTION) g_actions_table[fn->data1](refs);
+    return 0;
+}
+
+}  // namespace
+
+Status apply_function(const Cell* fn_in, const Cell* list, const Cell* path, i32 path_index, const Cell* name_in,
+                      u32 mode) {
+    Cell fn = *fn_in;
+    if (type_of(&fn) == T_OP) fn.header = (fn.header >> 16) & 0xFF;
+    if (!is_callable(type_of(&fn))) raise_error(Err::script_invalid_arg, &fn);
+    check_native_stack();
+    // The function, the list, the path and the scratch cell stay rooted below the call.
+    Cell* start = stack_push(&fn);
+    Cell* code_cell = stack_push(list);
+    Cell* path_cell = path ? stack_push(path) : nullptr;
+    Node scratch = 0;
+    if (mode & APPLY_SINGLE) {
+        Cell* s = push_new_block(1);
+        ks_append(s, &g_none_cell);
+        scratch = series_node(s);
+    }
+    Node code = series_node(code_cell);
+    i32 pos = series_head(code_cell) < 0 ? 0 : series_head(code_cell);
+    const Cell name = *name_in;
+    const PathCall pc{path_cell, path_index};
+    const PathCall* pcp = path_cell ? &pc : nullptr;
+    if (g_trace.active) trace_code(EV_OPEN, code, pos, frame_name(&name), nullptr);
+    Status s = 0;
+    switch (type_of(&fn)) {
+        case T_NATIVE: case T_ACTION:
+            stack_open_frame(frame_name(&name), FH_INTERP_NATIVE);
+            s = apply_arguments(&fn, code, pos, &name, pcp, mode, scratch);
+            break;
+        case T_ROUTINE:
+            stack_open_frame(frame_name(&name), FH_INTERP_NATIVE);
+            s = apply_arguments(&fn, code, pos, &name, pcp, mode, scratch);
+            if (!s) routine_call(&fn);
+            break;
+        default: {
+            Off values = context_cell(fn.data1)->data2;
+            stack_open_frame(frame_name(&name), FH_INTERP_FUNCTION);
+            CallFrame* f = g_calls.top - 1;
+            f->fn_context = fn.data1;
+            f->fn_values = values;
+            s = apply_arguments(&fn, code, pos, &name, pcp, mode, scratch);
+            if (!s) s = run_function_steps(fn, &name, 0, values);
+            break;
+        }
+    }
+    if (s) return s;
+    stack_unwind();
+    if (g_trace.active) trace_code(EV_RETURN, code, pos, g_args.top - 1, frame_name(&name));
+    *start = g_args.top[-1];
+    g_args.top = start + 1;
+    return 0;
+}
+
 // ---- start-up -------------------------------------------------------------------------------
 
 namespace {

@@ -102,6 +102,19 @@ rt::Status eval_path_value(const Cell* path, const Cell* set_value, bool get, bo
 // argument values and no refinements; the result is pushed. Missing arguments are none.
 rt::Status call_value(const Cell* fn, const Cell* args, u32 count);
 
+// apply: calls `fn` (an op! as the function it wraps) with the arguments and refinements
+// of `list`, from its head to its tail, as the mode bits say: APPLY_REFINEMENTS, the list
+// holds the arguments, then refinement! values in spec order, each followed by an
+// expression whose truth selects it and by its arguments; APPLY_ALL, it holds every
+// argument and every refinement's logic! flag in spec order (the arguments of a refinement
+// not in use are read and dropped); APPLY_SINGLE adds that each argument is one cell.
+// Missing trailing arguments are none, missing refinements false. `path`, when not null,
+// requests further refinements by its elements after `path_index`. The frame is named by
+// `name`; the result is pushed.
+enum ApplyMode : u32 { APPLY_ALL = 1, APPLY_REFINEMENTS = 2, APPLY_SINGLE = 4 };
+rt::Status apply_function(const Cell* fn, const Cell* list, const Cell* path, i32 path_index, const Cell* name,
+                          u32 mode);
+
 // set-word-value for the loop natives' words: a slot in the running function's window or a
 // plain context's values is written at once; anything else (an object's field, an unbound
 // word) goes the general way.

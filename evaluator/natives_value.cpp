@@ -81,10 +81,7 @@ Status set_native(bool, const i32* refs) {
 Cell g_print_scratch;
 
 Cell* print_scratch() {
-    if (type_of(&g_print_scratch) != T_BLOCK) {
-        gc_register_cell_root(&g_print_scratch);
-        make_block_at(&g_print_scratch, 32);
-    }
+    if (type_of(&g_print_scratch) != T_BLOCK) print_scratch_init();
     return &g_print_scratch;
 }
 
@@ -153,6 +150,12 @@ Status type_q_native(bool, const i32* refs) {
 }
 
 }  // namespace
+
+void print_scratch_init() {
+    if (type_of(&g_print_scratch) == T_BLOCK) return;
+    gc_register_cell_root(&g_print_scratch);
+    make_block_at(&g_print_scratch, 32);
+}
 
 KEL_NATIVE(21, get_native);
 KEL_NATIVE(22, set_native);

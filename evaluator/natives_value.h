@@ -8,4 +8,7 @@ namespace kel::ev {
 // library's `last-lf?` reads it.
 extern u32 g_print_last_lf;
 
+// Makes the print natives' 32-cell scratch block (natives_init calls it at boot).
+void print_scratch_init();
+
 }  // namespace kel::ev

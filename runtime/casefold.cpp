@@ -69,10 +69,10 @@ i32 char_width_cjk(u32 cp) {
     return char_width(cp);
 }
 
-void change_case(Cell* value, Cell* part, bool upper) {
+i32 change_case(Cell* value, Cell* part, bool upper) {
     if (type_of(value) == T_CHAR) {
         value->data2 = case_fold_char(value->data2, upper);
-        return;
+        return 1;
     }
     i32 count = i32(dt::string_length(value));  // also clamps the head to the tail
     if (part) {
@@ -89,8 +89,6 @@ void change_case(Cell* value, Cell* part, bool upper) {
         if (n < 0) n = 0;
         if (n < count) count = n;
     }
-    // TODO(ownership): report `uppercase`/`lowercase` to the owner of the series once the
-    // ownership layer exists.
     u32 head = u32(series_head(value));
     for (i32 i = 0; i < count; ++i) {
         u32 idx = head + u32(i);
@@ -98,6 +96,7 @@ void change_case(Cell* value, Cell* part, bool upper) {
         u32 m = case_fold_char(cp, upper);
         if (m != cp) dt::string_poke_char(value, idx, m);
     }
+    return count;
 }
 
 }  // namespace kel::rt

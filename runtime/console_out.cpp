@@ -219,6 +219,7 @@ HookList<RawHook> g_raw_hooks;
 
 void (*g_tui_leave_mode)() = no_mode_change;
 void (*g_tui_enter_mode)() = no_mode_change;
+void (*g_tui_process_pending)() = no_mode_change;
 bool (*g_console_cursor_hook)(i32* column, i32* row) = nullptr;
 
 void console_output_init() { g_is_terminal = isatty(g_fd) == 1; }

@@ -29,6 +29,8 @@ int set_console_output_fd(int fd);
 // The text-mode GUI's mode services; no-ops until the GUI installs its own.
 extern void (*g_tui_leave_mode)();
 extern void (*g_tui_enter_mode)();
+// One pass of the GUI's event loop without waiting (`wait` runs it after sleeping).
+extern void (*g_tui_process_pending)();
 // The cursor position for the screen-buffer report (ESC "[?" on a terminal); the terminal
 // layer installs it. Answers false when unknown (the report then shows 0x0).
 extern bool (*g_console_cursor_hook)(i32* column, i32* row);

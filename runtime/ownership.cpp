@@ -85,7 +85,7 @@ void ownership_init() {
             "random", "randomized", "move",   "moved",  "clear",   "cleared",  "poke",   "poked",
             "remove", "removed",    "reverse", "reversed", "take",  "taken",    "append", "appended",
             "insert", "inserted",   "change", "changed", "swap",   "swaped",   "trim",   "trimmed",
-            "sort",   "sorted",     "put",    "put-ed",
+            "sort",   "sorted",     "put",    "put-ed",  "uppercase", "lowercase",
         };
         Cell word = dt::load_word(names[u32(event)]);
         return ownership_check(series, &word, new_value, index, part);

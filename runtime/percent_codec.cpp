@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/base_codec.h"
 #include "runtime/unicode.h"
 
 namespace kel::rt {
@@ -12,13 +13,6 @@ bool in_set(PercentSet set, u8 b) {
     if ((b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) return true;
     if (b == '-' || b == '.' || b == '_' || b == '~') return true;
     return set == PercentSet::url_safe && b != 0 && std::strchr("!#$&'()*+,/:=?@", b) != nullptr;
-}
-
-i32 hex_digit(u8 c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -36,7 +30,7 @@ void percent_encode_byte(PercentSet set, u8 byte, std::string& out) {
 
 bool percent_decode_byte(const u8* p, const u8* end, u8* byte) {
     if (end - p < 3 || p[0] != '%') return false;
-    i32 hi = hex_digit(p[1]), lo = hex_digit(p[2]);
+    i32 hi = hex_digit_value(p[1]), lo = hex_digit_value(p[2]);
     if (hi < 0 || lo < 0) return false;
     *byte = u8(hi << 4 | lo);
     return true;

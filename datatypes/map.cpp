@@ -99,7 +99,9 @@ Cell* store(Cell* map, const Cell* key, const Cell* value, bool case_, const Cel
         i = entry_cells(m);
         ks_append(m, k);
         ks_append(m, &g_unset_cell);
-        hashtable_put(m->data3, u32(i));
+        // The look-up found no key equal to it, strictly or not: a strictly equal one
+        // cannot be there either.
+        hashtable_put_new(m->data3, u32(i));
         stack_pop(1);
     } else if (!is_live(m, i)) {
         hashtable_of(m->data3)->count++;

@@ -13,6 +13,7 @@
 #include "lexer/lexer_internal.h"
 #include "lexer/literal_hooks.h"
 #include "lexer/number_scan.h"
+#include "runtime/base_codec.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 #include "runtime/symbols.h"
@@ -63,12 +64,7 @@ struct EscapeName {
 constexpr EscapeName kEscapeNames[] = {{"null", 0},  {"back", 8}, {"tab", 9},  {"line", 10},
                                        {"page", 12}, {"esc", 27}, {"del", 127}};
 
-i32 hex_digit(u8 b) {
-    if (b >= '0' && b <= '9') return b - '0';
-    if (b >= 'a' && b <= 'f') return b - 'a' + 10;
-    if (b >= 'A' && b <= 'F') return b - 'A' + 10;
-    return -1;
-}
+inline i32 hex_digit(u8 b) { return rt::hex_digit_value(b); }
 
 }  // namespace
 

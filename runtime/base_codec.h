@@ -13,6 +13,14 @@
 
 namespace kel::rt {
 
+// The value of a hexadecimal digit of either case, -1 for any other character.
+inline i32 hex_digit_value(u32 c) {
+    if (c >= '0' && c <= '9') return i32(c - '0');
+    if (c >= 'a' && c <= 'f') return i32(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return i32(c - 'A' + 10);
+    return -1;
+}
+
 // ---- encoders ---------------------------------------------------------------------------
 
 // 8 characters "0"/"1" per byte, most significant bit first.

@@ -55,7 +55,10 @@ inline u32 upper_bound_of(u32 cap) { return u32(cap * MAX_LOAD); }
 inline u32 upper_bound_rounded(u32 cap) { return u32(cap * MAX_LOAD + 0.5); }
 
 inline u32* flag_words(HashTable* h) { return at<u32>(buffer_of(h->flags)->offset); }
+// The keys buffer holds one entry per bucket, then (kinds 1-2) the hash of each live
+// bucket's key: a probe rejects most other keys without reading their cells.
 inline i32* key_slots(HashTable* h) { return at<i32>(buffer_of(h->keys)->offset); }
+inline u32& key_hash(HashTable* h, u32 b) { return at<u32>(buffer_of(h->keys)->offset)[h->capacity + b]; }
 inline u32 bucket_state(HashTable* h, u32 i) { return (flag_words(h)[i >> 4] >> ((i & 15) * 2)) & 3; }
 inline void set_bucket_state(HashTable* h, u32 i, u32 s) {
     u32* w = flag_words(h) + (i >> 4);
@@ -71,9 +74,9 @@ Node new_flags(u32 cap) {
     return n;
 }
 Node new_keys(u32 cap) {
-    Node n = alloc_bytes_filled(cap * 4, 0);
+    Node n = alloc_bytes_filled(cap * 8, 0);
     SeriesBuffer* b = buffer_of(n);
-    b->tail = b->offset + cap * 4;
+    b->tail = b->offset + cap * 8;
     return n;
 }
 
@@ -87,8 +90,12 @@ inline bool is_word_kind(u32 t) { return t >= T_WORD && t <= T_ISSUE; }
 // The word kinds a map stores (and looks up) as set-words; refinements and issues stay.
 inline bool is_map_word_key(u32 t) { return t >= T_WORD && t <= T_GET_WORD; }
 
-// Equality through the key type's compare action: 0 answers equal.
-inline bool equal_under(Cell* a, Cell* b, i32 op) { return ev::compare_values(a, b, op) == 0; }
+// Equality through the key type's compare action: 0 answers equal. Two integers are equal
+// under every operation exactly when their values are: the commonest keys skip the dispatch.
+inline bool equal_under(Cell* a, Cell* b, i32 op) {
+    if (type_of(a) == T_INTEGER && type_of(b) == T_INTEGER) return a->data2 == b->data2;
+    return ev::compare_values(a, b, op) == 0;
+}
 
 // Kind 2 keys: symbols compare by name, words by symbol (case-insensitively through their
 // aliases unless the operation is strict).
@@ -139,12 +146,13 @@ Probe probe(Node table, u32 hash, Match&& match) {
     }
 }
 
-// Takes bucket `b` for a new key whose entry is `entry`.
-void take_bucket(Node table, u32 b, i32 entry) {
+// Takes bucket `b` for a new key whose entry is `entry` and whose hash is `hash`.
+void take_bucket(Node table, u32 b, i32 entry, u32 hash = 0) {
     HashTable* h = hashtable_of(table);
     if (bucket_state(h, b) == EMPTY) h->occupied++;
     h->count++;
     key_slots(h)[b] = entry;
+    key_hash(h, b) = hash;
     set_bucket_state(h, b, LIVE);
 }
 
@@ -329,11 +337,19 @@ void rehash_in_place(Node table, u32 cap, u32 upper) {
     GcHold hold;
     HashTable* h = hashtable_of(table);
     // Re-entered in block order, so that among equal keys the first entered is met first.
-    std::vector<i32> entries;
-    entries.reserve(h->count);
+    // The entries are block positions: marking them and reading the marks in order sorts
+    // them in linear time.
+    std::vector<bool> present(block_length(h));
+    u32 live = 0;
     for (u32 b = 0; b < h->capacity; ++b)
-        if (bucket_state(h, b) == LIVE) entries.push_back(key_slots(h)[b]);
-    std::sort(entries.begin(), entries.end());
+        if (bucket_state(h, b) == LIVE) {
+            present[u32(key_slots(h)[b])] = true;
+            ++live;
+        }
+    std::vector<i32> entries;
+    entries.reserve(live);
+    for (u32 i = 0; i < present.size(); ++i)
+        if (present[i]) entries.push_back(i32(i));
     Node f = new_flags(cap);
     Node k = new_keys(cap);
     h = hashtable_of(table);
@@ -345,7 +361,7 @@ void rehash_in_place(Node table, u32 cap, u32 upper) {
     for (i32 e : entries) {
         u32 hv = hash_value(block_cell(hashtable_of(table), u32(e)));
         Probe p = probe(table, hv, [](u32) { return false; });
-        take_bucket(table, u32(p.slot), e);
+        take_bucket(table, u32(p.slot), e, hv);
     }
 }
 
@@ -359,29 +375,44 @@ void grow_in_place(Node table) {
 }
 
 // Looks a key up by the rules of kinds 1-2 (word keys of a map as set-words).
-Probe probe_direct(Node table, Cell key, i32 op) {
+Probe probe_direct(Node table, Cell key, i32 op, u32* hash_out = nullptr) {
     HashTable* h = hashtable_of(table);
     u32 kind = h->kind;
     if (kind == HASH_MAP && is_map_word_key(type_of(&key))) set_cell_type(&key, T_SET_WORD);
     u32 hv = hash_value(&key);
+    if (hash_out) *hash_out = hv;
     return probe(table, hv, [&](u32 b) {
         HashTable* t = hashtable_of(table);
+        if (kind == HASH_MAP && key_hash(t, b) != hv) return false;
         Cell* cell = block_cell(t, u32(key_slots(t)[b]));
         return kind == HASH_SYMBOLS ? symbol_key_match(cell, &key, op) : equal_under(cell, &key, op);
     });
+}
+
+// Enters a key known to be absent: no bucket needs comparing, only a free one finding.
+void put_direct_new(Node table, u32 index) {
+    if (hashtable_of(table)->occupied >= hashtable_of(table)->upper) grow_in_place(table);
+    u32 hv = hash_value(block_cell(hashtable_of(table), index));
+    Probe p = probe(table, hv, [](u32) { return false; });
+    if (p.slot < 0) {
+        grow_in_place(table);
+        p = probe(table, hv, [](u32) { return false; });
+    }
+    take_bucket(table, u32(p.slot), i32(index), hv);
 }
 
 i32 put_direct(Node table, u32 index) {
     HashTable* h = hashtable_of(table);
     if (h->occupied >= h->upper) grow_in_place(table);
     h = hashtable_of(table);
-    Probe p = probe_direct(table, *block_cell(h, index), ev::OP_STRICT_EQUAL);
+    u32 hv = 0;
+    Probe p = probe_direct(table, *block_cell(h, index), ev::OP_STRICT_EQUAL, &hv);
     if (p.found >= 0) return key_slots(hashtable_of(table))[p.found];
     if (p.slot < 0) {
         grow_in_place(table);
         return put_direct(table, index);
     }
-    take_bucket(table, u32(p.slot), i32(index));
+    take_bucket(table, u32(p.slot), i32(index), hv);
     return i32(index);
 }
 
@@ -761,6 +792,15 @@ i32 hashtable_put(Node table, u32 index) {
         return i32(index);
     }
     return put_direct(table, index);
+}
+
+void hashtable_put_new(Node table, u32 index) {
+    hashtable_check_stamp(table);
+    if (hashtable_of(table)->kind == HASH_BLOCK) {
+        put_block_cell(table, index);
+        return;
+    }
+    put_direct_new(table, index);
 }
 
 void hashtable_put_all(Node table, u32 index, u32 step) {

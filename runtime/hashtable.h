@@ -106,6 +106,9 @@ void hashtable_refresh_after_gc(Node table, bool (*is_marked)(Node node));
 // strictly equal key is present nothing is added. Answers the index of the cell that holds
 // the key: `index`, or for kinds 1-2 the earlier equal key.
 i32 hashtable_put(Node table, u32 index);
+// hashtable-put with a key that the caller has just looked up and found absent (no key
+// equal to it under any operation): it goes into a free bucket without comparisons.
+void hashtable_put_new(Node table, u32 index);
 // hashtable-put-all: enters the cells from `index` by `step` (1, or 2 for a map's keys).
 // For a map, a key already present (strict equality) gets the later pair's value and the
 // later pair is taken out of the block, so a key keeps its first position and last value;

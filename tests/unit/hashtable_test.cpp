@@ -214,6 +214,39 @@ TEST_F(HashTableTest, MapGrowsAndKeepsEveryKey) {
     EXPECT_EQ(table(t)->count, 3000u);
 }
 
+// Keys entered as new (after a failed look-up) and case variants entered by a strict put:
+// through every growth the plain look-up still meets the variant entered first, and each
+// variant is found strictly.
+TEST_F(HashTableTest, MapNewKeysAndCaseVariantsSurviveGrowth) {
+    Node b = alloc_cells(16);
+    Cell blk = block_cell(b);
+    Node t = hashtable_init(0, &blk, HASH_MAP);
+    auto add = [&](Cell key, bool known_absent) {
+        u32 i = block_len(b);
+        *block_alloc_tail(b) = key;
+        *block_alloc_tail(b) = int_cell(i32(i));
+        return known_absent ? (hashtable_put_new(t, i), i32(i)) : hashtable_put(t, i);
+    };
+    EXPECT_EQ(add(str_cell("key"), true), 0);
+    EXPECT_EQ(add(str_cell("KEY"), false), 2);  // not strictly equal: a key of its own
+    for (i32 i = 0; i < 2000; ++i) add(str_cell(std::to_string(i).c_str()), i % 2 == 0);
+    EXPECT_EQ(table(t)->count, 2002u);
+    Cell upper = str_cell("KEY"), mixed = str_cell("Key");
+    EXPECT_EQ(index_of(b, hashtable_get(t, &mixed)), 0u);
+    EXPECT_EQ(index_of(b, hashtable_get(t, &upper, 0, 1, ev::OP_STRICT_EQUAL)), 2u);
+    EXPECT_EQ(hashtable_get(t, &mixed, 0, 1, ev::OP_STRICT_EQUAL), nullptr);
+    for (i32 i = 0; i < 2000; i += 97) {
+        Cell k = str_cell(std::to_string(i).c_str());
+        ASSERT_EQ(index_of(b, hashtable_get(t, &k)), u32(4 + 2 * i));
+    }
+    // A copy carries the stored hashes with its buckets.
+    Node b2 = alloc_cells(block_len(b));
+    for (u32 i = 0; i < block_len(b); ++i) *block_alloc_tail(b2) = *cell_at(b, i);
+    Node t2 = hashtable_copy(t, b2);
+    Cell k = str_cell("1999");
+    EXPECT_EQ(index_of(b2, hashtable_get(t2, &k)), u32(4 + 2 * 1999));
+}
+
 TEST_F(HashTableTest, GetNextVisitsEveryEqualKey) {
     Node b = make_block({str_cell("a"), int_cell(1), str_cell("A"), int_cell(2), str_cell("b"), int_cell(3)});
     Cell blk = block_cell(b);

@@ -210,22 +210,32 @@ inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t start, si
 size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
     BitWriter w(out);
     w.put(0b011, 3);  // BFINAL 1, BTYPE 01
-    // Slot values are positions + 1, so 0 is empty.
-    uint32_t table[1024][4];
+    // A slot holds the three bytes at its position in its top 24 bits and the position plus
+    // 32,768 in the low 40 (0 = empty, which no distance test passes). The four slots are
+    // tested without branches and without reading the input far back, which missed the
+    // cache; the first that passes wins.
+    constexpr uint64_t POS_MASK = (uint64_t(1) << 40) - 1;
+    uint64_t table[1024][4];
     std::memset(table, 0, sizeof table);
     size_t p = 0;
-    uint32_t bucket = n >= 3 ? bucket_of(three_bytes(in)) : 0;
+    uint32_t x = n >= 3 ? three_bytes(in) : 0;
+    uint32_t bucket = bucket_of(x);
     while (p < n) {
         size_t start = p, left = n - p;
         uint32_t start_bucket = bucket;
+        uint64_t start_slot = uint64_t(x) << 40 | (uint64_t(start) + 32768);
         bool matched = false;
         if (p >= 3 && left >= 3) {
-            const uint32_t* slots = table[bucket];
+            const uint64_t* slots = table[bucket];
+            unsigned mask = 0;
             for (int s = 0; s < 4; ++s) {
-                if (slots[s] == 0) continue;
-                size_t q = slots[s] - 1;
-                if (q >= p || p >= q + 32768) continue;
-                if (in[q] != in[p] || in[q + 1] != in[p + 1] || in[q + 2] != in[p + 2]) continue;
+                uint64_t slot = slots[s];
+                // Position q = low - 32,768 passes when 1 <= p - q <= 32,767.
+                bool ok = ((slot >> 40) == x) & (uint64_t(p + 32767 - (slot & POS_MASK)) < 32767);
+                mask |= unsigned(ok) << s;
+            }
+            if (mask) {
+                size_t q = (slots[__builtin_ctz(mask)] & POS_MASK) - 32768;
                 size_t len = common_length(in + q, in + p, 3, std::min<size_t>(258, left));
                 const Code& lc = g_fixed.length[len];
                 uint32_t d = uint32_t(p - q);
@@ -239,7 +249,6 @@ size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
                 w.put(lc.bits | (uint64_t(dc.bits) << lc.len), lc.len + dc.len);
                 p += len;
                 matched = true;
-                break;
             }
         }
         if (!matched) {
@@ -248,9 +257,9 @@ size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
             ++p;
         }
         if (n - p >= 3) {
-            uint32_t y = three_bytes(in + p);
-            table[start_bucket][((y >> 14) - y) & 3] = uint32_t(start + 1);
-            bucket = bucket_of(y);
+            x = three_bytes(in + p);
+            table[start_bucket][((x >> 14) - x) & 3] = start_slot;
+            bucket = bucket_of(x);
         }
     }
     w.put(0, 7);  // end of block

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "codec/bytes.h"
+
 namespace kel::codec {
 
 const char* crush_error_text(CrushError e) {
@@ -28,26 +30,6 @@ constexpr size_t kMaxMatch = 566;
 constexpr int32_t kWindow = 0x40000;
 constexpr uint32_t kH3Mask = 0x7FFFF, kH4Mask = 0xFFFFF, kChainMask = 0x3FFFF;
 constexpr int kChainDepth = 256;
-
-inline uint32_t get_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void put_le32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p[2] = uint8_t(v >> 16), p[3] = uint8_t(v >> 24);
-}
-
-inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t max) {
-    size_t len = 0;
-    while (len + 8 <= max) {
-        uint64_t x, y;
-        std::memcpy(&x, a + len, 8);
-        std::memcpy(&y, b + len, 8);
-        if (x != y) return len + (__builtin_ctzll(x ^ y) >> 3);
-        len += 8;
-    }
-    while (len < max && a[len] == b[len]) ++len;
-    return len;
-}
 
 // Bits least significant first into `out`, which has room up to `room`; `full` tells that
 // a write went past it.
@@ -173,7 +155,7 @@ CrushError crush_compress(const uint8_t* data, size_t n, std::vector<uint8_t>& o
             int32_t best_dist = kWindow;
             int32_t q = t.head3(h3);
             if (q >= limit) {
-                size_t l = common_length(buf + q, buf + p, m);
+                size_t l = common_length(buf + q, buf + p, 0, m);
                 if (l > best) best = l, best_dist = p - q;
             }
             // Once the best reaches m no candidate can beat it.
@@ -181,7 +163,7 @@ CrushError crush_compress(const uint8_t* data, size_t n, std::vector<uint8_t>& o
                 int32_t cand = t.head4(h4);
                 for (int k = 0; k < kChainDepth && cand >= limit; ++k) {
                     if (buf[cand + best] == buf[p + best] && buf[cand] == buf[p]) {
-                        size_t l = common_length(buf + cand, buf + p, m);
+                        size_t l = common_length(buf + cand, buf + p, 0, m);
                         unsigned penalty = 0;
                         for (uint32_t v = uint32_t(p - cand) >> 4; v > uint32_t(best_dist); v >>= 3) ++penalty;
                         if (l > best + penalty) best = l, best_dist = p - cand;
@@ -230,9 +212,7 @@ public:
     BitReader(const uint8_t* p, const uint8_t* end) : ip_(p), end_(end) {}
     inline void refill() {
         if (end_ - ip_ >= 8) {
-            uint64_t v;
-            std::memcpy(&v, ip_, 8);
-            bb_ |= v << bc_;
+            bb_ |= load64(ip_) << bc_;
             ip_ += (63 - bc_) >> 3;
             bc_ |= 56;
             return;

@@ -6,17 +6,13 @@
 #include <cstring>
 #include <memory>
 
+#include "codec/bytes.h"
+
 namespace kel::codec {
 
 namespace {
 
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;  // little-endian host
-}
 inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 uint32_t reverse_bits(uint32_t code, unsigned len) {
     uint32_t r = 0;
@@ -193,18 +189,6 @@ inline uint32_t bucket_of(uint32_t x) {
 
 inline uint32_t three_bytes(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
 
-// Length of the common run of a and b, at most max.
-inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t start, size_t max) {
-    size_t len = start;
-    while (len + 8 <= max) {
-        uint64_t diff = load64(a + len) ^ load64(b + len);
-        if (diff) return len + (__builtin_ctzll(diff) >> 3);
-        len += 8;
-    }
-    while (len < max && a[len] == b[len]) ++len;
-    return len;
-}
-
 // Writes the single fixed-code block into out (room for n * 9 / 8 + 16 bytes); answers its
 // size.
 size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
@@ -270,12 +254,6 @@ inline size_t deflate_bound(size_t n) { return n + n / 8 + 16; }
 
 inline void put_be32(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
-}
-inline void put_le32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p[2] = uint8_t(v >> 16), p[3] = uint8_t(v >> 24);
-}
-inline uint32_t get_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 }  // namespace

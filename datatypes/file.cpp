@@ -343,42 +343,17 @@ Cell* url_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*,
 
 // ---- I/O forwarding -------------------------------------------------------------------------
 
-[[noreturn]] void not_done() { raise_error(Err::internal_not_done); }
-
-Cell* file_read(Cell* f, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (!g_resource_io.file_read) not_done();
-    return g_resource_io.file_read(f, part, seek, binary, lines, info, as);
-}
-Cell* file_write(Cell* f, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-                 Cell* allow, Cell* as) {
-    if (!g_resource_io.file_write) not_done();
-    return g_resource_io.file_write(f, data, binary, lines, info, append, part, seek, allow, as);
-}
-Cell* file_query(Cell* f) {
-    if (!g_resource_io.file_query) not_done();
-    return g_resource_io.file_query(f);
-}
-Cell* file_delete(Cell* f) {
-    if (!g_resource_io.file_delete) not_done();
-    return g_resource_io.file_delete(f);
-}
-Cell* file_rename(Cell* from, Cell* to) {
-    if (!g_resource_io.file_rename) not_done();
-    return g_resource_io.file_rename(from, to);
-}
-Cell* url_read(Cell* u, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    if (!g_resource_io.url_read) not_done();
-    return g_resource_io.url_read(u, part, seek, binary, lines, info, as);
-}
-Cell* url_write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
-                Cell* allow, Cell* as) {
-    if (!g_resource_io.url_write) not_done();
-    return g_resource_io.url_write(u, data, binary, lines, info, append, part, seek, allow, as);
-}
-Cell* url_open(Cell* u, bool new_, bool read, bool write, bool seek, Cell* allow) {
-    if (!g_resource_io.url_open) not_done();
-    return g_resource_io.url_open(u, new_, read, write, seek, allow);
-}
+// Each I/O action calls the host's handler, or is not done while there is none.
+template <auto M>
+struct Forward;
+template <typename R, typename... A, R (*ResourceIo::*M)(A...)>
+struct Forward<M> {
+    static R call(A... args) {
+        auto fn = g_resource_io.*M;
+        if (!fn) raise_error(Err::internal_not_done);
+        return fn(args...);
+    }
+};
 
 void inherit_series_actions(TypeRegistration& r) {
     r.inherit(A_FORM).inherit(A_COMPARE);
@@ -390,7 +365,8 @@ void init_url() {
     TypeRegistration r(T_URL, T_STRING, "url!");
     inherit_series_actions(r);
     r.set<A_MAKE>(url_make).set<A_TO>(url_to).set<A_MOLD>(url_mold).set<A_EVAL_PATH>(url_eval_path);
-    r.set<A_OPEN>(url_open).set<A_READ>(url_read).set<A_WRITE>(url_write);
+    r.set<A_OPEN>(Forward<&ResourceIo::url_open>::call).set<A_READ>(Forward<&ResourceIo::url_read>::call);
+    r.set<A_WRITE>(Forward<&ResourceIo::url_write>::call);
     register_datatype(r);
 }
 
@@ -399,8 +375,9 @@ void init_file() {
     inherit_series_actions(r);
     r.inherit(A_MAKE).inherit(A_TO).inherit(A_EVAL_PATH);
     r.set<A_MOLD>(file_mold);
-    r.set<A_DELETE>(file_delete).set<A_QUERY>(file_query).set<A_READ>(file_read).set<A_RENAME>(file_rename);
-    r.set<A_WRITE>(file_write);
+    r.set<A_DELETE>(Forward<&ResourceIo::file_delete>::call).set<A_QUERY>(Forward<&ResourceIo::file_query>::call);
+    r.set<A_READ>(Forward<&ResourceIo::file_read>::call).set<A_RENAME>(Forward<&ResourceIo::file_rename>::call);
+    r.set<A_WRITE>(Forward<&ResourceIo::file_write>::call);
     register_datatype(r);
 }
 

@@ -165,8 +165,9 @@ bool decode_escaped(const u8* s, const u8* e, std::vector<u32>& out) {
 }
 
 // Decodes %XX escapes, the bytes they give read as UTF-8 (a byte that starts no valid
-// sequence stands for itself).
-bool decode_percent(const u8* s, const u8* e, std::vector<u32>& out) {
+// sequence stands for itself; in a file name, where it is a raw name byte, for U+DC00 + the
+// byte, as folder listings give it).
+bool decode_percent(const u8* s, const u8* e, std::vector<u32>& out, bool file_name = false) {
     std::string bytes;
     for (const u8* p = s; p < e; ++p) {
         if (*p == '%' && e - p >= 3 && hex_digit(p[1]) >= 0 && hex_digit(p[2]) >= 0) {
@@ -185,8 +186,8 @@ bool decode_percent(const u8* s, const u8* e, std::vector<u32>& out) {
         }
         i32 cp;
         const u8* n = utf8_decode_char(p, end, &cp);
-        if (cp < 0) {
-            out.push_back(*p++);
+        if (cp < 0 || (file_name && cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(file_name ? 0xDC00 + *p++ : *p++);
         } else {
             out.push_back(u32(cp));
             p = n;
@@ -833,7 +834,7 @@ void scan_file(LexerState* st, const u8* s, const u8* e, u32, bool load) {
         st->cursor = e + 1;
         if (e >= st->end || *e != '"' || !decode_escaped(s + 2, e, cps)) throw_error(st, s, T_FILE);
     } else {
-        decode_percent(s + 1, e, cps);
+        decode_percent(s + 1, e, cps, true);
     }
     st->token_type = T_FILE;
     if (load) load_text(st, T_FILE, cps);

@@ -23,19 +23,28 @@ prompt, so the output is the other lines alone. Directives at the top:
     #! no-final-newline   the last input line is sent without its line feed
     #! escapes            input lines may hold \\xHH bytes (for ill-formed UTF-8)
     #! stdin: none        no input at all (/dev/null)
+    #! env: NAME=VALUE    an environment variable for kel (repeatable)
+    #! http-server        start tests/transcripts/http_server.py on 127.0.0.1 for the session;
+                          {port} in input and expected lines is its port
+
+Transcripts named files_*.txt or http_*.txt run with a fresh temporary folder as kel's working
+folder (removed afterwards); {tmp} in input and expected lines is that folder.
 """
 import difflib
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
+import tempfile
 
 BANNER_END = "Type HELP for starting information."
 
 
 def parse(path):
-    opts = {"args": [], "exit": 0, "banner": "check", "final_newline": True, "escapes": False, "stdin": True}
+    opts = {"args": [], "exit": 0, "banner": "check", "final_newline": True, "escapes": False, "stdin": True,
+            "env": {}, "http": False}
     inputs, expected = [], []
     with open(path, encoding="utf-8") as f:
         text = f.read()
@@ -63,6 +72,11 @@ def parse(path):
                 opts["escapes"] = True
             elif key == "stdin":
                 opts["stdin"] = value != "none"
+            elif key == "env":
+                name, _, val = value.partition("=")
+                opts["env"][name] = val
+            elif key == "http-server":
+                opts["http"] = True
             else:
                 raise SystemExit(f"{path}: unknown directive {key!r}")
             continue
@@ -85,15 +99,59 @@ def encode_input(inputs, opts):
     return data
 
 
+def start_http_server():
+    server = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                            "http_server.py")],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    port = server.stdout.readline().decode().strip()
+    if not port.isdigit():
+        server.kill()
+        raise SystemExit("the HTTP test server did not start")
+    return server, port
+
+
 def main():
     kel, path = sys.argv[1], sys.argv[2]
+    if os.sep in kel:
+        kel = os.path.abspath(kel)  # the session may run in another folder
     timeout = float(os.environ.get("KEL_TRANSCRIPT_TIMEOUT", "60"))
     opts, inputs, expected = parse(path)
+    name = os.path.basename(path)
+    cwd = os.path.dirname(os.path.abspath(path))
+    tmp = None
+    server = None
+    if name.startswith("files_") or name.startswith("http_"):
+        tmp = tempfile.mkdtemp(prefix="kel-transcript-")
+        cwd = tmp
+    try:
+        subst = {"{tmp}": tmp or ""}
+        if opts["http"]:
+            server, port = start_http_server()
+            subst["{port}"] = port
+
+        def fill(line):
+            for k, v in subst.items():
+                line = line.replace(k, v)
+            return line
+        inputs = [fill(line) for line in inputs]
+        expected = [fill(line) for line in expected]
+        return run(kel, path, opts, inputs, expected, timeout, cwd)
+    finally:
+        if server:
+            server.kill()
+            server.wait()
+        if tmp:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+def run(kel, path, opts, inputs, expected, timeout, cwd):
     stdin = subprocess.DEVNULL if not opts["stdin"] else None
     data = encode_input(inputs, opts) if opts["stdin"] else None
+    # The loopback server is reached directly, whatever proxy the environment names.
+    env = dict(os.environ, no_proxy="127.0.0.1,localhost", NO_PROXY="127.0.0.1,localhost", **opts["env"])
     try:
         proc = subprocess.run([kel] + opts["args"], input=data, stdin=stdin, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout, cwd=os.path.dirname(os.path.abspath(path)))
+                              stderr=subprocess.PIPE, timeout=timeout, cwd=cwd, env=env)
     except subprocess.TimeoutExpired:
         print(f"FAIL {path}: kel did not end within {timeout} s")
         return 1

@@ -22,6 +22,7 @@
 #include "runtime/externals.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
+#include "runtime/pixel_memory.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
 
@@ -37,13 +38,13 @@ struct ImageBits {
 };
 
 struct FreePixels {
-    void operator()(u32* p) const { std::free(p); }
+    void operator()(u32* p) const { pixels_free(p); }
 };
 using OwnedPixels = std::unique_ptr<u32, FreePixels>;
 
 void release_bits(void* object) {
     auto* bits = static_cast<ImageBits*>(object);
-    std::free(bits->px);
+    pixels_free(bits->px);
     delete bits;
 }
 
@@ -83,11 +84,6 @@ void check_image_size(i64 width, i64 height) {
         raise_error(Err::internal_no_memory);
 }
 
-u32* alloc_image_pixels(u32 width, u32 height) {
-    if (width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE || u64(width) * height > MAX_IMAGE_PIXELS) return nullptr;
-    return static_cast<u32*>(std::malloc(std::max<size_t>(size_t(width) * height * 4, 4)));
-}
-
 Cell* make_image_at(Cell* out, u32 width, u32 height, u32* px) {
     OwnedPixels own(px);
     u32 size_word = height << 16 | (width & 0xFFFF);
@@ -123,35 +119,6 @@ u32 tuple_to_pixel(const Cell* t) {
     const u8* b = tuple_bytes(t);
     u32 alpha = tuple_length(t) >= 4 ? 255u - b[3] : 255u;
     return alpha << 24 | u32(b[0]) << 16 | u32(b[1]) << 8 | b[2];
-}
-
-// ---- backend pixel work ---------------------------------------------------------------------
-
-u32* scale_pixels_nearest(const u32* src, u32 sw, u32 sh, u32 dw, u32 dh) {
-    u32* out = alloc_image_pixels(dw, dh);
-    if (!out || !dw || !dh) return out;
-    std::vector<u32> column(dw);
-    for (u32 x = 0; x < dw; ++x) column[x] = u32((u64(2 * x + 1) * sw) / (u64(2) * dw));
-    for (u32 y = 0; y < dh; ++y) {
-        const u32* row = src + size_t((u64(2 * y + 1) * sh) / (u64(2) * dh)) * sw;
-        u32* o = out + size_t(y) * dw;
-        for (u32 x = 0; x < dw; ++x) o[x] = row[column[x]];
-    }
-    return out;
-}
-
-u32* clip_pixels(const u32* src, u32 sw, u32 x, u32 y, u32 w, u32 h) {
-    u32* out = alloc_image_pixels(w, h);
-    if (!out) return nullptr;
-    for (u32 r = 0; r < h; ++r) std::memcpy(out + size_t(r) * w, src + size_t(y + r) * sw + x, size_t(w) * 4);
-    return out;
-}
-
-u32* flip_pixels_vertical(const u32* src, u32 w, u32 h) {
-    u32* out = alloc_image_pixels(w, h);
-    if (!out) return nullptr;
-    for (u32 r = 0; r < h; ++r) std::memcpy(out + size_t(r) * w, src + size_t(h - 1 - r) * w, size_t(w) * 4);
-    return out;
 }
 
 namespace {

@@ -26,7 +26,7 @@ inline u64 image_pixel_count(const Cell* c) { return u64(image_width(c)) * image
 // The pixels of an image (null for one without node). Stable across allocations.
 u32* image_pixels(const Cell* c);
 
-// Pixel memory that make_image_at takes over: malloc'd, null when the size passes the
+// Pixel memory that make_image_at takes over (rt::pixels_alloc, or malloc/calloc), null when the size passes the
 // limits or memory is short.
 u32* alloc_image_pixels(u32 width, u32 height);
 

@@ -60,7 +60,7 @@ void decode_c(DecodeJob* job) {
     job->result = Decoded::bad_data;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
-        std::free(job->px);
+        rt::pixels_free(job->px);
         job->px = nullptr;
         return;
     }
@@ -98,7 +98,7 @@ void decode_c(DecodeJob* job) {
     bool complete = !err.truncated && cinfo.output_scanline == cinfo.output_height;
     jpeg_destroy_decompress(&cinfo);
     if (!complete) {
-        std::free(job->px);
+        rt::pixels_free(job->px);
         job->px = nullptr;
         return;
     }

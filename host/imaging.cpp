@@ -34,7 +34,7 @@ Decoded check_size(u64 width, u64 height, Pixels& out) {
 
 u32* alloc_pixels(u32 width, u32 height) {
     if (size_verdict(width, height) != Decoded::ok) return nullptr;
-    return static_cast<u32*>(std::malloc(size_t(width) * height * 4));
+    return static_cast<u32*>(rt::pixels_alloc(size_t(width) * height * 4));
 }
 
 bool all_opaque(const u32* px, u64 count) {

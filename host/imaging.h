@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/pixel_memory.h"
+
 namespace kel::host {
 
 using u8 = uint8_t;
@@ -28,12 +30,12 @@ u64 image_pixel_limit();
 void set_image_pixel_limit(u64 pixels);
 
 struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+    void operator()(void* p) const { rt::pixels_free(p); }
 };
 using PixelMemory = std::unique_ptr<u32[], FreeDeleter>;
 
-// malloc'd (the decoders written in C style own it through plain pointers); null when the
-// size passes the limit or memory is short.
+// From rt::pixels_alloc (the decoders written in C style own it through plain pointers); null
+// when the size passes the limit or memory is short.
 u32* alloc_pixels(u32 width, u32 height);
 
 struct Pixels {

@@ -40,7 +40,7 @@ void round_trip(const u32* px, u32 w, u32 h) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kel::fuzz::boot_runtime_once();
-    host::set_image_pixel_limit(u64(1) << 22);
+    host::set_image_pixel_limit(u64(1) << 20);
     host::Pixels pixels;
     host::Decoded r = host::decode_image(data, size, pixels);
     if (r != host::Decoded::ok) {
@@ -56,8 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)acc;
     if (u64(w) * h <= 4096) round_trip(pixels.data.get(), w, h);
     Cell* saved = rt::g_args.top;
-    dt::push_image(w, h, pixels.data.release());
-    check(dt::image_pixels(rt::g_args.top - 1) != nullptr);
+    Cell* img = dt::push_image(w, h, pixels.data.release());
+    check(dt::image_pixels(img) != nullptr && dt::image_width(img) == w && dt::image_height(img) == h);
+    // Given back at once: the collector would free it only when the heap fills.
+    dt::image_free_node(img);
     rt::g_args.top = saved;
     return 0;
 }

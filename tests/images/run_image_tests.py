@@ -155,6 +155,18 @@ for alpha, codecs in [(True, ["png", "bmp", "tiff"]), (False, ["png", "bmp", "ti
             if c == "bmp" and alpha:
                 check(got[0][3] != 255, f"{label}: alpha lost")
 
+# ---- GIF with more than 256 colours: reduced to a palette, each pixel close to its colour --------
+
+many = bytes(v for i in range(4096) for v in ((i % 64) * 4, (i // 64) * 4, (i * 37) % 256))
+out = sections(run_kel(f'print "== gif"\nprobe system/codecs/gif/encode make image! [64x64 {kel_binary(many)}] none\n'))
+try:
+    got = list(Image.open(io.BytesIO(hex_bytes("".join(out.get("gif", []))))).convert("RGB").getdata())
+    errors = [abs(a - b) for i, p in enumerate(got) for a, b in zip(p, many[i * 3 : i * 3 + 3])]
+    check(len(got) == 4096, "gif 4096 colours: size")
+    check(sum(errors) / len(errors) < 16 and max(errors) < 48, f"gif 4096 colours: mean {sum(errors) / len(errors):.1f}, worst {max(errors)}")
+except Exception as e:  # noqa: BLE001
+    failures.append(f"gif 4096 colours: PIL cannot read it: {e}")
+
 # ---- bad input -------------------------------------------------------------------------------------
 
 

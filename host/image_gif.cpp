@@ -148,7 +148,8 @@ void median_cut(const std::vector<u32>& hist, u32 max_colours, std::vector<u32>&
         u64 total = 0, half = 0;
         for (u32 bin : box.bins) total += hist[bin];
         size_t cut = 0;
-        while (cut < box.bins.size() - 1 && (half += hist[box.bins[cut]]) * 2 < total) ++cut;
+        // Both halves keep at least one bin, however the weight lies.
+        while (cut + 2 < box.bins.size() && (half += hist[box.bins[cut]]) * 2 < total) ++cut;
         Box other;
         other.bins.assign(box.bins.begin() + long(cut) + 1, box.bins.end());
         box.bins.resize(cut + 1);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/geometry.h"
+#include "host/imaging.h"
 #include "runtime/externals.h"
 #include "runtime/gc.h"
 #include "support.h"
@@ -107,6 +108,21 @@ TEST(ImagePixels, NearestScalingSamplesCentresAndFlipReversesRows) {
     EXPECT_EQ(flipped.p[15], 3u);
     Buffer clip{clip_pixels(src.data(), 4, 1, 2, 2, 2)};
     EXPECT_EQ(std::vector<u32>(clip.p, clip.p + 4), (std::vector<u32>{9, 10, 13, 14}));
+}
+
+// More than 256 colours with most of the weight in the last colour of the widest channel:
+// splitting the palette's box once left one half without colours (a division by zero).
+TEST(ImageCodecs, GifPaletteWhenOneColourOutweighsTheRest) {
+    std::vector<u32> px;
+    for (u32 i = 0; i < 300; ++i) px.push_back(0xFF000000u | (i % 256) << 16 | (i / 256 * 8) << 8);
+    px.resize(px.size() + 10000, 0xFFFF0000u);
+    std::vector<u8> gif;
+    ASSERT_TRUE(host::encode_gif(px.data(), 103, 100, gif));
+    host::Pixels back;
+    ASSERT_EQ(host::decode_image(gif.data(), gif.size(), back), host::Decoded::ok);
+    u32 last = back.data[px.size() - 1];
+    EXPECT_GE((last >> 16) & 0xFF, 240u);
+    EXPECT_LE(last & 0xFFFF, 0x0808u);
 }
 
 TEST_F(ImageTest, DrawQuadLayoutsAndCrop) {

@@ -165,10 +165,7 @@ Decoded decode_jpeg(const u8* data, size_t n, Pixels& out) {
 bool encode_jpeg(const u32* px, u32 w, u32 h, std::vector<u8>& out) {
     EncodeJob job{px, w, h, nullptr, 0, false};
     encode_c(&job);
-    if (!job.ok) return false;
-    out.assign(job.mem, job.mem + job.size);
-    std::free(job.mem);
-    return true;
+    return adopt_output(job.ok, job.mem, job.size, out);
 }
 
 }  // namespace kel::host

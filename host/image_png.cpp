@@ -110,10 +110,7 @@ bool encode_png(const u32* px, u32 w, u32 h, std::vector<u8>& out) {
     // An opaque image is written without its alpha channel: a quarter less to compress.
     WriteJob job{px, w, h, all_opaque(px, u64(w) * h), nullptr, 0, 0, false};
     encode_c(&job);
-    if (!job.ok) return false;
-    out.assign(job.mem, job.mem + job.size);
-    std::free(job.mem);
-    return true;
+    return adopt_output(job.ok, job.mem, job.size, out);
 }
 
 }  // namespace kel::host

@@ -37,6 +37,12 @@ u32* alloc_pixels(u32 width, u32 height) {
     return static_cast<u32*>(rt::pixels_alloc(size_t(width) * height * 4));
 }
 
+bool adopt_output(bool ok, u8* mem, size_t size, std::vector<u8>& out) {
+    if (ok) out.assign(mem, mem + size);
+    std::free(mem);
+    return ok;
+}
+
 bool all_opaque(const u32* px, u64 count) {
     u32 acc = 0xFF000000;
     for (u64 i = 0; i < count; ++i) acc &= px[i];

@@ -66,7 +66,10 @@ bool encode_gif(const u32* px, u32 w, u32 h, std::vector<u8>& out);
 bool encode_tiff(const u32* px, u32 w, u32 h, std::vector<u8>& out);
 bool encode_bmp(const u32* px, u32 w, u32 h, std::vector<u8>& out);
 
-// Shared by the encoders: whether every pixel is opaque.
+// Shared by the encoders: the malloc'd output of a C-style encoder moved into `out` (and
+// freed); answers `ok`.
+bool adopt_output(bool ok, u8* mem, size_t size, std::vector<u8>& out);
+// Whether every pixel is opaque.
 bool all_opaque(const u32* px, u64 count);
 // The size check every decoder applies to a header's claim before allocating; a refused
 // claim is recorded in `out`.

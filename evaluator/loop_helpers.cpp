@@ -3,6 +3,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/image.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
@@ -19,9 +20,14 @@ using namespace dt;
 
 namespace {
 
+// The tail of a series: an image's is its pixel count, not the size of its record.
+i32 series_end(const Cell* series) {
+    return type_of(series) == T_IMAGE ? i32(image_pixel_count(series)) : ks_buffer_length(series);
+}
+
 // The cells from a series' index to its tail (0 when the index lies beyond it).
 i32 remaining(const Cell* series) {
-    i32 n = ks_buffer_length(series) - series_head(series);
+    i32 n = series_end(series) - series_head(series);
     return n < 0 ? 0 : n;
 }
 
@@ -61,7 +67,7 @@ i32 next_map_entry(const Cell* map) {
 
 }  // namespace
 
-bool forall_before_tail(const Cell* series) { return series_head(series) < ks_buffer_length(series); }
+bool forall_before_tail(const Cell* series) { return series_head(series) < series_end(series); }
 
 void foreach_set_words(const Cell* words, const Cell* series, i32 count) {
     for (i32 i = 0; i < count; ++i) {

@@ -8,6 +8,7 @@
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/object.h"
+#include "datatypes/registry.h"
 #include "lexer/load.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
@@ -34,6 +35,14 @@ Cell* member_slot(const char* path) {
         size_t next = text.find('/', slash + 1);
         std::string name = text.substr(slash + 1, next == std::string::npos ? std::string::npos : next - slash - 1);
         Cell field = dt::load_word(name.c_str());
+        if (type_of(slot) == T_MAP) {  // a registry such as system/codecs, keyed by words
+            Cell* found = dt::handler<A_EVAL_PATH>(T_MAP)(slot, &field, nullptr, nullptr, nullptr, nullptr, 0, false,
+                                                          true, false);
+            if (type_of(found) == T_NONE) rt::raise_error(rt::Err::script_invalid_path, &word, &field);
+            slot = found;
+            slash = next;
+            continue;
+        }
         if (!dt::is_object_type(type_of(slot))) rt::raise_error(rt::Err::script_invalid_path, &word, &field);
         Node ctx = dt::object_context(slot);
         i32 index = dt::find_word_in_context(ctx, field.data2, true);

@@ -1,0 +1,50 @@
+"""Image bench: makes a 4000x3000 photo-like picture, saves it as PNG and JPEG with PIL,
+builds image_bench.cpp (optimised, against the system's codec libraries) and prints each
+step's time next to PIL's on the same files, with the ratio. Run: python3 bench/images/run.py
+(needs a python3 with PIL, g++ and the -dev packages of libpng, libjpeg, giflib, libtiff)."""
+import os
+import random
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image, ImageFilter
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+ROUNDS = "3"
+
+
+def picture(w, h):
+    # Smooth gradients with noise and blurred shapes: compresses like a photograph.
+    random.seed(7)
+    im = Image.radial_gradient("L").resize((w, h)).convert("RGB")
+    noise = Image.effect_noise((w, h), 40).convert("RGB")
+    im = Image.blend(im, noise, 0.3)
+    small = Image.new("RGB", (w // 20, h // 20))
+    px = small.load()
+    for y in range(h // 20):
+        for x in range(w // 20):
+            px[x, y] = (random.randrange(256), random.randrange(256), random.randrange(256))
+    shapes = small.resize((w, h), Image.BILINEAR).filter(ImageFilter.GaussianBlur(3))
+    return Image.blend(im, shapes, 0.6)
+
+
+with tempfile.TemporaryDirectory() as tmp:
+    png, jpg, exe = os.path.join(tmp, "p.png"), os.path.join(tmp, "p.jpg"), os.path.join(tmp, "image_bench")
+    im = picture(4000, 3000)
+    im.save(png)
+    im.save(jpg, quality=90)
+    sources = [os.path.join(HERE, "image_bench.cpp"), os.path.join(ROOT, "datatypes", "image_pixels.cpp"),
+               os.path.join(ROOT, "runtime", "pixel_memory.cpp")]
+    sources += [os.path.join(ROOT, "host", f) for f in sorted(os.listdir(os.path.join(ROOT, "host")))
+                if f.startswith("imag") and f.endswith(".cpp")]
+    subprocess.run(["g++", "-std=c++20", "-O2", "-I", ROOT, "-o", exe] + sources
+                   + ["-lpng", "-ljpeg", "-lgif", "-ltiff"], check=True)
+    ours = dict(l.split() for l in subprocess.run([exe, png, jpg, ROUNDS], capture_output=True, text=True,
+                                                     check=True).stdout.split("\n") if l)
+    pil = dict(l.split() for l in subprocess.run([sys.executable, os.path.join(HERE, "image_bench.py"), png, jpg, ROUNDS],
+                                                    capture_output=True, text=True, check=True).stdout.split("\n") if l)
+    print(f"{'step':16} {'kel s':>8} {'PIL s':>8} {'ratio':>6}   (4000x3000, best of {ROUNDS})")
+    for k in ours:
+        print(f"{k:16} {float(ours[k]):8.3f} {float(pil[k]):8.3f} {float(ours[k]) / float(pil[k]):6.2f}")

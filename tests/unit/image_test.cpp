@@ -1,0 +1,177 @@
+// Image internals that scripts cannot reach: quad mapping, the pixel helpers behind scaling
+// and flipping, and the collector's hold on the pixels of live images.
+#include "datatypes/image.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/geometry.h"
+#include "host/imaging.h"
+#include "runtime/externals.h"
+#include "runtime/gc.h"
+#include "support.h"
+
+namespace kel::dt {
+namespace {
+
+using namespace test;
+
+// Images still on the stack are collected at the end: their pixels sit in the external
+// table, which the process's exit tears down before the leak check looks.
+class ImageTest : public RuntimeTest {
+protected:
+    void TearDown() override {
+        rt::g_args.top = rt::g_args.bottom;
+        rt::gc_collect();
+    }
+};
+
+std::vector<u32> ramp(u32 w, u32 h) {
+    std::vector<u32> px(size_t(w) * h);
+    for (u32 i = 0; i < px.size(); ++i) px[i] = 0xFF000000u | (i * 0x010203u & 0xFFFFFF);
+    return px;
+}
+
+struct Buffer {
+    u32* p;
+    ~Buffer() { std::free(p); }
+};
+
+TEST(ImageGeometry, EdgeTestsAndQuadMembership) {
+    Quad square{{0, 10, 10, 0}, {0, 0, 10, 10}};
+    struct Case {
+        double x, y;
+        bool inside;
+    } cases[] = {
+        {5, 5, true},  {0, 0, true},   {10, 10, true}, {10, 5, true},  // corners and edges are inside
+        {-0.01, 5, false}, {5, 10.01, false}, {11, 11, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(point_in_quad(square, c.x, c.y), c.inside) << c.x << "," << c.y;
+    EXPECT_TRUE(point_outside_edge(5, -1, 0, 0, 10, 0));
+    EXPECT_DOUBLE_EQ(point_edge_distance(3, 4, 0, 0, 10, 0), 4.0);
+    Vec2 v{1, 0};
+    vec_rotate(v, 90);
+    EXPECT_NEAR(v.x, 0, 1e-9);
+    EXPECT_NEAR(v.y, 1, 1e-9);
+    Quad q = square;
+    quad_flip_x(q, 2);
+    EXPECT_FLOAT_EQ(q.x[1], -6);
+}
+
+TEST(ImageGeometry, TransformOfTheSourceRectangleReproducesIt) {
+    const u32 w = 6, h = 4;
+    std::vector<u32> src = ramp(w, h);
+    i32 ox, oy, ow, oh;
+    Buffer out{image_transform(src.data(), w, h, Quad{{0, w, w, 0}, {0, 0, h, h}}, ox, oy, ow, oh)};
+    ASSERT_NE(out.p, nullptr);
+    EXPECT_EQ(ox, 0);
+    EXPECT_EQ(ow, i32(w));
+    EXPECT_EQ(oh, i32(h));
+    for (u32 i = 0; i < w * h; ++i) EXPECT_EQ(out.p[i], src[i]) << i;
+    EXPECT_EQ(image_transform(src.data(), 0, h, Quad{{0, 1, 1, 0}, {0, 0, 1, 1}}, ox, oy, ow, oh), nullptr);
+}
+
+TEST(ImageGeometry, PixelsOutsideATrapezoidStayTransparentBlack) {
+    std::vector<u32> src(16, 0xFF336699u);
+    i32 ox, oy, ow, oh;
+    // A top edge shorter than the bottom one: the bounding box's top corners lie outside.
+    Buffer out{image_transform(src.data(), 4, 4, Quad{{2, 6, 8, 0}, {0, 0, 8, 8}}, ox, oy, ow, oh)};
+    ASSERT_NE(out.p, nullptr);
+    EXPECT_EQ(out.p[0], 0u);
+    EXPECT_EQ(out.p[size_t(4 * ow) + 4], 0xFF336699u);
+}
+
+TEST(ImageGeometry, ScaleBufferAndYuyv) {
+    std::vector<u32> src = ramp(4, 4);
+    Buffer scaled{image_scale_buffer(src.data(), 4, 4, 8, 8)};
+    ASSERT_NE(scaled.p, nullptr);
+    EXPECT_EQ(scaled.p[0], src[0]);
+    const u8 yuyv[8] = {100, 128, 200, 128, 0, 255, 255, 0};
+    u32 px[4];
+    yuyv_to_pixels(2, 2, yuyv, px);
+    EXPECT_EQ(px[0], 0xFF646464u);  // grey: no chroma
+    EXPECT_EQ(px[1], 0xFFC8C8C8u);
+    EXPECT_EQ(px[2] >> 24, 0xFFu);
+    EXPECT_EQ(px[2] & 0xFF, 0u);  // red clamped at 0 for V far below the middle
+}
+
+TEST(ImagePixels, NearestScalingSamplesCentresAndFlipReversesRows) {
+    std::vector<u32> src(16);
+    for (u32 i = 0; i < 16; ++i) src[i] = i;
+    Buffer half{scale_pixels_nearest(src.data(), 4, 4, 2, 2)};
+    EXPECT_EQ(std::vector<u32>(half.p, half.p + 4), (std::vector<u32>{5, 7, 13, 15}));
+    Buffer twice{scale_pixels_nearest(src.data(), 4, 4, 8, 1)};
+    EXPECT_EQ(std::vector<u32>(twice.p, twice.p + 8), (std::vector<u32>{8, 8, 9, 9, 10, 10, 11, 11}));
+    Buffer flipped{flip_pixels_vertical(src.data(), 4, 4)};
+    EXPECT_EQ(flipped.p[0], 12u);
+    EXPECT_EQ(flipped.p[15], 3u);
+    Buffer clip{clip_pixels(src.data(), 4, 1, 2, 2, 2)};
+    EXPECT_EQ(std::vector<u32>(clip.p, clip.p + 4), (std::vector<u32>{9, 10, 13, 14}));
+}
+
+// More than 256 colours with most of the weight in the last colour of the widest channel:
+// splitting the palette's box once left one half without colours (a division by zero).
+TEST(ImageCodecs, GifPaletteWhenOneColourOutweighsTheRest) {
+    std::vector<u32> px;
+    for (u32 i = 0; i < 300; ++i) px.push_back(0xFF000000u | (i % 256) << 16 | (i / 256 * 8) << 8);
+    px.resize(px.size() + 10000, 0xFFFF0000u);
+    std::vector<u8> gif;
+    ASSERT_TRUE(host::encode_gif(px.data(), 103, 100, gif));
+    host::Pixels back;
+    ASSERT_EQ(host::decode_image(gif.data(), gif.size(), back), host::Decoded::ok);
+    u32 last = back.data[px.size() - 1];
+    EXPECT_GE((last >> 16) & 0xFF, 240u);
+    EXPECT_LE(last & 0xFFFF, 0x0808u);
+}
+
+TEST_F(ImageTest, DrawQuadLayoutsAndCrop) {
+    std::vector<u32> ramp_px = ramp(4, 3);
+    u32* px = alloc_image_pixels(4, 3);
+    std::memcpy(px, ramp_px.data(), 48);
+    Cell* img = push_image(4, 3, px);
+    Cell points[5];
+    make_pair_at(&points[0], 10, 20);
+    make_pair_at(&points[1], 14, 23);
+    make_pair_at(&points[2], 12, 20);
+    make_pair_at(&points[3], 10, 23);
+    make_pair_at(&points[4], 0, 0);
+    Cell* out = rt::stack_push_slot();
+    struct Case {
+        i32 count;
+        u32 w, h;
+    } cases[] = {{1, 4, 3}, {2, 4, 3}, {4, 4, 3}};
+    for (const Case& c : cases) {
+        image_draw_quad(img, out, nullptr, points, c.count);
+        ASSERT_EQ(type_of(out), T_IMAGE) << c.count;
+        EXPECT_EQ(image_width(out), c.w) << c.count;
+        EXPECT_EQ(image_height(out), c.h) << c.count;
+    }
+    image_draw_quad(img, out, nullptr, points, 1);
+    EXPECT_EQ(image_pixels(out)[5], ramp_px[5]);
+    image_draw_quad(img, out, nullptr, points, 5);
+    EXPECT_EQ(type_of(out), T_NONE);
+    Cell crop[2];
+    make_pair_at(&crop[0], 1, 1);
+    make_pair_at(&crop[1], 10, 10);  // cut to the image: 3x2
+    image_draw_quad(img, out, crop, points, 1);
+    EXPECT_EQ(image_width(out), 3u);
+    EXPECT_EQ(image_height(out), 2u);
+    EXPECT_EQ(image_pixels(out)[0], ramp_px[5]);
+}
+
+TEST_F(ImageTest, PixelsLiveWhileAnImageReachesThemAndGoWithIt) {
+    u32* px = alloc_image_pixels(3, 3);
+    std::memset(px, 0xAB, 36);
+    Cell* img = push_image(3, 3, px);
+    for (int i = 0; i < 3; ++i) rt::gc_collect();
+    ASSERT_EQ(image_pixels(img), px);
+    EXPECT_EQ(image_pixels(img)[8], 0xABABABABu);
+    Cell* scaled = push_image_scaled(img, 6, 6);
+    EXPECT_EQ(image_pixels(scaled)[35], 0xABABABABu);
+    image_free_node(scaled);
+    EXPECT_EQ(image_pixels(scaled), nullptr);
+}
+
+}  // namespace
+}  // namespace kel::dt

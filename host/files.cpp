@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -26,6 +27,9 @@ namespace {
 // Series hold at most 32-bit sizes, and the arena 4 GiB in all: a larger read is refused
 // before any of it is taken.
 constexpr u64 MAX_READ = 0xC0000000u;
+// Large reads and writes go in pieces of this size, so that each piece is checked while it
+// is still in the cache.
+constexpr u64 CHUNK = 1 << 20;
 
 [[noreturn]] void cannot_open(const Cell* file) { raise_error(Err::access_cannot_open, file); }
 
@@ -101,12 +105,22 @@ Cell* read_file(const std::string& path, std::optional<i64> part, std::optional<
             dt::make_string_buffer_at(out, u32(n), 1, T_STRING);
         SeriesBuffer* b = buffer_of(series_node(out));
         u8* dest = b->data();
-        i64 got = fs::read_at(fd, dest, n, skip);
-        if (got < 0) {
-            stack_pop(1);
-            return nullptr;
+        if (n >= (u64(8) << 20)) fs::prepare_large_buffer(dest, n);
+        // In pieces, each checked for ASCII while it is still in the cache.
+        u64 got = 0;
+        bool ascii = true;
+        while (got < n) {
+            u64 want = std::min<u64>(n - got, CHUNK);
+            i64 r = fs::read_at(fd, dest + got, want, skip + got);
+            if (r < 0) {
+                stack_pop(1);
+                return nullptr;
+            }
+            if (!binary && ascii) ascii = ascii_only(dest + got, u64(r));
+            got += u64(r);
+            if (u64(r) < want) break;
         }
-        if (binary || ascii_only(dest, u64(got))) {
+        if (binary || ascii) {
             b->tail = b->offset + u32(got);
             return out;
         }
@@ -146,8 +160,9 @@ std::vector<u8> value_bytes(Cell* value, i64 part) {
     return out;
 }
 
-// Writes a binary! or an ASCII string! of one-byte units straight from its buffer; false
-// when the value needs converting first.
+// Writes a binary! or a string! of one-byte units straight from its buffer, a string in
+// pieces checked for ASCII while in the cache; from the first piece that is not ASCII on,
+// the rest is converted to UTF-8. False when the value needs converting from the start.
 bool write_direct(int fd, Cell* value, i64 part, bool* ok) {
     u32 t = type_of(value);
     if (t != T_BINARY && t != T_STRING) return false;
@@ -156,9 +171,25 @@ bool write_direct(int fd, Cell* value, i64 part, bool* ok) {
     u32 len = t == T_BINARY ? dt::binary_length(value) : dt::string_length(value);
     u64 n = len;
     if (t == T_BINARY ? (part > 0 && u64(part) < n) : (part >= 0 && u64(part) < n)) n = u64(part);
-    const u8* p = t == T_BINARY ? dt::binary_head_ptr(value) : dt::string_head_ptr(value);
-    if (t == T_STRING && !ascii_only(p, n)) return false;
-    *ok = fs::write_all(fd, p, n);
+    if (t == T_BINARY) {
+        *ok = fs::write_all(fd, dt::binary_head_ptr(value), n);
+        return true;
+    }
+    u64 done = 0;
+    *ok = true;
+    while (done < n && *ok) {
+        const u8* p = dt::string_head_ptr(value) + done;
+        u64 want = std::min<u64>(n - done, CHUNK);
+        if (!ascii_only(p, want)) break;
+        *ok = fs::write_all(fd, p, want);
+        done += want;
+    }
+    if (done < n && *ok) {
+        Cell rest = *value;
+        rest.data1 = u32(dt::clamped_head(value) + done);
+        std::vector<u8> bytes = value_bytes(&rest, i64(n - done));
+        *ok = fs::write_all(fd, bytes.data(), bytes.size());
+    }
     return true;
 }
 
@@ -308,9 +339,7 @@ bool read_file_bytes(const Cell* file, std::vector<u8>& out) {
 std::optional<u64> file_size(const Cell* file) {
     std::string path;
     if (dir_path_q(file) || !dt::file_os_path(file, path)) return std::nullopt;
-    int fd = fs::open_read(path);
-    if (fd < 0) return std::nullopt;
-    fs::close_fd(fd);
+    // Asked of the name, never by opening it: opening a named pipe would wait for a writer.
     fs::Status st;
     if (!fs::status(path, st) || st.is_dir) return std::nullopt;
     return st.size;

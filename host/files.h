@@ -24,8 +24,8 @@ std::string os_path_of(const Cell* file);
 // final "/." or "/..".
 bool dir_path_q(const Cell* file);
 
-// The size in bytes of the file named, or nothing for a folder (by name or on disk), a
-// missing or unreadable file.
+// The size in bytes of the file named (64-bit), or nothing for a folder (by name or on
+// disk) or a missing file.
 std::optional<u64> file_size(const Cell* file);
 
 // Whether anything exists under the name; make one folder (its parent must exist).

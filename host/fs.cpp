@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +71,13 @@ bool read_stream(int fd, u64 skip, i64 limit, std::vector<u8>& out) {
 }
 
 void close_fd(int fd) { ::close(fd); }
+
+void prepare_large_buffer(void* p, u64 n) {
+    constexpr uintptr_t HUGE = uintptr_t(2) << 20;
+    uintptr_t start = (uintptr_t(p) + HUGE - 1) & ~(HUGE - 1);
+    uintptr_t end = (uintptr_t(p) + n) & ~(HUGE - 1);
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
 
 int open_write(const std::string& path, bool keep) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (keep ? 0 : O_TRUNC);

@@ -24,6 +24,8 @@ i64 read_at(int fd, u8* buf, u64 n, u64 offset);
 // (negative: no limit) appended to out. False on a read error.
 bool read_stream(int fd, u64 skip, i64 limit, std::vector<u8>& out);
 void close_fd(int fd);
+// Asks for large pages behind a large buffer about to be filled: far fewer page faults.
+void prepare_large_buffer(void* p, u64 n);
 
 // ---- writing ------------------------------------------------------------------------------
 

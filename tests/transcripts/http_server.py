@@ -25,6 +25,9 @@ import time
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body leave in separate writes: without this each answer on a kept-alive
+    # connection would wait out the client's delayed acknowledgement.
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass

@@ -60,8 +60,8 @@ Status compress_native(bool, const i32*) {
 // decompress: /size, like a gzip trailer's size, only pre-sizes the output.
 Status decompress_native(bool, const i32* refinements) {
     Cell* data = stack_arg(0);
-    Cell method = *stack_arg(1);
-    codec::Framing framing = method_of(&method);
+    Cell* method = stack_arg(1);  // rooted on the stack for the error
+    codec::Framing framing = method_of(method);
     size_t hint = 0;
     if (refinements[0] >= 0) {
         i64 size = get_int(stack_arg(u32(refinements[0])));
@@ -70,7 +70,7 @@ Status decompress_native(bool, const i32* refinements) {
     std::vector<u8> out;
     codec::InflateStatus s = codec::decompress(framing, dt::binary_head_ptr(data), dt::binary_length(data), out,
                                                hint, kOutputLimit);
-    if (s != codec::InflateStatus::ok) raise_error(Err::script_invalid_data, &method);
+    if (s != codec::InflateStatus::ok) raise_error(Err::script_invalid_data, method);
     set_binary_result(out);
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "codec/deflate.h"
 #include "codec_support.h"
+#include "zlib_oracle.h"
 
 using namespace codec_test;
 using kel::codec::Framing;
@@ -21,24 +22,6 @@ constexpr Framing kFramings[] = {Framing::raw, Framing::zlib, Framing::gzip};
 constexpr int kWindowBits[] = {-15, 15, 31};  // zlib's names for the three framings
 
 const char* name_of(Framing f) { return f == Framing::raw ? "raw" : f == Framing::zlib ? "zlib" : "gzip"; }
-
-bool zlib_inflate(const Bytes& in, int window_bits, Bytes& out) {
-    z_stream z{};
-    if (inflateInit2(&z, window_bits) != Z_OK) return false;
-    z.next_in = const_cast<Bytef*>(in.data());
-    z.avail_in = uInt(in.size());
-    out.clear();
-    uint8_t buf[65536];
-    int r;
-    do {
-        z.next_out = buf;
-        z.avail_out = sizeof buf;
-        r = inflate(&z, Z_NO_FLUSH);
-        out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
-    } while (r == Z_OK);
-    inflateEnd(&z);
-    return r == Z_STREAM_END && z.avail_in == 0;
-}
 
 Bytes zlib_deflate(const Bytes& in, int window_bits, int level, int strategy) {
     z_stream z{};

@@ -97,6 +97,8 @@ private:
     const u8* offsets_ = nullptr;
     const u8* strings_ = nullptr;
     std::vector<u32> path_;
+    std::vector<u32> symbol_ids_;     // per table entry: its symbol, 0 until met
+    std::vector<Cell> global_words_;  // per table entry: its global word, header 0 until met
     // The buffers of the maps and hashes being read: their tables come when they are whole,
     // so nothing may share them before.
     std::vector<Node> building_;
@@ -173,18 +175,27 @@ private:
             fail();
         }
         p_ = strings_ + strings_size_;
+        symbol_ids_.assign(symbol_count_, 0);
+        global_words_.assign(symbol_count_, Cell{});
     }
 
-    u32 symbol() {
+    // A symbol reference: its index in the table, checked.
+    u32 symbol_index() {
         u32 i = compact_ ? varint() : raw32();
         if (i >= symbol_count_) fail();
+        return i;
+    }
+    u32 symbol() { return symbol_at(symbol_index()); }
+    // The symbol of table entry i, interned the first time it is met.
+    u32 symbol_at(u32 i) {
+        if (symbol_ids_[i]) return symbol_ids_[i];
         const u8* o = offsets_ + u64(i) * 4;
         u32 off = u32(o[0]) | u32(o[1]) << 8 | u32(o[2]) << 16 | u32(o[3]) << 24;
         if (off >= strings_size_) fail();
         const u8* name = strings_ + off;
         u32 len = u32(std::strlen(reinterpret_cast<const char*>(name)));
         if (len == 0) fail();
-        return make_symbol_from_buffer(name, len);
+        return symbol_ids_[i] = make_symbol_from_buffer(name, len);
     }
 
     // ---- reference paths ----------------------------------------------------------------
@@ -632,10 +643,12 @@ private:
     static bool lex_make_map(Cell* block);
 
     void read_word(const Dest& d, u32 t, bool bound, bool ref, bool nl) {
-        u32 sym = symbol();
+        u32 si = symbol_index();
+        u32 sym = symbol_at(si);
         if (!bound) {
             if (!compact_) raw32();  // the slot: found again in the global context
-            Cell w = dt::word_from_symbol(sym);
+            if (!global_words_[si].header) global_words_[si] = dt::word_from_symbol(sym);
+            Cell w = global_words_[si];
             set_cell_type(&w, t);
             return set(d, w, nl);
         }
@@ -927,17 +940,20 @@ Cell* Decoder::make_builtin(u32 t, u32 slot, const Cell* spec) {
 
 }  // namespace
 
-void kelbin_decode(const u8* data, size_t length, const Cell* target, const Cell* arg) {
+void kelbin_decode(const u8* data, size_t length, const Cell* target, const Cell* arg, bool outside_arena) {
     static const u8 magic[6] = {'K', 'E', 'L', 'B', 'I', 'N'};
     if (length < 8 || std::memcmp(data, magic, 6) != 0) raise_error(Err::script_invalid_data, arg);
-    // A private copy: the caller's bytes may sit in a buffer that the collector moves.
-    std::vector<u8> copy(data, data + length);
-    u8 flags = copy[7];
+    u8 flags = data[7];
     if (flags & KB_CRUSHED) raise_error(Err::script_invalid_data, arg);
+    // A private copy of bytes that the collector may move while the values are made.
+    std::vector<u8> copy;
+    if (!outside_arena) {
+        copy.assign(data, data + length);
+        data = copy.data();
+    }
     Node block = series_node(target);
     u32 first_root = cell_count(block);
-    Decoder dec(copy.data(), copy.data() + 8, copy.data() + copy.size(), (flags & KB_COMPACT) != 0, block,
-                first_root);
+    Decoder dec(data, data + 8, data + length, (flags & KB_COMPACT) != 0, block, first_root);
     dec.run((flags & KB_SYMBOLS) != 0);
 }
 

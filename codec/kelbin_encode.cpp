@@ -2,6 +2,7 @@
 // spelled (LEB128 and prefix bytes, or 32-bit words with header bits).
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -49,7 +50,7 @@ public:
             size_t cap = cap_ ? cap_ * 2 : 256;
             while (cap < size_ + n) cap *= 2;
             u8* d = static_cast<u8*>(std::realloc(data_, cap));
-            if (!d) raise_error(Err::internal_no_memory);
+            if (!d) throw std::bad_alloc();
             data_ = d;
             cap_ = cap;
         }
@@ -131,8 +132,11 @@ private:
 // cleared by the destructor, however the encoding ends.
 class SharingPass {
 public:
-    ~SharingPass() {
+    ~SharingPass() { clear(); }
+    // Before an error is raised: raising allocates, and the collector must not meet the marks.
+    void clear() {
         for (Node n : marked_) buffer_of(n)->flags &= ~(SB_KB_SEEN | SB_KB_SHARED);
+        marked_.clear();
     }
 
     void walk(const Cell* v, u32 depth) {
@@ -205,14 +209,14 @@ private:
 
 class Encoder {
 public:
-    explicit Encoder(bool compact) : compact_(compact) {
+    Encoder(bool compact, SharingPass& marks) : compact_(compact), marks_(marks) {
         path_.push_back(0);
         rec_.clear();
     }
     ~Encoder() { rec_.trim(); }
 
     void write(const Cell* v) {
-        if (++depth_ > MAX_DEPTH) raise_error(Err::internal_too_deep);
+        if (++depth_ > MAX_DEPTH) fail(Err::internal_too_deep, nullptr);
         write_record(v);
         --depth_;
         ++path_.back();
@@ -251,6 +255,7 @@ public:
 
 private:
     bool compact_;
+    SharingPass& marks_;
     u32 depth_ = 0;
     Bytes& rec_ = scratch();
     std::string strings_;
@@ -349,12 +354,17 @@ private:
     void close_level() { path_.pop_back(); }
     // A record carried inside another one shares its path and is not counted on its own.
     void write_carried(const Cell* v) {
-        if (++depth_ > MAX_DEPTH) raise_error(Err::internal_too_deep);
+        if (++depth_ > MAX_DEPTH) fail(Err::internal_too_deep, nullptr);
         write_record(v);
         --depth_;
     }
 
-    [[noreturn]] static void refuse(const Cell* v) { raise_error(Err::access_no_codec, v); }
+    [[noreturn]] void fail(Err e, const Cell* v) {
+        Cell arg = v ? *v : dt::g_none_cell;
+        marks_.clear();
+        v ? raise_error(e, &arg) : raise_error(e);
+    }
+    [[noreturn]] void refuse(const Cell* v) { fail(Err::access_no_codec, v); }
 
     // ---- records ------------------------------------------------------------------------
     void write_record(const Cell* v) {
@@ -713,8 +723,14 @@ private:
 Cell* kelbin_encode(const Cell* value, bool compact) {
     SharingPass sharing;
     sharing.walk(value, 0);
-    Encoder e(compact);
-    e.write(value);
+    Encoder e(compact, sharing);
+    try {
+        e.write(value);
+    } catch (std::bad_alloc&) {
+        sharing.clear();
+        raise_error(Err::internal_no_memory);
+    }
+    sharing.clear();  // the binary is allocated next
     std::vector<u8> head = e.head();
     size_t n = head.size() + e.records().size();
     if (n > 0x7FFFFFF0u) raise_error(Err::internal_no_memory);

@@ -643,14 +643,19 @@ private:
         close_level();
     }
 
+    // An object, error or function whose context was written before: its reference record.
+    // False the first time.
+    bool context_reference(const Cell* v, u32 t) {
+        const u32* ref = seen(v->data1);
+        if (!ref) return false;
+        if (compact_) byte(C_REFERENCE), type_byte(t, false);
+        else header(v, t, S_REFERENCE);
+        write_path(ref);
+        return true;
+    }
+
     void write_object(const Cell* v) {
-        const u32* ref = seen(dt::object_context(v));
-        if (ref) {
-            if (compact_) byte(C_REFERENCE), type_byte(T_OBJECT, false);
-            else header(v, T_OBJECT, S_REFERENCE);
-            return write_path(ref);
-        }
-        write_object_body(v);
+        if (!context_reference(v, T_OBJECT)) write_object_body(v);
     }
 
     // The type byte or header, class id, events and the context with its values.
@@ -675,27 +680,17 @@ private:
     }
 
     void write_error(const Cell* v) {
-        const u32* ref = seen(dt::object_context(v));
-        if (ref) {
-            if (compact_) byte(C_REFERENCE), type_byte(T_ERROR, false);
-            else header(v, T_ERROR, S_REFERENCE);
-            return write_path(ref);
-        }
+        if (context_reference(v, T_ERROR)) return;
         compact_ ? type_byte(T_ERROR, false) : header(v, T_ERROR, 0);
-        count(u32(get_int(dt::error_field(v, dt::ERR_CODE))));
+        const Cell* code = dt::error_field(v, dt::ERR_CODE);
+        count(type_of(code) == T_INTEGER && get_int(code) >= 0 ? u32(get_int(code)) : 0);
         open_level();
         for (u32 f = dt::ERR_ARG1; f <= dt::ERR_STACK; ++f) write(dt::error_field(v, f));
         close_level();
     }
 
     void write_function(const Cell* v) {
-        const u32* ref = seen(v->data1);
-        if (ref) {
-            if (compact_) byte(C_REFERENCE), type_byte(T_FUNCTION, false);
-            else header(v, T_FUNCTION, S_REFERENCE);
-            return write_path(ref);
-        }
-        write_function_body(v);
+        if (!context_reference(v, T_FUNCTION)) write_function_body(v);
     }
 
     // Spec and body cell counts, the argument context, the spec block (path entry 0) and the

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "codec/kelbin.h"
+#include "console/boot_payload.h"
 #include "console/boot_sources.h"
 #include "datatypes/block.h"
 #include "evaluator/actions.h"
@@ -86,18 +88,56 @@ void eval_top_level(const Cell* code) {
 void link_system_object() {
     *lib::member_slot("system/catalog/errors") = *dt::error_catalog();
     *lib::member_slot("system/standard/error") = *dt::standard_error();
+    // system/words: an object over the global context itself.
+    Cell words;
+    set_cell(&words, T_OBJECT, dt::g_global_context, u32(-1), 0);
+    *dt::context_owner(dt::g_global_context) = words;
+    *lib::member_slot("system/words") = words;
 }
 
 }  // namespace
 
-void run_boot_source(const char* name, const char* text, unsigned long length) {
+namespace {
+
+// Runs one source's loaded values (its header skipped), with its routines bound around it.
+void run_boot_code(const char* name, Cell* code) {
     lib::install_routines(name, true);
-    rt::RootGuard code;
-    lex::load_utf8(text, length, &code.cell);
-    skip_header(&code.cell);
-    eval_top_level(&code.cell);
+    skip_header(code);
+    eval_top_level(code);
     lib::install_routines(name, false);
     if (std::strcmp(name, "library/system.kel") == 0) link_system_object();
+}
+
+[[noreturn]] void bad_payload(const char* message) {
+    rt::print_c_line(message);
+    rt::process_exit(1);
+}
+
+// The payload's blocks (one per source) into `out`; false when there is no payload. A
+// payload that does not hold what the sources are ends the process: it is corrupt.
+bool decode_boot_payload(Cell* out) {
+    if (!g_boot_payload.data) return false;
+    static const u8 magic[6] = {'K', 'E', 'L', 'B', 'I', 'N'};
+    if (g_boot_payload.size < 8 || std::memcmp(g_boot_payload.data, magic, 6) != 0)
+        bad_payload("Error: Not a Kelbin file!");
+    if (g_boot_payload.data[7] & codec::KB_CRUSHED) bad_payload("Error: Kelbin compressed data corrupted!");
+    dt::make_block_at(out, 1);
+    codec::kelbin_decode(g_boot_payload.data, g_boot_payload.size, out, &dt::g_none_cell, true);
+    Cell* all = dt::ks_length_q(out) == 1 ? dt::ks_head(out) : nullptr;
+    if (!all || type_of(all) != T_BLOCK || u32(dt::ks_length_q(all)) != g_boot_source_count)
+        bad_payload("Error: Not a Kelbin file!");
+    *out = *all;
+    return true;
+}
+
+}  // namespace
+
+BootPayload g_boot_payload{nullptr, 0};
+
+void run_boot_source(const char* name, const char* text, unsigned long length) {
+    rt::RootGuard code;
+    lex::load_utf8(text, length, &code.cell);
+    run_boot_code(name, &code.cell);
 }
 
 void boot_library() {
@@ -105,10 +145,18 @@ void boot_library() {
     if (done) return;
     done = true;
     runtime_init();
+    // The library's values, decoded while the collector is still off.
+    rt::RootGuard payload;
+    bool decoded = decode_boot_payload(&payload.cell);
     rt::g_gc_enabled = true;
     for (size_t i = 0; i < g_boot_source_count; ++i) {
         const BootSource& source = g_boot_sources[i];
-        run_boot_source(source.name, source.text, source.length);
+        if (!decoded) {
+            run_boot_source(source.name, source.text, source.length);
+            continue;
+        }
+        rt::RootGuard code(*dt::ks_abs_at(&payload.cell, i32(i)));
+        run_boot_code(source.name, &code.cell);
     }
 }
 

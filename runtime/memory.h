@@ -69,6 +69,9 @@ constexpr u32 SB_COMPLEMENT = 0x00080000; // bitset! complement flag
 constexpr u32 SB_UTF16_LOADED = 0x00040000;
 constexpr u32 SB_OWNED = 0x00020000;      // the series has an owner object (ownership table)
 constexpr u32 SB_TABLE = 0x00008000;      // a hash table record: its fields are nodes
+// The serialisation encoder's marks while it runs (met once, met again); cleared when it ends.
+constexpr u32 SB_KB_SEEN = 0x00004000;
+constexpr u32 SB_KB_SHARED = 0x00010000;
 
 struct SeriesBuffer {
     u32 flags;

@@ -75,22 +75,7 @@ void round_trip(const uint8_t* data, size_t size) {
     }
 }
 
-// Runs `body` as the `try` native would, then puts the stacks back.
-template <class F>
-void guarded(F body) {
-    using namespace rt;
-    Cell* saved_base = g_args.base;
-    Cell* saved_top = g_args.top;
-    CallFrame* saved_calls = g_calls.top;
-    stack_open_try(nullptr);
-    try {
-        body();
-    } catch (ErrorThrow&) {
-    }
-    g_args.base = saved_base;
-    g_args.top = saved_top;
-    g_calls.top = saved_calls;
-}
+using fuzz::guarded;
 
 void through_runtime(const uint8_t* data, size_t size) {
     guarded([&] {

@@ -30,61 +30,7 @@ constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     
 constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-// ---- checksums --------------------------------------------------------------------------
-
-struct CrcTables {
-    uint32_t t[8][256];
-    CrcTables() {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-            t[0][i] = c;
-        }
-        for (uint32_t i = 0; i < 256; ++i)
-            for (int s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
-    }
-};
-const CrcTables g_crc;
-
 }  // namespace
-
-uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
-    uint32_t c = ~crc;
-    const auto& t = g_crc.t;
-    // Eight bytes a step through eight tables.
-    while (n >= 8) {
-        uint64_t v = load64(p) ^ c;
-        c = t[7][v & 0xFF] ^ t[6][(v >> 8) & 0xFF] ^ t[5][(v >> 16) & 0xFF] ^ t[4][(v >> 24) & 0xFF] ^
-            t[3][(v >> 32) & 0xFF] ^ t[2][(v >> 40) & 0xFF] ^ t[1][(v >> 48) & 0xFF] ^ t[0][v >> 56];
-        p += 8;
-        n -= 8;
-    }
-    while (n--) c = (c >> 8) ^ t[0][(c ^ *p++) & 0xFF];
-    return ~c;
-}
-
-uint32_t adler32(const uint8_t* p, size_t n, uint32_t adler) {
-    constexpr uint32_t MOD = 65521;
-    // 5,552 bytes is the most that can be summed before the 32-bit sums could overflow.
-    constexpr size_t NMAX = 5552;
-    uint32_t a = adler & 0xFFFF, b = adler >> 16;
-    while (n) {
-        size_t k = std::min(n, NMAX);
-        n -= k;
-        while (k >= 4) {
-            a += p[0]; b += a;
-            a += p[1]; b += a;
-            a += p[2]; b += a;
-            a += p[3]; b += a;
-            p += 4;
-            k -= 4;
-        }
-        while (k--) { a += *p++; b += a; }
-        a %= MOD;
-        b %= MOD;
-    }
-    return a | (b << 16);
-}
 
 // ---- compression ------------------------------------------------------------------------
 

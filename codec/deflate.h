@@ -6,6 +6,7 @@
 // only hints: the output grows as the stream demands, up to a limit, and a stream that
 // ends early, reads past its input or fails a check is bad data.
 #pragma once
+#include "codec/checksums.h"
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -39,8 +40,5 @@ std::vector<uint8_t> compress(Framing f, const uint8_t* data, size_t n);
 // could expand to. `limit` caps the output size.
 InflateStatus decompress(Framing f, const uint8_t* in, size_t n, std::vector<uint8_t>& out,
                          size_t size_hint = 0, size_t limit = kInflateDefaultLimit);
-
-uint32_t adler32(const uint8_t* data, size_t n, uint32_t adler = 1);
-uint32_t crc32(const uint8_t* data, size_t n, uint32_t crc = 0);
 
 }  // namespace kel::codec

@@ -11,6 +11,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/errors.h"
+#include "runtime/percent_codec.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -27,20 +28,6 @@ constexpr u32 RAW_BYTE_BASE = 0xDC00;  // U+DC80-U+DCFF: a name byte that is not
 
 bool raw_byte_char(u32 cp) { return cp >= RAW_BYTE_BASE + 0x80 && cp <= RAW_BYTE_BASE + 0xFF; }
 
-i32 hex_value(u8 b) {
-    if (b >= '0' && b <= '9') return b - '0';
-    if (b >= 'A' && b <= 'F') return b - 'A' + 10;
-    if (b >= 'a' && b <= 'f') return b - 'a' + 10;
-    return -1;
-}
-
-// decode-percent-byte: the byte of "%XX" at p (n bytes left), or -1.
-i32 percent_byte(const u8* p, size_t n) {
-    if (n < 3 || p[0] != '%') return -1;
-    i32 hi = hex_value(p[1]), lo = hex_value(p[2]);
-    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
-
 void append_hex_escape(Cell* out, u8 byte) {
     append_char(out, '%');
     append_c_string(out, byte_to_hex(byte));
@@ -50,23 +37,10 @@ void append_hex_escape(Cell* out, u8 byte) {
 
 // ---- escapes ----------------------------------------------------------------------------
 
-bool url_safe_char(u32 cp) {
-    if (cp >= 128) return false;
-    if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z')) return true;
-    switch (cp) {
-        case '!': case '#': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',':
-        case '-': case '.': case '/': case ':': case '=': case '?': case '@': case '_': case '~':
-            return true;
-        default: return false;
-    }
-}
+bool url_safe_char(u32 cp) { return cp < 128 && rt::percent_keeps(rt::PercentSet::url_safe, u8(cp)); }
 
-bool unreserved_char(u32 cp) {
-    if (cp >= 128) return false;
-    if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z')) return true;
-    return cp == '-' || cp == '.' || cp == '_' || cp == '~';
-}
-
+// Unlike dehex, escapes that make no whole UTF-8 character stand as they are: a file name
+// may hold any bytes.
 void decode_percent_escapes(const Cell* str, Cell* out) {
     Cell copy = *str;
     Cell* src = stack_push(&copy);
@@ -77,21 +51,17 @@ void decode_percent_escapes(const Cell* str, Cell* out) {
     const u8* p = reinterpret_cast<const u8*>(bytes.data());
     const u8* end = p + bytes.size();
     while (p < end) {
-        i32 b = percent_byte(p, size_t(end - p));
-        if (b >= 0) {
-            u32 n = utf8_lead_length(u8(b));
+        u8 b;
+        if (rt::percent_decode_byte(p, end, &b)) {
+            u32 n = utf8_lead_length(b);
             if (n == 0) {
-                cps.push_back(u32(b));
+                cps.push_back(b);
                 p += 3;
                 continue;
             }
-            u8 seq[4] = {u8(b)};
+            u8 seq[4] = {b};
             u32 k = 1;
-            while (k < n) {
-                i32 c = percent_byte(p + 3 * k, size_t(end - p) >= 3 * k ? size_t(end - p) - 3 * k : 0);
-                if (c < 0) break;
-                seq[k++] = u8(c);
-            }
+            while (k < n && p + 3 * k < end && rt::percent_decode_byte(p + 3 * k, end, &seq[k])) ++k;
             if (k == n) {
                 i32 cp;
                 const u8* after = utf8_decode_char(seq, seq + n, &cp);
@@ -122,14 +92,10 @@ void percent_encode_into(const Cell* str, i32 mode, Cell* out) {
     Cell* src = stack_push(&copy);
     i32 len = -1;
     const char* text = string_to_utf8(src, &len);
-    std::string bytes(text, size_t(len));
-    for (unsigned char b : bytes) {
-        bool keep = mode == 254 ? unreserved_char(b) : url_safe_char(b);
-        if (keep)
-            append_char(out, b);
-        else
-            append_hex_escape(out, b);
-    }
+    std::string encoded;
+    rt::PercentSet set = mode == 254 ? rt::PercentSet::unreserved : rt::PercentSet::url_safe;
+    for (i32 i = 0; i < len; ++i) rt::percent_encode_byte(set, u8(text[i]), encoded);
+    for (char c : encoded) append_char(out, u8(c));
     stack_pop(1);
 }
 

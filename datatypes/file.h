@@ -20,7 +20,6 @@ namespace kel::dt {
 
 // The characters a url! or unquoted file! molds as they are (ASCII only).
 bool url_safe_char(u32 cp);
-bool unreserved_char(u32 cp);
 // decode-percent-escapes: the text from the head with valid %XX escapes read as UTF-8 (a
 // lead byte whose continuation escapes are missing keeps its "%" as text).
 void decode_percent_escapes(const Cell* str, Cell* out);

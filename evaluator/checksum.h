@@ -4,18 +4,14 @@
 #pragma once
 #include <cstddef>
 
+#include "codec/checksums.h"
 #include "runtime/types.h"
 
 namespace kel::ev {
 
-// CRC-32 as zlib and gzip compute it. crc32_update continues a running value (start at 0),
-// so data may come in pieces: crc32_update(crc32_update(0, a), b) = CRC of a followed by b.
-u32 crc32_update(u32 crc, const u8* bytes, size_t n);
-inline u32 checksum_crc32(const u8* bytes, size_t n) { return crc32_update(0, bytes, n); }
-
-// Adler-32 as zlib computes it; adler32_update continues a running value (start at 1).
-u32 adler32_update(u32 adler, const u8* bytes, size_t n);
-inline u32 checksum_adler32(const u8* bytes, size_t n) { return adler32_update(1, bytes, n); }
+// CRC-32 and Adler-32 as zlib computes them (the codec's, shared with the stream framings).
+inline u32 checksum_crc32(const u8* bytes, size_t n) { return codec::crc32(bytes, n); }
+inline u32 checksum_adler32(const u8* bytes, size_t n) { return codec::adler32(bytes, n); }
 
 // The 16-bit ones' complement sum of big-endian byte pairs; a final odd byte counts as a
 // low-order value.

@@ -2,13 +2,14 @@
 // NaN and zero tests, and `size?`. None of them raises a math error: out-of-domain
 // arguments answer NaN or an infinity, as the C library does.
 #include <cmath>
+#include <optional>
 
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
 #include "datatypes/money.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "host/file_size.h"
+#include "host/files.h"
 #include "runtime/float_text.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -118,17 +119,14 @@ Status zero_q_native(bool, const i32*) {
     return 0;
 }
 
-// size?: bytes of a file; none for a directory or a file that cannot be opened. Sizes beyond
+// size?: bytes of a file; none for a folder or a file that cannot be found. Sizes beyond
 // 32 bits answer a float!.
 Status size_q_native(bool, const i32*) {
-    Cell* file = stack_arg(0);
-    i32 length = -1;
-    const char* path = string_to_utf8(file, &length);
-    i64 size = host::file_size_of(path, u32(length));
+    std::optional<u64> size = host::file_size(stack_arg(0));
     Cell* result = stack_result();
-    if (size < 0) set_cell(result, T_NONE);
-    else if (size > 2147483647) dt::make_float_at(result, double(size));
-    else set_cell(result, T_INTEGER, 0, u32(size));
+    if (!size) set_cell(result, T_NONE);
+    else if (*size > 2147483647) dt::make_float_at(result, double(*size));
+    else set_cell(result, T_INTEGER, 0, u32(*size));
     return 0;
 }
 

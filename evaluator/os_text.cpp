@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "datatypes/string.h"
-#include "host/percent.h"
+#include "host/files.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -51,10 +51,8 @@ Cell* push_text_from_utf8(const std::string& bytes, u32 type) {
     return s;
 }
 
-std::string file_to_local_path(const Cell* file) {
-    std::string path = host::percent_decode(utf8_text(file));
-    if (path.find('\0') != std::string::npos) raise_error(Err::access_cannot_open, file);
-    return path;
-}
+std::string file_to_local_path(const Cell* file) { return host::os_path_of(file); }
+
+Cell* push_file_from_local(const std::string& path) { return host::push_file_name(path); }
 
 }  // namespace kel::ev

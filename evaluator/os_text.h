@@ -14,14 +14,10 @@ void append_utf8_bytes(Cell* str, const std::string& bytes);
 // Pushes a new string! (or another string kind) holding UTF-8 bytes decoded as above.
 Cell* push_text_from_utf8(const std::string& bytes, u32 type = T_STRING);
 
-// REPLACE AFTER MERGE: the file! datatype brings the program's own conversion (to-local-file
-// and its helpers); the two below stand in for it until then and should call it instead.
-
-// The OS path of a file! (or any text) value from its position: its UTF-8 text with %XX
-// escapes decoded. A path holding NUL would be cut short by the OS, so it raises
+// The OS path of a file! value (the file datatype's conversion); a name holding NUL raises
 // access/cannot-open with the value.
 std::string file_to_local_path(const Cell* file);
-// Pushes a new file! holding an OS path.
-inline Cell* push_file_from_local(const std::string& path) { return push_text_from_utf8(path, T_FILE); }
+// Pushes a new file! holding an OS path (bytes that are no UTF-8 kept as raw bytes).
+Cell* push_file_from_local(const std::string& path);
 
 }  // namespace kel::ev

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "host/percent.h"
 #include "host/process.h"
+#include "runtime/percent_codec.h"
 
 namespace kel::host {
 
@@ -110,8 +110,6 @@ ClipboardContent read_typed(const ToolRun& types, ReadType read_type) {
     return c;
 }
 
-const char* HEX = "0123456789ABCDEF";
-
 }  // namespace
 
 const char* clipboard_backend() {
@@ -128,15 +126,8 @@ std::string paths_to_uri_list(const std::vector<std::string>& paths) {
     for (const std::string& p : paths) {
         out += "file://";
         for (unsigned char c : p) {
-            bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '/' || c == '-' || c == '.' || c == '_' || c == '~';
-            if (keep) {
-                out += char(c);
-            } else {
-                out += '%';
-                out += HEX[c >> 4];
-                out += HEX[c & 15];
-            }
+            if (c == '/') out += '/';
+            else rt::percent_encode_byte(rt::PercentSet::unreserved, c, out);
         }
         out += "\r\n";
     }
@@ -151,7 +142,18 @@ std::vector<std::string> uri_list_to_paths(const std::string& list) {
         std::string rest = line.substr(7);
         if (rest.rfind("localhost/", 0) == 0) rest.erase(0, 9);
         if (rest.empty() || rest[0] != '/') continue;  // a file on another host
-        std::string path = percent_decode(rest);
+        std::string path;
+        const u8* p = reinterpret_cast<const u8*>(rest.data());
+        const u8* end = p + rest.size();
+        while (p < end) {
+            u8 b;
+            if (rt::percent_decode_byte(p, end, &b)) {
+                path += char(b);
+                p += 3;
+            } else {
+                path += char(*p++);
+            }
+        }
         out.push_back(std::move(path));
     }
     return out;

@@ -45,15 +45,6 @@ std::optional<i64> count_arg(const Cell* c) {
     return std::nullopt;
 }
 
-Cell* push_file_name(const std::string& name, bool folder) {
-    std::vector<u32> cps;
-    dt::file_name_code_points(name.data(), name.size(), cps);
-    if (folder) cps.push_back('/');
-    Cell* f = dt::push_string_from(cps);
-    set_cell_type(f, T_FILE);
-    return f;
-}
-
 bool ascii_only(const u8* p, u64 n) {
     u64 i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -295,6 +286,15 @@ struct Installer {
 } g_installer;
 
 }  // namespace
+
+Cell* push_file_name(const std::string& name, bool folder) {
+    std::vector<u32> cps;
+    dt::file_name_code_points(name.data(), name.size(), cps);
+    if (folder) cps.push_back('/');
+    Cell* f = dt::push_string_from(cps);
+    set_cell_type(f, T_FILE);
+    return f;
+}
 
 // ---- helpers for other modules -------------------------------------------------------------
 

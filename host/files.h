@@ -28,6 +28,10 @@ bool dir_path_q(const Cell* file);
 // disk) or a missing file.
 std::optional<u64> file_size(const Cell* file);
 
+// Pushes a new file! for an OS path (bytes that are no UTF-8 kept as raw bytes), with a
+// final "/" when `folder`.
+Cell* push_file_name(const std::string& name, bool folder = false);
+
 // Whether anything exists under the name; make one folder (its parent must exist).
 bool path_exists(const Cell* file);
 bool make_folder(const Cell* file);

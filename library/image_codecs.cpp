@@ -5,6 +5,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/image.h"
 #include "datatypes/number_support.h"
+#include "host/files.h"
 #include "host/imaging.h"
 #include "library/routines.h"
 #include "runtime/errors.h"
@@ -37,14 +38,27 @@ i64 encode_entry(Cell* args) {
     return 0;
 }
 
-// image/load: a binary! holding a file of a known format becomes an image!; unknown or
-// undecodable bytes give none. Reading files is not part of this codec yet.
+// image/load: a binary! holding a file of a known format, or a file! naming one, becomes an
+// image!; unknown or undecodable bytes give none.
 i64 decode_entry(Cell* args) {
     Cell* data = &args[0];
-    if (type_of(data) == T_FILE || type_of(data) == T_URL) rt::raise_error(rt::Err::internal_not_done);
-    if (type_of(data) != T_BINARY) rt::raise_error(rt::Err::access_cannot_open, data);
+    std::vector<u8> file_bytes;
+    const u8* bytes = nullptr;
+    size_t length = 0;
+    if (type_of(data) == T_FILE) {
+        if (!host::read_file_bytes(data, file_bytes)) rt::raise_error(rt::Err::access_cannot_open, data);
+        bytes = file_bytes.data();
+        length = file_bytes.size();
+    } else if (type_of(data) == T_BINARY) {
+        bytes = dt::binary_head_ptr(data);
+        length = dt::binary_length(data);
+    } else if (type_of(data) == T_URL) {
+        rt::raise_error(rt::Err::internal_not_done);
+    } else {
+        rt::raise_error(rt::Err::access_cannot_open, data);
+    }
     host::Pixels pixels;
-    host::Decoded r = host::decode_image(dt::binary_head_ptr(data), dt::binary_length(data), pixels);
+    host::Decoded r = host::decode_image(bytes, length, pixels);
     switch (r) {
         case host::Decoded::ok: break;
         case host::Decoded::too_wide: dt::check_image_size(pixels.width, pixels.height); break;

@@ -7,18 +7,14 @@
 
 namespace kel::rt {
 
-namespace {
-
-bool in_set(PercentSet set, u8 b) {
+bool percent_keeps(PercentSet set, u8 b) {
     if ((b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) return true;
     if (b == '-' || b == '.' || b == '_' || b == '~') return true;
     return set == PercentSet::url_safe && b != 0 && std::strchr("!#$&'()*+,/:=?@", b) != nullptr;
 }
 
-}  // namespace
-
 void percent_encode_byte(PercentSet set, u8 byte, std::string& out) {
-    if (in_set(set, byte)) {
+    if (percent_keeps(set, byte)) {
         out += char(byte);
         return;
     }

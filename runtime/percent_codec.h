@@ -11,6 +11,9 @@ namespace kel::rt {
 // "-._~".
 enum class PercentSet { url_safe, unreserved };
 
+// Whether the byte is in the set (written as it is).
+bool percent_keeps(PercentSet set, u8 byte);
+
 // Appends the byte itself when it is in the set, else "%" and two upper-case hexadecimal
 // digits.
 void percent_encode_byte(PercentSet set, u8 byte, std::string& out);

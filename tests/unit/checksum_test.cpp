@@ -1,8 +1,7 @@
 // The in-house sums against plain bit-at-a-time definitions, over the lengths and
 // alignments that pick the different code paths (table bytes, 64-byte folding with its
-// 16-byte and single-byte tails), and the size of named files.
+// 16-byte and single-byte tails).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <random>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "evaluator/checksum.h"
-#include "host/file_size.h"
 
 namespace kel {
 namespace {
@@ -53,8 +51,8 @@ TEST(ChecksumTest, Crc32ContinuesAcrossPieces) {
     u32 whole = ev::checksum_crc32(data.data(), data.size());
     EXPECT_EQ(whole, crc_bitwise(data.data(), data.size()));
     for (size_t cut : {size_t(0), size_t(1), size_t(63), size_t(64), size_t(1000), size_t(1 << 19)}) {
-        u32 first = ev::crc32_update(0, data.data(), cut);
-        EXPECT_EQ(ev::crc32_update(first, data.data() + cut, data.size() - cut), whole) << "cut " << cut;
+        u32 first = codec::crc32(data.data(), cut);
+        EXPECT_EQ(codec::crc32(data.data() + cut, data.size() - cut, first), whole) << "cut " << cut;
     }
 }
 
@@ -65,25 +63,9 @@ TEST(ChecksumTest, Adler32MatchesTheDefinition) {
     auto data = noise(100003, 3);
     for (size_t n : {size_t(0), size_t(1), size_t(15), size_t(16), size_t(17), size_t(5552), size_t(5553), data.size()})
         EXPECT_EQ(ev::checksum_adler32(data.data(), n), adler_plain(data.data(), n)) << "length " << n;
-    u32 first = ev::adler32_update(1, data.data(), 7000);
-    EXPECT_EQ(ev::adler32_update(first, data.data() + 7000, data.size() - 7000),
+    u32 first = codec::adler32(data.data(), 7000);
+    EXPECT_EQ(codec::adler32(data.data() + 7000, data.size() - 7000, first),
               adler_plain(data.data(), data.size()));
-}
-
-TEST(ChecksumTest, FileSizeOfFilesDirectoriesAndBadNames) {
-    char name[] = "/tmp/kel-size-XXXXXX";
-    int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "hello", 5), 5);
-    close(fd);
-    std::string path = name;
-    EXPECT_EQ(host::file_size_of(path.data(), u32(path.size())), 5);
-    EXPECT_EQ(host::file_size_of("/tmp", 4), -1);
-    unlink(name);
-    EXPECT_EQ(host::file_size_of(path.data(), u32(path.size())), -1);
-    // A NUL inside the name must not open the file named by its first part.
-    EXPECT_EQ(host::file_size_of("/etc/passwd\0x", 13), -1);
-    EXPECT_EQ(host::file_size_of("", 0), -1);
 }
 
 }  // namespace

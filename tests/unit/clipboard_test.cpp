@@ -57,7 +57,7 @@ TEST_F(ClipboardTest, AFileListReadsBackAsFiles) {
     EnvSetting no_x("DISPLAY", nullptr), no_wayland("WAYLAND_DISPLAY", nullptr);
     ASSERT_STREQ(host::clipboard_backend(), "private");
     Cell* files = dt::push_new_block(2);
-    for (const char* p : {"/tmp/one file.txt", "/tmp/dir/two%41"}) {  // the escape is decoded
+    for (const char* p : {"/tmp/one file.txt", "/tmp/dir/two%41"}) {  // a "%" is a character
         ev::push_file_from_local(p);
         dt::append_top_to_block(files);
         rt::stack_pop(1);
@@ -71,7 +71,7 @@ TEST_F(ClipboardTest, AFileListReadsBackAsFiles) {
         {"length? got", "2"},
         {"reduce [type? got/1 type? got/2]", "[file! file!]"},
         {"to string! got/1", "\"/tmp/one file.txt\""},
-        {"to string! got/2", "\"/tmp/dir/twoA\""},
+        {"to string! got/2", "\"/tmp/dir/two%41\""},
         {"write-clipboard []", "true"},
         {"read-clipboard", "[]"},
     });

@@ -27,6 +27,7 @@
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -99,8 +100,8 @@ private:
     std::vector<u32> path_;
     std::vector<u32> symbol_ids_;     // per table entry: its symbol, 0 until met
     std::vector<Cell> global_words_;  // per table entry: its global word, header 0 until met
-    // The buffers of the maps and hashes being read: their tables come when they are whole,
-    // so nothing may share them before.
+    // The entries of the maps being read: a map's table comes when it is whole, so nothing
+    // may share them before.
     std::vector<Node> building_;
 
     bool under_construction(Node n) const {
@@ -253,6 +254,8 @@ private:
                 default: fail();
             }
         }
+        // The entries of a map being read are not a series of their own.
+        if ((kind_of_type(type_of(&v)) == Kind::CELLS || type_of(&v) == T_MAP) && under_construction(v.data2)) fail();
         return v;
     }
     Cell select_cell(Node block, u32 e) {
@@ -534,20 +537,20 @@ private:
             if (n > left() / (compact_ ? 1 : 4)) fail();
             Node block = alloc_cells(n ? n : 1);
             set_cell(&c, t, u32(head), block, 0);
+            if (t == T_HASH) {
+                // The table exists before the cells, so that a copy taken inside (a cycle)
+                // shares it; it is filled in place once the cells are there.
+                RootGuard g(c);
+                g.cell.data1 = 0;
+                dt::index_build(&g.cell);
+                c.data3 = g.cell.data3;
+            }
             set(d, c, nl);
-            if (t == T_HASH) building_.push_back(block);
             for (u32 i = 0; i < n; ++i) read_child(block);
             if (t == T_HASH) {
-                building_.pop_back();
-                // The table indexes every cell from the first; the head comes back after.
-                Cell* cell = d.cell();
-                cell->data1 = 0;
-                Cell hash = *cell;
-                RootGuard g(hash);
-                dt::index_build(&g.cell);
-                g.cell.data1 = u32(head);
-                *d.cell() = g.cell;
-                if (nl) d.cell()->header |= CELL_NEW_LINE;
+                Cell hash = *d.cell();
+                hash.data1 = 0;
+                rt::hashtable_resize(hash.data3, u32(dt::ks_buffer_length(&hash)));
             }
             return;
         }

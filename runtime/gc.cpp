@@ -660,8 +660,10 @@ void gc_trigger() {
     if (g_gc_enabled) gc_collect();
 }
 
+bool g_gc_stress_paused = false;
+
 void gc_stress_point() {
-    if (!STRESS || !g_gc_enabled) return;
+    if (!STRESS || !g_gc_enabled || g_gc_stress_paused) return;
     if (++g_stress_count >= STRESS_INTERVAL) {
         g_stress_count = 0;
         gc_collect();

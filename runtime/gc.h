@@ -56,6 +56,11 @@ void gc_trigger();
 void gc_collect();
 // Called on every buffer allocation; in a GC-stress build collects every N-th time.
 void gc_stress_point();
+// While set, the stress build skips its collection at every N-th allocation. The unit tests
+// set it while each test process boots the library: the program's own start-up runs the
+// library under stress in every transcript, and booting it again per test made the boot
+// most of each test's time.
+extern bool g_gc_stress_paused;
 bool gc_active();
 u32 gc_collection_count();
 u32 gc_move_counter();

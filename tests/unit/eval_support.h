@@ -96,8 +96,13 @@ inline std::string eval_loaded(Cell* block) {
     return out;
 }
 
-// Boots the library sources once per process, as the program does.
-inline void boot_library() { console::boot_library(); }
+// Boots the library sources once per process, as the program does (without the stress
+// build's extra collections: see g_gc_stress_paused).
+inline void boot_library() {
+    rt::g_gc_stress_paused = true;
+    console::boot_library();
+    rt::g_gc_stress_paused = false;
+}
 
 class EvalTest : public RuntimeTest {
 protected:

@@ -103,22 +103,7 @@ void percent_encode_into(const Cell* str, i32 mode, Cell* out) {
 
 void file_name_code_points(const char* bytes, size_t n, std::vector<u32>& out) {
     const u8* p = reinterpret_cast<const u8*>(bytes);
-    const u8* end = p + n;
-    while (p < end) {
-        if (*p < 0x80) {
-            out.push_back(*p++);
-            continue;
-        }
-        i32 cp;
-        const u8* next = utf8_decode_char(p, end, &cp);
-        // Surrogates would come back as other bytes: they are raw bytes too.
-        if (cp < 0 || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(RAW_BYTE_BASE + *p++);
-        } else {
-            out.push_back(u32(cp));
-            p = next;
-        }
-    }
+    utf8_code_points_keeping_bytes(p, p + n, out, RAW_BYTE_BASE);
 }
 
 bool file_os_path(const Cell* file, std::string& out) {

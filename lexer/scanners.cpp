@@ -16,6 +16,7 @@
 #include "runtime/base_codec.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/percent_codec.h"
 #include "runtime/symbols.h"
 #include "runtime/unicode.h"
 
@@ -170,29 +171,16 @@ bool decode_escaped(const u8* s, const u8* e, std::vector<u32>& out) {
 bool decode_percent(const u8* s, const u8* e, std::vector<u32>& out, bool file_name = false) {
     std::string bytes;
     for (const u8* p = s; p < e; ++p) {
-        if (*p == '%' && e - p >= 3 && hex_digit(p[1]) >= 0 && hex_digit(p[2]) >= 0) {
-            bytes.push_back(char(hex_digit(p[1]) * 16 + hex_digit(p[2])));
+        u8 b;
+        if (percent_decode_byte(p, e, &b)) {
+            bytes.push_back(char(b));
             p += 2;
         } else {
             bytes.push_back(char(*p));
         }
     }
     const u8* p = reinterpret_cast<const u8*>(bytes.data());
-    const u8* end = p + bytes.size();
-    while (p < end) {
-        if (*p < 0x80) {
-            out.push_back(*p++);
-            continue;
-        }
-        i32 cp;
-        const u8* n = utf8_decode_char(p, end, &cp);
-        if (cp < 0 || (file_name && cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(file_name ? 0xDC00 + *p++ : *p++);
-        } else {
-            out.push_back(u32(cp));
-            p = n;
-        }
-    }
+    utf8_code_points_keeping_bytes(p, p + bytes.size(), out, file_name ? 0xDC00 : 0);
     return true;
 }
 

@@ -190,6 +190,23 @@ u32 utf8_encode_char_bounded(u32 cp, u8* out, u32 room) {
     return utf8_encode_char(cp, out);
 }
 
+void utf8_code_points_keeping_bytes(const u8* p, const u8* end, std::vector<u32>& out, u32 raw_base) {
+    while (p < end) {
+        if (*p < 0x80) {
+            out.push_back(*p++);
+            continue;
+        }
+        i32 cp;
+        const u8* next = utf8_decode_char(p, end, &cp);
+        if (cp < 0 || (raw_base && cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(raw_base + *p++);
+        } else {
+            out.push_back(u32(cp));
+            p = next;
+        }
+    }
+}
+
 i32 utf8_decode_next(const u8* p, u32 remaining, u32* consumed) {
     *consumed = 0;
     if (remaining == 0) return -1;

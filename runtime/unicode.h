@@ -12,6 +12,7 @@
 // next conversion of the same value or the next collection. The cell passed in must stay
 // where it is (on the argument stack or in a rooted series) during the call.
 #pragma once
+#include <vector>
 #include <cstddef>
 
 #include "runtime/cell.h"
@@ -25,6 +26,10 @@ namespace kel::rt {
 // sequence (the bytes read, the rejecting one included, are consumed). Never reads at or
 // beyond `end`.
 const u8* utf8_decode_char(const u8* p, const u8* end, i32* cp);
+// The code points of UTF-8 bytes that may hold bytes of no valid sequence: such a byte stands
+// for itself, or, with `raw_base`, for raw_base + the byte (and so do surrogates' bytes, which
+// would come back as other bytes), as file names keep them.
+void utf8_code_points_keeping_bytes(const u8* p, const u8* end, std::vector<u32>& out, u32 raw_base = 0);
 u32 utf8_count_chars(const u8* start, const u8* end);
 const u8* utf8_skip_chars(const u8* start, const u8* end, u32 n);
 // 4, 3 or 2 for a lead byte by its top bits, else 0.

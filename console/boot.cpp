@@ -22,7 +22,7 @@
 #include "runtime/externals.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -53,7 +53,7 @@ void runtime_init() {
     // The error catalog (system/catalog/errors once the system object exists): from here on
     // raise_error builds full error! values.
     dt::error_catalog_init();
-    rt::ownership_init();
+    dt::ownership_init();
     rt::slot_table_init();
     rt::gc_init();
     // event! comes last: its type, flag and field names are words.

@@ -9,6 +9,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
+#include "datatypes/walk_guard.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"

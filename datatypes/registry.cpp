@@ -12,7 +12,6 @@ namespace kel::dt {
 AnyFn g_action_table[TYPE_ROWS * ACTION_ROW_SIZE];
 TypeName g_type_names[TYPE_ROWS];
 u32 g_highest_type = 0;
-void (*g_load_word_hook)(const char* name, Cell* out) = nullptr;
 
 Cell g_unset_cell{};
 Cell g_none_cell{};

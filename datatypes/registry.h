@@ -13,6 +13,7 @@
 // Handlers never return an exit Status: an exit that must cross one travels as SystemThrow.
 #pragma once
 #include "runtime/cell.h"
+#include "runtime/symbols.h"
 #include "runtime/types.h"
 
 namespace kel::dt {
@@ -183,7 +184,7 @@ extern AnyFn g_action_table[TYPE_ROWS * ACTION_ROW_SIZE];
 extern TypeName g_type_names[TYPE_ROWS];
 extern u32 g_highest_type;
 // Makes the word for a name; installed once words exist (the name-table step uses it).
-extern void (*g_load_word_hook)(const char* name, Cell* out);
+using rt::g_load_word_hook;
 
 inline AnyFn action_entry(u32 type, u32 action) { return g_action_table[type * ACTION_ROW_SIZE + action - 1]; }
 template <int A>

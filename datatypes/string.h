@@ -177,4 +177,9 @@ void append_char_escape(Cell* out, u32 cp, bool all);
 // until words exist.
 void refinement_word(const char* name, Cell* out);
 
+// uppercase / lowercase: a char! in place, or a string's characters from its head (at most
+// the /part count: an integer!, or a position in the same series). `part` is null without
+// /part. Answers the number of characters visited (the caller reports the change to an owner).
+i32 change_case(Cell* value, Cell* part, bool upper);
+
 }  // namespace kel::dt

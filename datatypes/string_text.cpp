@@ -5,6 +5,7 @@
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
 #include "evaluator/actions.h"
+#include "runtime/casefold.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -186,5 +187,35 @@ void init_string() {
 }  // namespace
 
 KEL_DATATYPE(T_STRING, init_string);
+
+i32 change_case(Cell* value, Cell* part, bool upper) {
+    if (type_of(value) == T_CHAR) {
+        value->data2 = rt::case_fold_char(value->data2, upper);
+        return 1;
+    }
+    i32 count = i32(string_length(value));  // also clamps the head to the tail
+    if (part) {
+        i32 n;
+        if (type_of(part) == T_INTEGER) {
+            n = get_int(part);
+        } else if (type_of(part) == type_of(value) && series_node(part) == series_node(value)) {
+            n = series_head(part) - series_head(value);
+        } else {
+            Cell word;
+            refinement_word("part", &word);
+            raise_error(Err::script_invalid_refine_arg, &word, part);
+        }
+        if (n < 0) n = 0;
+        if (n < count) count = n;
+    }
+    u32 head = u32(series_head(value));
+    for (i32 i = 0; i < count; ++i) {
+        u32 idx = head + u32(i);
+        u32 cp = string_char_at_abs(value, idx);
+        u32 m = rt::case_fold_char(cp, upper);
+        if (m != cp) string_poke_char(value, idx, m);
+    }
+    return count;
+}
 
 }  // namespace kel::dt

@@ -25,4 +25,10 @@ extern Cell g_eval_cell;
 // a throw that finds no catch is reported there, not at the catch it passed last.
 extern Cell g_throw_near;
 
+// A routine's C++ body: takes the argument cells (args[0] is also the result slot).
+using RoutineBody = i64 (*)(Cell* args);
+// The body of routine number `code` (from 1), null when there is none. The library installs
+// it before any routine value exists.
+extern RoutineBody (*g_routine_entry)(i64 code);
+
 }  // namespace kel::ev

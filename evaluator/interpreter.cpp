@@ -21,7 +21,6 @@
 #include "evaluator/fast_math.h"
 #include "evaluator/natives_control.h"
 #include "evaluator/trace.h"
-#include "library/routines.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -757,19 +756,20 @@ Status call_with_arguments(const Cell* fn, const Cell* name) {
     return 0;
 }
 
-// routine-call: only registered routines exist (library/routines.h); their C++ bodies take
-// the argument cells and answer through the result slot, or through their answer when the
-// routine declares a logic! or integer! result.
+// routine-call: only registered routines exist (the library's registry, through
+// g_routine_entry); their C++ bodies take the argument cells and answer through the result
+// slot, or through their answer when the routine declares a logic! or integer! result (its
+// return kind is that type's id).
 void routine_call(const Cell* fn) {
     Cell* rec = cells_of(buffer_of(fn->data3));
-    lib::RoutineEntry entry = lib::routine_entry(get_int(&rec[FN_CODE]));
+    RoutineBody entry = g_routine_entry ? g_routine_entry(get_int(&rec[FN_CODE])) : nullptr;
     i32 returns = get_int(&rec[FN_OWNER]);
     if (!entry) raise_error(Err::internal_not_done);
     // A routine without arguments still has its result slot.
     if (g_args.top == g_args.base) set_cell(stack_push_slot(), T_UNSET);
     i64 answer = entry(g_args.base);
-    if (returns == lib::RETURNS_LOGIC) set_cell(g_args.base, T_LOGIC, answer != 0);
-    else if (returns == lib::RETURNS_INTEGER) set_cell(g_args.base, T_INTEGER, 0, u32(i32(answer)));
+    if (returns == T_LOGIC) set_cell(g_args.base, T_LOGIC, answer != 0);
+    else if (returns == T_INTEGER) set_cell(g_args.base, T_INTEGER, 0, u32(i32(answer)));
 }
 
 }  // namespace

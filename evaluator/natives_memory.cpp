@@ -4,7 +4,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "runtime/gc.h"
-#include "runtime/memory_stats.h"
+#include "evaluator/memory_stats.h"
 #include "runtime/stack.h"
 
 namespace kel::ev {

@@ -65,6 +65,10 @@ const RoutineDef* routine_def(i64 code) {
     return (code >= 1 && code <= i64(defs.size())) ? defs[size_t(code - 1)] : nullptr;
 }
 
+// The interpreter finds the bodies through its hook; a routine value cannot exist before
+// static initialisation ends.
+const bool g_entry_installed = (ev::g_routine_entry = routine_entry, true);
+
 u32 routine_count() { return u32(registry().size()); }
 
 void install_routines(const char* source, bool before) {

@@ -13,15 +13,17 @@
 // system/console/init) is set after the source has built the object.
 #pragma once
 #include "runtime/cell.h"
+#include "evaluator/eval_hooks.h"
 #include "runtime/types.h"
 
 namespace kel::lib {
 
-using RoutineEntry = i64 (*)(Cell* args);
+using RoutineEntry = ev::RoutineBody;
 
+// The return kinds are the type ids the interpreter sets the result to.
 constexpr i32 RETURNS_NONE = -1;
-constexpr i32 RETURNS_LOGIC = 4;
-constexpr i32 RETURNS_INTEGER = 11;
+constexpr i32 RETURNS_LOGIC = T_LOGIC;
+constexpr i32 RETURNS_INTEGER = T_INTEGER;
 
 struct RoutineDef {
     const char* source;  // the boot source (path from the repository root)

@@ -1,7 +1,6 @@
 // Case mapping and display width.
 #include "runtime/casefold.h"
 
-#include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 
@@ -67,36 +66,6 @@ i32 char_width(u32 cp) {
 i32 char_width_cjk(u32 cp) {
     if (in_interval_table(cp, g_ambiguous_ranges, g_ambiguous_ranges_count)) return 2;
     return char_width(cp);
-}
-
-i32 change_case(Cell* value, Cell* part, bool upper) {
-    if (type_of(value) == T_CHAR) {
-        value->data2 = case_fold_char(value->data2, upper);
-        return 1;
-    }
-    i32 count = i32(dt::string_length(value));  // also clamps the head to the tail
-    if (part) {
-        i32 n;
-        if (type_of(part) == T_INTEGER) {
-            n = get_int(part);
-        } else if (type_of(part) == type_of(value) && series_node(part) == series_node(value)) {
-            n = series_head(part) - series_head(value);
-        } else {
-            Cell word;
-            dt::refinement_word("part", &word);
-            raise_error(Err::script_invalid_refine_arg, &word, part);
-        }
-        if (n < 0) n = 0;
-        if (n < count) count = n;
-    }
-    u32 head = u32(series_head(value));
-    for (i32 i = 0; i < count; ++i) {
-        u32 idx = head + u32(i);
-        u32 cp = dt::string_char_at_abs(value, idx);
-        u32 m = case_fold_char(cp, upper);
-        if (m != cp) dt::string_poke_char(value, idx, m);
-    }
-    return count;
 }
 
 }  // namespace kel::rt

@@ -33,10 +33,6 @@ u32 upper_case_char(u32 cp);
 // The upper mapping when it differs from the code point, else the lower mapping.
 u32 other_case_char(u32 cp);
 
-// uppercase / lowercase: a char! in place, or a string's characters from its head (at most
-// the /part count: an integer!, or a position in the same series). `part` is null without
-// /part. Answers the number of characters visited (the caller reports the change to an owner).
-i32 change_case(Cell* value, Cell* part, bool upper);
 
 // Console columns of a code point: 0 for NUL and the zero-width marks, 1 for the other
 // controls, 2 for East Asian wide and fullwidth characters, else 1.

@@ -1,7 +1,6 @@
 // Cycles stack.
 #include "runtime/cycles.h"
 
-#include "datatypes/string.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 
@@ -46,8 +45,8 @@ Node cycles_value_node(const Cell* value) {
     return (t == T_OBJECT || t == T_ERROR || t == T_PORT) ? value->data1 : value->data2;
 }
 
-bool cycles_detect(const Cell* value, Cell* out, i32* remaining, bool mold) {
-    if (!cycles_find(cycles_value_node(value))) return false;
+const char* cycles_marker(const Cell* value, bool mold) {
+    if (!cycles_find(cycles_value_node(value))) return nullptr;
     const char* marker = "...";
     if (mold) {
         switch (type_of(value)) {
@@ -58,9 +57,7 @@ bool cycles_detect(const Cell* value, Cell* out, i32* remaining, bool mold) {
             default: break;
         }
     }
-    dt::append_c_string(out, marker);
-    *remaining -= i32(__builtin_strlen(marker));
-    return true;
+    return marker;
 }
 
 void cycles_relocate(PtrMap* forward) {

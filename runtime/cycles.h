@@ -35,10 +35,9 @@ void cycles_set_depth(u32 depth);
 
 // The node a value is known by on the stack: an object's context, any other value's data2.
 Node cycles_value_node(const Cell* value);
-// cycles-detect: when the value's node is on the stack, appends its marker to the string
-// `out` ("[...]", "(...)", "#[...]", "make object! [...]" when molding, else "..."),
-// lowers *remaining by the marker's length and answers true.
-bool cycles_detect(const Cell* value, Cell* out, i32* remaining, bool mold);
+// The marker a walk writes for a value whose node is already on the stack ("[...]", "(...)",
+// "#[...]", "make object! [...]" when molding, else "..."); null when the node is not on it.
+const char* cycles_marker(const Cell* value, bool mold);
 // cycles-mark: rewrites the entries through the collector's forward map of moved nodes.
 void cycles_relocate(PtrMap* forward);
 

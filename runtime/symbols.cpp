@@ -5,12 +5,13 @@
 
 #include <cstring>
 
-#include "datatypes/registry.h"
 #include "runtime/hashtable.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 
 namespace kel::rt {
+
+void (*g_load_word_hook)(const char* name, Cell* out) = nullptr;
 
 Node g_symbol_block = 0;
 Node g_symbol_table = 0;
@@ -44,8 +45,8 @@ const char* const k_refinement_names[REF_COUNT] = {"local", "extern", "compare",
 
 // A global word for the name once words can be loaded; an unbound word before.
 void make_word(const char* name, Cell* out) {
-    if (dt::g_load_word_hook) {
-        dt::g_load_word_hook(name, out);
+    if (g_load_word_hook) {
+        g_load_word_hook(name, out);
         return;
     }
     set_cell(out, T_WORD, 0, make_symbol(name), u32(-1));

@@ -77,9 +77,11 @@ const char* runtime_symbol_name(RuntimeSymbol s);
 const char* runtime_word_name(RuntimeWord w);
 
 // init-runtime-words: interns every well-known name; the words become global words once the
-// word loader is installed (dt::g_load_word_hook), unbound words until then. Sets the
+// word loader is installed (g_load_word_hook), unbound words until then. Sets the
 // reserved frame names g_sym_body and g_sym_anon.
 void init_runtime_words();
+// Makes the global word for a name; installed by the context layer once words exist.
+extern void (*g_load_word_hook)(const char* name, Cell* out);
 // init-refinement-words: the refinement! values /local /extern /compare /part /skip /with.
 void init_refinement_words();
 // init-ooo-word: the issue! #ooo.

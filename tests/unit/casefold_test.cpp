@@ -7,6 +7,7 @@ namespace kel {
 namespace {
 
 using namespace rt;
+using dt::change_case;
 
 // The generated tables: the simple case mappings and width intervals of Unicode 14.0.
 TEST(CaseTables, CountsAndBounds) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "datatypes/string.h"
+#include "datatypes/walk_guard.h"
 #include "runtime/cycles.h"
 #include "runtime/hashtable.h"
 #include "support.h"
@@ -99,11 +100,11 @@ TEST_F(CyclesTest, DetectAppendsTheMarkerOfTheType) {
         Cell out;
         dt::make_string_at(&out, 16);
         i32 remaining = 100;
-        EXPECT_FALSE(cycles_detect(&value, &out, &remaining, c.mold));
+        EXPECT_FALSE(dt::cycles_detect(&value, &out, &remaining, c.mold));
         EXPECT_EQ(dt::string_length(&out), 0u);
         CyclesScope scope;
         cycles_push(node);
-        EXPECT_TRUE(cycles_detect(&value, &out, &remaining, c.mold));
+        EXPECT_TRUE(dt::cycles_detect(&value, &out, &remaining, c.mold));
         std::string text;
         for (u32 i = 0; i < dt::string_length(&out); ++i) text += char(dt::string_char_at(&out, i));
         EXPECT_EQ(text, c.marker) << c.type;

@@ -1,7 +1,7 @@
 // Ownership: changes to a series owned by an object reach its on-deep-change* handler.
 #include "datatypes/object.h"
 #include "runtime/gc.h"
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 #include "unit/word_support.h"
 
 namespace kel::test {
@@ -48,8 +48,8 @@ TEST_F(OwnershipTest, UnsetStopsTheNotifications) {
     Cell o = make_watcher();
     rt::RootGuard keep(o);
     Cell list = field(o, "list");
-    rt::ownership_unset(&list);
-    EXPECT_EQ(rt::ownership_owner(series_node(&list)), nullptr);
+    dt::ownership_unset(&list);
+    EXPECT_EQ(dt::ownership_owner(series_node(&list)), nullptr);
     Cell one = int_v(1);
     Cell* slot = rt::stack_push(&list);
     CallRecorder::calls.clear();
@@ -66,8 +66,8 @@ TEST_F(OwnershipTest, ObjectHoldingItselfDoesNotRecurse) {
     Cell me = word_v("me");
     *object_select_word(&self_holder, &me) = self_holder;
     Cell w = word_v("x");
-    rt::ownership_bind(&o, &self_holder, &w);
-    EXPECT_NE(rt::ownership_owner(object_context(&self_holder)), nullptr);
+    dt::ownership_bind(&o, &self_holder, &w);
+    EXPECT_NE(dt::ownership_owner(object_context(&self_holder)), nullptr);
 }
 
 // Kept scrambled, so that the conservative stack scan does not see the node.
@@ -76,8 +76,8 @@ constexpr Node SCRAMBLE = 0x5A5A5A5A;
 __attribute__((noinline)) Node own_a_fresh_block(const Cell& owner) {
     Cell b = blk_v({int_v(1)});
     Cell w = word_v("x");
-    rt::ownership_set(&owner, &b, &w);
-    EXPECT_NE(rt::ownership_record(series_node(&b)), nullptr);
+    dt::ownership_set(&owner, &b, &w);
+    EXPECT_NE(dt::ownership_record(series_node(&b)), nullptr);
     return series_node(&b) ^ SCRAMBLE;
 }
 
@@ -93,9 +93,9 @@ TEST_F(OwnershipTest, RecordsDieWithTheirSeries) {
     wipe_stack();
     // The table is weak: it neither keeps the block alive nor keeps a record of it.
     for (int i = 0; i < 2; ++i) rt::gc_collect();
-    EXPECT_EQ(rt::ownership_record(scrambled ^ SCRAMBLE), nullptr);
+    EXPECT_EQ(dt::ownership_record(scrambled ^ SCRAMBLE), nullptr);
     Cell list = field(o, "list");
-    EXPECT_NE(rt::ownership_record(series_node(&list)), nullptr);
+    EXPECT_NE(dt::ownership_record(series_node(&list)), nullptr);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #pragma once
 #include "runtime/cell.h"
 
-namespace kel::rt {
+namespace kel::dt {
 
 void ownership_init();
 // ownership-set: marks `value` (and the series and objects it holds) owned by `owner`.
@@ -26,4 +26,4 @@ Cell* ownership_record(Node node);
 // when a handler ran.
 bool ownership_check(Cell* value, const Cell* action_word, const Cell* new_value, i32 index, i32 part);
 
-}  // namespace kel::rt
+}  // namespace kel::dt

@@ -2,7 +2,7 @@
 #pragma once
 #include "runtime/cell.h"
 
-namespace kel::rt {
+namespace kel::ev {
 
 // Bytes in use: used nodes (4 each), the used part of every series frame, big frames.
 double memory_in_use();
@@ -14,4 +14,4 @@ void memory_stats_info(Cell* out);
 // A number cell: an integer! when it fits, else a float!.
 void set_memory_figure(Cell* c, double bytes);
 
-}  // namespace kel::rt
+}  // namespace kel::ev

@@ -1,5 +1,5 @@
 // Ownership of series by objects.
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -10,7 +10,9 @@
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
 
-namespace kel::rt {
+namespace kel::dt {
+
+using namespace rt;
 
 namespace {
 
@@ -208,4 +210,4 @@ bool ownership_check(Cell* value, const Cell* action_word, const Cell* new_value
     return true;
 }
 
-}  // namespace kel::rt
+}  // namespace kel::dt

@@ -1,5 +1,5 @@
 // The memory figures of `stats` and `recycle`.
-#include "runtime/memory_stats.h"
+#include "evaluator/memory_stats.h"
 
 #include <initializer_list>
 
@@ -8,7 +8,9 @@
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 
-namespace kel::rt {
+namespace kel::ev {
+
+using namespace rt;
 
 namespace {
 
@@ -72,4 +74,4 @@ void memory_stats_info(Cell* out) {
     dt::ks_append(out, &n);
 }
 
-}  // namespace kel::rt
+}  // namespace kel::ev

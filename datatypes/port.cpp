@@ -5,13 +5,17 @@
 // action's arguments in the order of its spec (a refinement as a logic! followed by its
 // argument, or none). The actor's function is called with its argument frame filled from
 // those values and completed for its own spec: a refinement it has beyond them is off, an
-// argument none; values beyond its spec are dropped.
+// argument none; values beyond its spec are dropped. A port whose actor is a handle! has
+// those actions answered by the native actor's table instead (datatypes/port.h).
+#include "datatypes/port.h"
+
 #include <initializer_list>
 #include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
@@ -19,6 +23,7 @@
 #include "evaluator/eval_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
+#include "runtime/externals.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
@@ -124,6 +129,55 @@ Cell* forward(const Cell* port_cell, const char* action, std::initializer_list<C
     stack_unwind_function();
     return base;
 }
+
+// ---- native actors ------------------------------------------------------------------------
+
+std::vector<const PortActorTable*> g_actor_tables;  // a handle's value is its index + 1
+
+// The external kind that marks a handle! naming an actor table. Kinds are made again when
+// the runtime starts again, so the number is checked against its name at each use.
+i32 actor_kind() {
+    static i32 kind = 0;
+    static u32 name = 0;
+    if (!kind || !name || rt::externals_kind_value(kind) != name) {
+        name = make_symbol("port-actor");
+        kind = rt::externals_register_kind(name, nullptr);
+    }
+    return kind;
+}
+
+const PortActorTable* actor_table(const Cell* handle) {
+    u32 index = handle->data2;
+    if (i32(handle->data1) != actor_kind() || index == 0 || index > g_actor_tables.size()) return nullptr;
+    return g_actor_tables[index - 1];
+}
+
+// A handler registered for port!: the native actor's own when the port has one, else the
+// forwarding to the actor object's function.
+template <int A, typename Sig = typename ActionSig<A>::type>
+struct NativeFirst;
+
+template <int A, typename R, typename... Args>
+struct NativeFirst<A, R (*)(Cell*, Args...)> {
+    template <R (*Forward)(Cell*, Args...)>
+    static R call(Cell* port, Args... args) {
+        if (AnyFn native = port_native_handler(port, A))
+            return reinterpret_cast<R (*)(Cell*, Args...)>(native)(port, args...);
+        return Forward(port, args...);
+    }
+};
+
+// The stack forms find the port in the first argument slot.
+template <int A>
+struct NativeFirst<A, void (*)()> {
+    template <void (*Forward)()>
+    static void call() {
+        if (AnyFn native = port_native_handler(g_args.base, A))
+            reinterpret_cast<void (*)()>(native)();
+        else
+            Forward();
+    }
+};
 
 // ---- construction and text ------------------------------------------------------------
 
@@ -294,27 +348,52 @@ Cell* port_write(Cell* port, Cell* data, bool, bool, bool, bool, Cell* part, Cel
     return result;
 }
 
+#define KEL_PORT_ACTION(A, fn) set<A>(NativeFirst<A>::call<fn>)
+
 void init_port() {
     TypeRegistration r(T_PORT, T_OBJECT, "port!");
     r.set<A_MAKE>(port_make).set<A_FORM>(port_form).set<A_MOLD>(port_mold);
     r.inherit(A_REFLECT).inherit(A_EVAL_PATH).inherit(A_COMPARE);
-    r.set<A_APPEND>(port_insert).set<A_INSERT>(port_insert).set<A_CHANGE>(port_change);
-    r.set<A_AT>(stack_forward_1<N_AT>).set<A_SKIP>(stack_forward_1<N_SKIP>);
-    r.set<A_BACK>(stack_forward<N_BACK>).set<A_HEAD>(stack_forward<N_HEAD>).set<A_HEAD_Q>(stack_forward<N_HEAD_Q>);
-    r.set<A_INDEX_Q>(stack_forward<N_INDEX_Q>).set<A_NEXT>(stack_forward<N_NEXT>).set<A_TAIL>(stack_forward<N_TAIL>);
-    r.set<A_TAIL_Q>(stack_forward<N_TAIL_Q>);
-    r.set<A_CLEAR>(unary_forward<N_CLEAR>).set<A_CREATE>(unary_forward<N_CREATE>).set<A_CLOSE>(unary_forward<N_CLOSE>);
-    r.set<A_DELETE>(unary_forward<N_DELETE>).set<A_QUERY>(unary_forward<N_QUERY>).set<A_UPDATE>(unary_forward<N_UPDATE>);
-    r.set<A_COPY>(port_copy).set<A_FIND>(port_find).set<A_SELECT>(port_select).set<A_LENGTH_Q>(port_length);
-    r.set<A_MOVE>(port_move).set<A_PICK>(port_pick).set<A_POKE>(port_poke).set<A_PUT>(port_put);
-    r.set<A_REMOVE>(port_remove).set<A_REVERSE>(port_reverse).set<A_SORT>(port_sort).set<A_SWAP>(port_swap);
-    r.set<A_TAKE>(port_take).set<A_TRIM>(port_trim).set<A_MODIFY>(port_modify).set<A_OPEN>(port_open);
-    r.set<A_READ>(port_read).set<A_RENAME>(port_rename).set<A_WRITE>(port_write);
+    r.KEL_PORT_ACTION(A_APPEND, port_insert).KEL_PORT_ACTION(A_INSERT, port_insert);
+    r.KEL_PORT_ACTION(A_CHANGE, port_change);
+    r.KEL_PORT_ACTION(A_AT, stack_forward_1<N_AT>).KEL_PORT_ACTION(A_SKIP, stack_forward_1<N_SKIP>);
+    r.KEL_PORT_ACTION(A_BACK, stack_forward<N_BACK>).KEL_PORT_ACTION(A_HEAD, stack_forward<N_HEAD>);
+    r.KEL_PORT_ACTION(A_HEAD_Q, stack_forward<N_HEAD_Q>).KEL_PORT_ACTION(A_INDEX_Q, stack_forward<N_INDEX_Q>);
+    r.KEL_PORT_ACTION(A_NEXT, stack_forward<N_NEXT>).KEL_PORT_ACTION(A_TAIL, stack_forward<N_TAIL>);
+    r.KEL_PORT_ACTION(A_TAIL_Q, stack_forward<N_TAIL_Q>);
+    r.KEL_PORT_ACTION(A_CLEAR, unary_forward<N_CLEAR>).KEL_PORT_ACTION(A_CREATE, unary_forward<N_CREATE>);
+    r.KEL_PORT_ACTION(A_CLOSE, unary_forward<N_CLOSE>).KEL_PORT_ACTION(A_DELETE, unary_forward<N_DELETE>);
+    r.KEL_PORT_ACTION(A_QUERY, unary_forward<N_QUERY>).KEL_PORT_ACTION(A_UPDATE, unary_forward<N_UPDATE>);
+    r.KEL_PORT_ACTION(A_COPY, port_copy).KEL_PORT_ACTION(A_FIND, port_find).KEL_PORT_ACTION(A_SELECT, port_select);
+    r.KEL_PORT_ACTION(A_LENGTH_Q, port_length).KEL_PORT_ACTION(A_MOVE, port_move);
+    r.KEL_PORT_ACTION(A_PICK, port_pick).KEL_PORT_ACTION(A_POKE, port_poke).KEL_PORT_ACTION(A_PUT, port_put);
+    r.KEL_PORT_ACTION(A_REMOVE, port_remove).KEL_PORT_ACTION(A_REVERSE, port_reverse);
+    r.KEL_PORT_ACTION(A_SORT, port_sort).KEL_PORT_ACTION(A_SWAP, port_swap).KEL_PORT_ACTION(A_TAKE, port_take);
+    r.KEL_PORT_ACTION(A_TRIM, port_trim).KEL_PORT_ACTION(A_MODIFY, port_modify);
+    r.KEL_PORT_ACTION(A_OPEN, port_open).KEL_PORT_ACTION(A_READ, port_read);
+    r.KEL_PORT_ACTION(A_RENAME, port_rename).KEL_PORT_ACTION(A_WRITE, port_write);
     register_datatype(r);
 }
+
+#undef KEL_PORT_ACTION
 
 }  // namespace
 
 KEL_DATATYPE(T_PORT, init_port);
+
+Cell* make_port_actor_handle(Cell* out, const PortActorTable* table) {
+    g_actor_tables.push_back(table);
+    return make_handle_at(out, i32(g_actor_tables.size()), actor_kind());
+}
+
+AnyFn port_native_handler(const Cell* port, u32 action) {
+    if (!port || type_of(port) != T_PORT || action < A_APPEND || action > A_WRITE) return nullptr;
+    const Cell* actor = port_field(port, PORT_ACTOR);
+    if (type_of(actor) != T_HANDLE) return nullptr;
+    const PortActorTable* table = actor_table(actor);
+    AnyFn fn = table ? table->entries[action - A_APPEND] : nullptr;
+    if (!fn) raise_error(Err::access_no_port_action);
+    return fn;
+}
 
 }  // namespace kel::dt

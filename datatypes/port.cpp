@@ -10,6 +10,8 @@
 #include "datatypes/port.h"
 
 #include <initializer_list>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "datatypes/block.h"
@@ -18,6 +20,7 @@
 #include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
+#include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"
@@ -98,36 +101,39 @@ std::vector<bool> frame_slots(const Cell* fn) {
     return slots;
 }
 
-// port/call-actor after the forwarding's frame is opened: answers the cell that holds the
-// result (on the argument stack, just above the caller's top).
+// Calls a function! in a frame named by `word`, with `values` for its first arguments and the
+// rest completed as compiled calls complete an unused refinement: refinements off, arguments
+// none; values beyond its spec are dropped. Answers the cell that holds the result (on the
+// argument stack, just above the caller's top).
+Cell* call_completed(const Cell& fn, Node owner, const Cell& word, const std::vector<Cell>& values) {
+    if (!ev::g_call_function) raise_error(Err::internal_not_done);
+    std::vector<bool> slots = frame_slots(&fn);
+    Cell f = fn, w = word;
+    Cell* base = stack_open_function(&w, f.data1);
+    size_t k = 0;
+    for (; k < slots.size() && k < values.size(); ++k) stack_push(&values[k]);
+    for (; k < slots.size(); ++k) {
+        Cell pad = slots[k] ? logic(false) : none();
+        stack_push(&pad);
+    }
+    Status st = ev::g_call_function(&f, owner, &w, 0);
+    // An exit that left the function has already set the stacks for its target.
+    if (st) system_throw(st);
+    stack_unwind_function();
+    return base;
+}
+
+// port/call-actor: the actor's function of the action's name, called with the port and the
+// action's arguments.
 Cell* forward(const Cell* port_cell, const char* action, std::initializer_list<Cell> args) {
     Cell port = *port_cell;
     Cell actor = get_actor(&port);
     Cell word = load_word(action);
     Cell fn = *object_select_word(&actor, &word);
     if (type_of(&fn) != T_FUNCTION) raise_error(Err::access_no_port_action, &word);
-    if (!ev::g_call_function) raise_error(Err::internal_not_done);
-    std::vector<bool> slots = frame_slots(&fn);
-    Cell* base = stack_open_function(&word, fn.data1);
-    size_t k = 0;
-    if (!slots.empty()) {
-        stack_push(&port);
-        ++k;
-    }
-    for (const Cell& a : args) {
-        if (k >= slots.size()) break;
-        stack_push(&a);
-        ++k;
-    }
-    for (; k < slots.size(); ++k) {
-        Cell pad = slots[k] ? logic(false) : none();
-        stack_push(&pad);
-    }
-    Status st = ev::g_call_function(&fn, object_context(&actor), &word, 0);
-    // An exit that left the actor has already set the stacks for its target.
-    if (st) system_throw(st);
-    stack_unwind_function();
-    return base;
+    std::vector<Cell> values{port};
+    values.insert(values.end(), args.begin(), args.end());
+    return call_completed(fn, object_context(&actor), word, values);
 }
 
 // ---- native actors ------------------------------------------------------------------------
@@ -380,6 +386,66 @@ void init_port() {
 }  // namespace
 
 KEL_DATATYPE(T_PORT, init_port);
+
+namespace {
+
+// The scheme at the head of a url's text: a letter, then letters, digits, "+", "-" or ".",
+// then ":". Empty when there is none.
+std::string url_scheme_text(const Cell* url) {
+    std::string out;
+    u32 n = string_length(url);
+    for (u32 i = 0; i < n; ++i) {
+        u32 c = string_char_at(url, i);
+        bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+        if (c == ':' && i > 0) return out;
+        if (!(letter || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))) break;
+        out += char(c);
+    }
+    return {};
+}
+
+// The parts object of a url, pushed: what url-parser/parse-url answers when the library has
+// one; until then a copy of system/standard/url-parts with the scheme word and the url as
+// `ref`. Anything but an object is script/invalid-arg with the url.
+Cell* push_url_parts(Cell* url) {
+    Cell* slot = stack_push_slot();
+    set_cell(slot, T_NONE);
+    Cell parser_word = load_word("url-parser");
+    const Cell* parser = word_value_or_null(&parser_word);
+    Cell parse_word = load_word("parse-url");
+    if (parser && is_object_type(type_of(parser))) {
+        Cell p = *parser;
+        Cell fn = *object_select_word(&p, &parse_word);
+        if (type_of(&fn) == T_FUNCTION) {
+            *slot = *call_completed(fn, object_context(&p), parse_word, {*url});
+            stack_pop(u32(stack_top() - slot));
+            if (!is_object_type(type_of(slot))) raise_error(Err::script_invalid_arg, url);
+            return slot;
+        }
+    }
+    std::string scheme = url_scheme_text(url);
+    Cell proto = system_member("standard", "url-parts");
+    if (scheme.empty() || !is_object_type(type_of(&proto))) raise_error(Err::script_invalid_arg, url);
+    copy_object(&proto, slot, false, nullptr, false);
+    Cell scheme_word = load_word(scheme.c_str());
+    for (auto [name, value] : {std::pair{"scheme", &scheme_word}, std::pair{"ref", url}}) {
+        Cell w = load_word(name);
+        if (object_find_word(slot, &w) >= 0) *object_select_word(slot, &w) = *value;
+    }
+    return slot;
+}
+
+}  // namespace
+
+Cell* url_open_port(Cell* url, bool open, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    Cell* u = stack_push(url);
+    Cell* parts = push_url_parts(u);
+    Cell* port = stack_push(handler<A_MAKE>(T_PORT)(nullptr, parts, T_PORT));
+    if (open) ev::dispatch<A_OPEN>(port, new_, read, write, seek, allow);
+    *u = *port;
+    stack_pop(u32(stack_top() - u));
+    return u;
+}
 
 Cell* make_port_actor_handle(Cell* out, const PortActorTable* table) {
     g_actor_tables.push_back(table);

@@ -18,6 +18,12 @@ struct PortActorTable {
     }
 };
 
+// url-open-port: a port! made from the url's parts (url-parser/parse-url; until the library
+// has it, the scheme and the url as `ref`), opened with the refinements given when `open`.
+// Pushed on the stack. script/invalid-arg for a url with no parts; the port's own errors
+// (access/unknown-scheme ...) pass through.
+Cell* url_open_port(Cell* url, bool open, bool new_, bool read, bool write, bool seek, Cell* allow);
+
 // Registers a table that lives as long as the process and makes the handle! that names it
 // into `out` (what register-scheme/native takes).
 Cell* make_port_actor_handle(Cell* out, const PortActorTable* table);

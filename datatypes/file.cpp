@@ -6,6 +6,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/port.h"
 #include "datatypes/string.h"
 #include "datatypes/tag.h"
 #include "datatypes/word.h"
@@ -306,6 +307,29 @@ struct Forward<M> {
     }
 };
 
+// A url whose text starts with "http" goes to the host's HTTP client; any other goes to the
+// port of its scheme, which is made (and for open, opened) from the url.
+bool http_url(const Cell* url) { return string_match_c_string_q(url, "http"); }
+
+Cell* url_open(Cell* url, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    return url_open_port(url, true, new_, read, write, seek, allow);
+}
+
+Cell* url_read(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    if (http_url(url)) return Forward<&ResourceIo::url_read>::call(url, part, seek, binary, lines, info, as);
+    Cell* port = url_open_port(url, false, false, false, false, false, nullptr);
+    return ev::dispatch<A_READ>(port, part, seek, binary, lines, info, as);
+}
+
+Cell* url_write(Cell* url, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
+                Cell* allow, Cell* as) {
+    if (http_url(url))
+        return Forward<&ResourceIo::url_write>::call(url, data, binary, lines, info, append, part, seek, allow, as);
+    Cell* value = stack_push(data);
+    Cell* port = url_open_port(url, false, false, false, false, false, nullptr);
+    return ev::dispatch<A_WRITE>(port, value, binary, lines, info, append, part, seek, allow, as);
+}
+
 void inherit_series_actions(TypeRegistration& r) {
     r.inherit(A_FORM).inherit(A_COMPARE);
     for (int a = A_APPEND; a <= A_POKE; ++a) r.inherit(a);
@@ -316,8 +340,7 @@ void init_url() {
     TypeRegistration r(T_URL, T_STRING, "url!");
     inherit_series_actions(r);
     r.set<A_MAKE>(url_make).set<A_TO>(url_to).set<A_MOLD>(url_mold).set<A_EVAL_PATH>(url_eval_path);
-    r.set<A_OPEN>(Forward<&ResourceIo::url_open>::call).set<A_READ>(Forward<&ResourceIo::url_read>::call);
-    r.set<A_WRITE>(Forward<&ResourceIo::url_write>::call);
+    r.set<A_OPEN>(url_open).set<A_READ>(url_read).set<A_WRITE>(url_write);
     register_datatype(r);
 }
 

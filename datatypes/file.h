@@ -5,8 +5,9 @@
 // valid UTF-8 (a folder listing can hold such names) is kept as the code point
 // U+DC00 + byte, so the same bytes reach the OS again.
 //
-// The I/O actions (read, write, query, delete, rename, open) belong to the host layer,
-// which installs its handlers in g_resource_io; until then they are internal/not-done.
+// The I/O actions (read, write, query, delete, rename) of files and of HTTP urls belong to
+// the host layer, which installs its handlers in g_resource_io; until then they are
+// internal/not-done. A url of any other scheme is read, written and opened through a port!.
 #pragma once
 #include <string>
 #include <vector>
@@ -48,9 +49,9 @@ struct ResourceIo {
     UnaryFn file_query = nullptr;
     UnaryFn file_delete = nullptr;
     RenameFn file_rename = nullptr;
+    // HTTP and HTTPS urls; other schemes go through ports.
     ReadFn url_read = nullptr;
     WriteFn url_write = nullptr;
-    OpenFn url_open = nullptr;
 };
 extern ResourceIo g_resource_io;
 

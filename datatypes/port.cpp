@@ -5,20 +5,28 @@
 // action's arguments in the order of its spec (a refinement as a logic! followed by its
 // argument, or none). The actor's function is called with its argument frame filled from
 // those values and completed for its own spec: a refinement it has beyond them is off, an
-// argument none; values beyond its spec are dropped.
+// argument none; values beyond its spec are dropped. A port whose actor is a handle! has
+// those actions answered by the native actor's table instead (datatypes/port.h).
+#include "datatypes/port.h"
+
 #include <initializer_list>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
+#include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
+#include "runtime/externals.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
@@ -93,37 +101,89 @@ std::vector<bool> frame_slots(const Cell* fn) {
     return slots;
 }
 
-// port/call-actor after the forwarding's frame is opened: answers the cell that holds the
-// result (on the argument stack, just above the caller's top).
+// Calls a function! in a frame named by `word`, with `values` for its first arguments and the
+// rest completed as compiled calls complete an unused refinement: refinements off, arguments
+// none; values beyond its spec are dropped. Answers the cell that holds the result (on the
+// argument stack, just above the caller's top).
+Cell* call_completed(const Cell& fn, Node owner, const Cell& word, const std::vector<Cell>& values) {
+    if (!ev::g_call_function) raise_error(Err::internal_not_done);
+    std::vector<bool> slots = frame_slots(&fn);
+    Cell f = fn, w = word;
+    Cell* base = stack_open_function(&w, f.data1);
+    size_t k = 0;
+    for (; k < slots.size() && k < values.size(); ++k) stack_push(&values[k]);
+    for (; k < slots.size(); ++k) {
+        Cell pad = slots[k] ? logic(false) : none();
+        stack_push(&pad);
+    }
+    Status st = ev::g_call_function(&f, owner, &w, 0);
+    // An exit that left the function has already set the stacks for its target.
+    if (st) system_throw(st);
+    stack_unwind_function();
+    return base;
+}
+
+// port/call-actor: the actor's function of the action's name, called with the port and the
+// action's arguments.
 Cell* forward(const Cell* port_cell, const char* action, std::initializer_list<Cell> args) {
     Cell port = *port_cell;
     Cell actor = get_actor(&port);
     Cell word = load_word(action);
     Cell fn = *object_select_word(&actor, &word);
     if (type_of(&fn) != T_FUNCTION) raise_error(Err::access_no_port_action, &word);
-    if (!ev::g_call_function) raise_error(Err::internal_not_done);
-    std::vector<bool> slots = frame_slots(&fn);
-    Cell* base = stack_open_function(&word, fn.data1);
-    size_t k = 0;
-    if (!slots.empty()) {
-        stack_push(&port);
-        ++k;
-    }
-    for (const Cell& a : args) {
-        if (k >= slots.size()) break;
-        stack_push(&a);
-        ++k;
-    }
-    for (; k < slots.size(); ++k) {
-        Cell pad = slots[k] ? logic(false) : none();
-        stack_push(&pad);
-    }
-    Status st = ev::g_call_function(&fn, object_context(&actor), &word, 0);
-    // An exit that left the actor has already set the stacks for its target.
-    if (st) system_throw(st);
-    stack_unwind_function();
-    return base;
+    std::vector<Cell> values{port};
+    values.insert(values.end(), args.begin(), args.end());
+    return call_completed(fn, object_context(&actor), word, values);
 }
+
+// ---- native actors ------------------------------------------------------------------------
+
+std::vector<const PortActorTable*> g_actor_tables;  // a handle's value is its index + 1
+
+// The external kind that marks a handle! naming an actor table. Kinds are made again when
+// the runtime starts again, so the number is checked against its name at each use.
+i32 actor_kind() {
+    static i32 kind = 0;
+    static u32 name = 0;
+    if (!kind || !name || rt::externals_kind_value(kind) != name) {
+        name = make_symbol("port-actor");
+        kind = rt::externals_register_kind(name, nullptr);
+    }
+    return kind;
+}
+
+const PortActorTable* actor_table(const Cell* handle) {
+    u32 index = handle->data2;
+    if (i32(handle->data1) != actor_kind() || index == 0 || index > g_actor_tables.size()) return nullptr;
+    return g_actor_tables[index - 1];
+}
+
+// A handler registered for port!: the native actor's own when the port has one, else the
+// forwarding to the actor object's function.
+template <int A, typename Sig = typename ActionSig<A>::type>
+struct NativeFirst;
+
+template <int A, typename R, typename... Args>
+struct NativeFirst<A, R (*)(Cell*, Args...)> {
+    template <R (*Forward)(Cell*, Args...)>
+    static R call(Cell* port, Args... args) {
+        if (AnyFn native = port_native_handler(port, A))
+            return reinterpret_cast<R (*)(Cell*, Args...)>(native)(port, args...);
+        return Forward(port, args...);
+    }
+};
+
+// The stack forms find the port in the first argument slot.
+template <int A>
+struct NativeFirst<A, void (*)()> {
+    template <void (*Forward)()>
+    static void call() {
+        if (AnyFn native = port_native_handler(g_args.base, A))
+            reinterpret_cast<void (*)()>(native)();
+        else
+            Forward();
+    }
+};
 
 // ---- construction and text ------------------------------------------------------------
 
@@ -294,27 +354,112 @@ Cell* port_write(Cell* port, Cell* data, bool, bool, bool, bool, Cell* part, Cel
     return result;
 }
 
+#define KEL_PORT_ACTION(A, fn) set<A>(NativeFirst<A>::call<fn>)
+
 void init_port() {
     TypeRegistration r(T_PORT, T_OBJECT, "port!");
     r.set<A_MAKE>(port_make).set<A_FORM>(port_form).set<A_MOLD>(port_mold);
     r.inherit(A_REFLECT).inherit(A_EVAL_PATH).inherit(A_COMPARE);
-    r.set<A_APPEND>(port_insert).set<A_INSERT>(port_insert).set<A_CHANGE>(port_change);
-    r.set<A_AT>(stack_forward_1<N_AT>).set<A_SKIP>(stack_forward_1<N_SKIP>);
-    r.set<A_BACK>(stack_forward<N_BACK>).set<A_HEAD>(stack_forward<N_HEAD>).set<A_HEAD_Q>(stack_forward<N_HEAD_Q>);
-    r.set<A_INDEX_Q>(stack_forward<N_INDEX_Q>).set<A_NEXT>(stack_forward<N_NEXT>).set<A_TAIL>(stack_forward<N_TAIL>);
-    r.set<A_TAIL_Q>(stack_forward<N_TAIL_Q>);
-    r.set<A_CLEAR>(unary_forward<N_CLEAR>).set<A_CREATE>(unary_forward<N_CREATE>).set<A_CLOSE>(unary_forward<N_CLOSE>);
-    r.set<A_DELETE>(unary_forward<N_DELETE>).set<A_QUERY>(unary_forward<N_QUERY>).set<A_UPDATE>(unary_forward<N_UPDATE>);
-    r.set<A_COPY>(port_copy).set<A_FIND>(port_find).set<A_SELECT>(port_select).set<A_LENGTH_Q>(port_length);
-    r.set<A_MOVE>(port_move).set<A_PICK>(port_pick).set<A_POKE>(port_poke).set<A_PUT>(port_put);
-    r.set<A_REMOVE>(port_remove).set<A_REVERSE>(port_reverse).set<A_SORT>(port_sort).set<A_SWAP>(port_swap);
-    r.set<A_TAKE>(port_take).set<A_TRIM>(port_trim).set<A_MODIFY>(port_modify).set<A_OPEN>(port_open);
-    r.set<A_READ>(port_read).set<A_RENAME>(port_rename).set<A_WRITE>(port_write);
+    r.KEL_PORT_ACTION(A_APPEND, port_insert).KEL_PORT_ACTION(A_INSERT, port_insert);
+    r.KEL_PORT_ACTION(A_CHANGE, port_change);
+    r.KEL_PORT_ACTION(A_AT, stack_forward_1<N_AT>).KEL_PORT_ACTION(A_SKIP, stack_forward_1<N_SKIP>);
+    r.KEL_PORT_ACTION(A_BACK, stack_forward<N_BACK>).KEL_PORT_ACTION(A_HEAD, stack_forward<N_HEAD>);
+    r.KEL_PORT_ACTION(A_HEAD_Q, stack_forward<N_HEAD_Q>).KEL_PORT_ACTION(A_INDEX_Q, stack_forward<N_INDEX_Q>);
+    r.KEL_PORT_ACTION(A_NEXT, stack_forward<N_NEXT>).KEL_PORT_ACTION(A_TAIL, stack_forward<N_TAIL>);
+    r.KEL_PORT_ACTION(A_TAIL_Q, stack_forward<N_TAIL_Q>);
+    r.KEL_PORT_ACTION(A_CLEAR, unary_forward<N_CLEAR>).KEL_PORT_ACTION(A_CREATE, unary_forward<N_CREATE>);
+    r.KEL_PORT_ACTION(A_CLOSE, unary_forward<N_CLOSE>).KEL_PORT_ACTION(A_DELETE, unary_forward<N_DELETE>);
+    r.KEL_PORT_ACTION(A_QUERY, unary_forward<N_QUERY>).KEL_PORT_ACTION(A_UPDATE, unary_forward<N_UPDATE>);
+    r.KEL_PORT_ACTION(A_COPY, port_copy).KEL_PORT_ACTION(A_FIND, port_find).KEL_PORT_ACTION(A_SELECT, port_select);
+    r.KEL_PORT_ACTION(A_LENGTH_Q, port_length).KEL_PORT_ACTION(A_MOVE, port_move);
+    r.KEL_PORT_ACTION(A_PICK, port_pick).KEL_PORT_ACTION(A_POKE, port_poke).KEL_PORT_ACTION(A_PUT, port_put);
+    r.KEL_PORT_ACTION(A_REMOVE, port_remove).KEL_PORT_ACTION(A_REVERSE, port_reverse);
+    r.KEL_PORT_ACTION(A_SORT, port_sort).KEL_PORT_ACTION(A_SWAP, port_swap).KEL_PORT_ACTION(A_TAKE, port_take);
+    r.KEL_PORT_ACTION(A_TRIM, port_trim).KEL_PORT_ACTION(A_MODIFY, port_modify);
+    r.KEL_PORT_ACTION(A_OPEN, port_open).KEL_PORT_ACTION(A_READ, port_read);
+    r.KEL_PORT_ACTION(A_RENAME, port_rename).KEL_PORT_ACTION(A_WRITE, port_write);
     register_datatype(r);
 }
+
+#undef KEL_PORT_ACTION
 
 }  // namespace
 
 KEL_DATATYPE(T_PORT, init_port);
+
+namespace {
+
+// The scheme at the head of a url's text: a letter, then letters, digits, "+", "-" or ".",
+// then ":". Empty when there is none.
+std::string url_scheme_text(const Cell* url) {
+    std::string out;
+    u32 n = string_length(url);
+    for (u32 i = 0; i < n; ++i) {
+        u32 c = string_char_at(url, i);
+        bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+        if (c == ':' && i > 0) return out;
+        if (!(letter || (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))) break;
+        out += char(c);
+    }
+    return {};
+}
+
+// The parts object of a url, pushed: what url-parser/parse-url answers when the library has
+// one; until then a copy of system/standard/url-parts with the scheme word and the url as
+// `ref`. Anything but an object is script/invalid-arg with the url.
+Cell* push_url_parts(Cell* url) {
+    Cell* slot = stack_push_slot();
+    set_cell(slot, T_NONE);
+    Cell parser_word = load_word("url-parser");
+    const Cell* parser = word_value_or_null(&parser_word);
+    Cell parse_word = load_word("parse-url");
+    if (parser && is_object_type(type_of(parser))) {
+        Cell p = *parser;
+        Cell fn = *object_select_word(&p, &parse_word);
+        if (type_of(&fn) == T_FUNCTION) {
+            *slot = *call_completed(fn, object_context(&p), parse_word, {*url});
+            stack_pop(u32(stack_top() - slot));
+            if (!is_object_type(type_of(slot))) raise_error(Err::script_invalid_arg, url);
+            return slot;
+        }
+    }
+    std::string scheme = url_scheme_text(url);
+    Cell proto = system_member("standard", "url-parts");
+    if (scheme.empty() || !is_object_type(type_of(&proto))) raise_error(Err::script_invalid_arg, url);
+    copy_object(&proto, slot, false, nullptr, false);
+    Cell scheme_word = load_word(scheme.c_str());
+    for (auto [name, value] : {std::pair{"scheme", &scheme_word}, std::pair{"ref", url}}) {
+        Cell w = load_word(name);
+        if (object_find_word(slot, &w) >= 0) *object_select_word(slot, &w) = *value;
+    }
+    return slot;
+}
+
+}  // namespace
+
+Cell* url_open_port(Cell* url, bool open, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    Cell* u = stack_push(url);
+    Cell* parts = push_url_parts(u);
+    Cell* port = stack_push(handler<A_MAKE>(T_PORT)(nullptr, parts, T_PORT));
+    if (open) ev::dispatch<A_OPEN>(port, new_, read, write, seek, allow);
+    *u = *port;
+    stack_pop(u32(stack_top() - u));
+    return u;
+}
+
+Cell* make_port_actor_handle(Cell* out, const PortActorTable* table) {
+    g_actor_tables.push_back(table);
+    return make_handle_at(out, i32(g_actor_tables.size()), actor_kind());
+}
+
+AnyFn port_native_handler(const Cell* port, u32 action) {
+    if (!port || type_of(port) != T_PORT || action < A_APPEND || action > A_WRITE) return nullptr;
+    const Cell* actor = port_field(port, PORT_ACTOR);
+    if (type_of(actor) != T_HANDLE) return nullptr;
+    const PortActorTable* table = actor_table(actor);
+    AnyFn fn = table ? table->entries[action - A_APPEND] : nullptr;
+    if (!fn) raise_error(Err::access_no_port_action);
+    return fn;
+}
 
 }  // namespace kel::dt

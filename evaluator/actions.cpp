@@ -1,6 +1,7 @@
 // Action dispatch.
 #include "evaluator/actions.h"
 
+#include "datatypes/port.h"
 #include "evaluator/natives_value.h"
 
 #include "runtime/errors.h"
@@ -31,9 +32,11 @@ void actions_register(u32 count, const ActionEntry* entries) {
     for (u32 k = 1; k <= count && k <= ACTION_COUNT; ++k) g_actions_table[k - 1] = entries[k - 1];
 }
 
-dt::AnyFn action_lookup(u32 type, const Cell*, u32 slot) {
+dt::AnyFn action_lookup(u32 type, const Cell* value, u32 slot) {
     dt::AnyFn fn = dt::action_entry(type, slot);
     if (fn) return fn;
+    // A port with a native actor answers even the actions port! itself has not (open?).
+    if (type == T_PORT && (fn = dt::port_native_handler(value, slot))) return fn;
     Cell call, datatype, arg;
     stack_get_call(&call);
     set_cell(&datatype, T_DATATYPE, type);

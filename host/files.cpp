@@ -336,6 +336,33 @@ bool read_file_bytes(const Cell* file, std::vector<u8>& out) {
     return ok;
 }
 
+Cell* push_source_bytes(Cell* source) {
+    Cell* src = stack_push(source);
+    switch (type_of(src)) {
+        case T_BINARY: return src;
+        case T_FILE: {
+            Cell* r = read_file(os_path_of(src), std::nullopt, std::nullopt, true, false, src);
+            if (!r) cannot_open(src);
+            *src = *r;
+            break;
+        }
+        case T_URL: {
+            *src = *ev::dispatch<A_READ>(src, nullptr, nullptr, true, false, false, nullptr);
+            if (type_of(src) == T_BINARY) break;
+            if (!dt::is_any_string_type(type_of(src))) raise_error(Err::script_invalid_data, source);
+            i32 len = -1;
+            const char* text = string_to_utf8(src, &len);
+            // Out of the string's scratch buffer first: making the binary may move it.
+            std::vector<u8> bytes(text, text + len);
+            *src = *dt::push_binary_copy(bytes.data(), u32(bytes.size()));
+            break;
+        }
+        default: raise_error(Err::script_invalid_data, src);
+    }
+    stack_pop(u32(stack_top() - src));
+    return src;
+}
+
 std::optional<u64> file_size(const Cell* file) {
     std::string path;
     if (dir_path_q(file) || !dt::file_os_path(file, path)) return std::nullopt;

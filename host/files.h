@@ -17,6 +17,13 @@ namespace kel::host {
 // read (missing, a folder, no permission, a NUL in the name); raises nothing.
 bool read_file_bytes(const Cell* file, std::vector<u8>& out);
 
+// The bytes a decoder reads from its source, as a binary! pushed on the stack: a binary! as
+// it is, a file! read whole, a url! read as binary through its read action (HTTP, or the
+// port of its scheme; text a scheme answers is taken as UTF-8). Raises what the read
+// raises (access/cannot-open with the file, access/no-connect with the url);
+// script/invalid-data for a source of any other kind or a scheme answering something else.
+Cell* push_source_bytes(Cell* source);
+
 // The OS path of a file! value; a name holding NUL raises access/cannot-open with the file.
 std::string os_path_of(const Cell* file);
 

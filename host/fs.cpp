@@ -77,6 +77,13 @@ void prepare_large_buffer(void* p, u64 n) {
     uintptr_t start = (uintptr_t(p) + HUGE - 1) & ~(HUGE - 1);
     uintptr_t end = (uintptr_t(p) + n) & ~(HUGE - 1);
     if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    // Taking the pages in one call rather than one fault at a time: where a fault is dear
+    // (a virtual machine traps each one) this is many times faster. Older kernels refuse
+    // the advice, and the faults then take the pages as before.
+    uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    uintptr_t first = uintptr_t(p) & ~(page - 1);
+    uintptr_t last = (uintptr_t(p) + n + page - 1) & ~(page - 1);
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
 }
 
 int open_write(const std::string& path, bool keep) {
@@ -91,8 +98,12 @@ bool seek_to(int fd, u64 offset) { return ::lseek(fd, off_t(offset), SEEK_SET) >
 bool seek_end(int fd) { return ::lseek(fd, 0, SEEK_END) >= 0; }
 
 bool write_all(int fd, const u8* data, u64 n) {
+    // In pieces of the size cat writes: one huge write makes the kernel build the file's
+    // cache from large folios, whose fresh memory was measured several times slower to
+    // fill than the small pieces (2 s against 0.3 s for 1 GiB on a virtual machine).
+    constexpr u64 PIECE = u64(128) << 10;
     while (n) {
-        size_t want = size_t(std::min<u64>(n, u64(1) << 30));
+        size_t want = size_t(std::min<u64>(n, PIECE));
         ssize_t w = ::write(fd, data, want);
         if (w < 0) {
             if (errno == EINTR) continue;

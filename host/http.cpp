@@ -282,11 +282,9 @@ Cell* http_request(const Cell* method, Cell* url, Cell* headers, Cell* data, boo
 
 namespace {
 
-bool http_url(Cell* url) { return dt::string_match_c_string_q(url, "http"); }
-
+// The url! datatype sends only HTTP and HTTPS urls here; other schemes go through ports.
 Cell* url_read_action(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
-    // Other schemes go through ports.
-    if (!http_url(url) || part || seek || as) raise_error(Err::internal_not_done);
+    if (part || seek || as) raise_error(Err::internal_not_done);
     Cell get = dt::load_word("get");
     Cell* r = http_request(&get, url, nullptr, nullptr, binary, lines, info);
     if (!r) raise_error(Err::access_no_connect, url);
@@ -295,7 +293,7 @@ Cell* url_read_action(Cell* url, Cell* part, Cell* seek, bool binary, bool lines
 
 Cell* url_write_action(Cell* url, Cell* value, bool binary, bool lines, bool info, bool, Cell*, Cell* seek,
                        Cell* allow, Cell* as) {
-    if (!http_url(url) || seek || allow || as) raise_error(Err::internal_not_done);
+    if (seek || allow || as) raise_error(Err::internal_not_done);
     Cell method = dt::load_word("post");
     Cell* headers = nullptr;
     Cell* data = value;

@@ -28,16 +28,11 @@ i64 kelbin_encode(Cell* args) {
 // payload -> the value, or a block of the values when there are several.
 i64 kelbin_decode(Cell* args) {
     u32 t = type_of(&args[0]);
-    if (t == T_FILE) {
-        std::vector<u8> bytes;
-        if (!host::read_file_bytes(&args[0], bytes)) rt::raise_error(rt::Err::access_cannot_open, &args[0]);
-        if (bytes.size() > 0x7FFFFFF0) rt::raise_error(rt::Err::internal_no_memory);
-        args[0] = *dt::push_binary_copy(bytes.data(), u32(bytes.size()));
+    if (t == T_FILE || t == T_URL) {
+        args[0] = *host::push_source_bytes(&args[0]);
         rt::stack_pop(1);
         t = T_BINARY;
     }
-    // Reading a URL's bytes waits for the url! read support.
-    if (t == T_URL) rt::raise_error(rt::Err::internal_not_done, &args[0]);
     if (t != T_BINARY) rt::raise_error(rt::Err::script_invalid_data, &args[0]);
     u32 n = dt::binary_length(&args[0]);
     if (n <= 10) rt::raise_error(rt::Err::script_invalid_data, &args[0]);

@@ -38,25 +38,18 @@ i64 encode_entry(Cell* args) {
     return 0;
 }
 
-// image/load: a binary! holding a file of a known format, or a file! naming one, becomes an
+// image/load: a binary! holding a file of a known format, or a file! or url! naming one, becomes an
 // image!; unknown or undecodable bytes give none.
 i64 decode_entry(Cell* args) {
     Cell* data = &args[0];
-    std::vector<u8> file_bytes;
-    const u8* bytes = nullptr;
-    size_t length = 0;
-    if (type_of(data) == T_FILE) {
-        if (!host::read_file_bytes(data, file_bytes)) rt::raise_error(rt::Err::access_cannot_open, data);
-        bytes = file_bytes.data();
-        length = file_bytes.size();
-    } else if (type_of(data) == T_BINARY) {
-        bytes = dt::binary_head_ptr(data);
-        length = dt::binary_length(data);
-    } else if (type_of(data) == T_URL) {
-        rt::raise_error(rt::Err::internal_not_done);
-    } else {
+    if (type_of(data) == T_FILE || type_of(data) == T_URL) {
+        *data = *host::push_source_bytes(data);
+        rt::stack_pop(1);
+    } else if (type_of(data) != T_BINARY) {
         rt::raise_error(rt::Err::access_cannot_open, data);
     }
+    const u8* bytes = dt::binary_head_ptr(data);
+    size_t length = dt::binary_length(data);
     host::Pixels pixels;
     host::Decoded r = host::decode_image(bytes, length, pixels);
     switch (r) {

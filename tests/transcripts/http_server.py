@@ -16,11 +16,15 @@ is killed. Paths:
     /cut        announces 100 bytes, sends 10, closes
     /garbage    answers a line that is not HTTP, closes
     /silent     never answers
+    /store/NAME PUT keeps the body under NAME; GET answers it (404 before)
 """
 import http.server
 import socketserver
 import sys
 import time
+
+
+STORE = {}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -74,6 +78,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789")
         elif path == "/garbage":
             self.raw(b"THIS IS NOT HTTP\r\n\r\n")
+        elif path.startswith("/store/"):
+            if self.command == "PUT":
+                STORE[path] = body
+                self.send(200, b"")
+            elif path in STORE:
+                self.send(200, STORE[path])
+            else:
+                self.send(404, b"")
         elif path == "/silent":
             time.sleep(3600)
         else:

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -85,6 +86,9 @@ bool is_text_type(const std::string& t) {
     return t == "UTF8_STRING" || t == "text/plain;charset=utf-8" || t == "text/plain" || t == "STRING" || t == "TEXT";
 }
 
+// The image types read, best first: lossless before lossy, the bitmap last.
+constexpr const char* IMAGE_TYPES[] = {"image/png", "image/jpeg", "image/gif", "image/bmp"};
+
 // What a typed clipboard holds, given its list of types and a reader of one type.
 template <class ReadType>
 ClipboardContent read_typed(const ToolRun& types, ReadType read_type) {
@@ -105,6 +109,14 @@ ClipboardContent read_typed(const ToolRun& types, ReadType read_type) {
         if (!r.ok) return {ClipboardContent::failed, {}, {}};
         c.kind = ClipboardContent::has_files;
         c.files = uri_list_to_paths(r.out);
+        return c;
+    }
+    for (const char* image_type : IMAGE_TYPES) {
+        if (std::find(list.begin(), list.end(), image_type) == list.end()) continue;
+        ToolRun r = read_type(image_type);
+        if (!r.ok) return {ClipboardContent::failed, {}, {}};
+        c.kind = ClipboardContent::has_image;
+        c.text = std::move(r.out);
         return c;
     }
     return c;
@@ -201,6 +213,17 @@ bool clipboard_write_files(const std::vector<std::string>& paths) {
         case Backend::xsel: return write_tool({"xsel", "--clipboard", "--input"}, list);
         default:
             g_private = {ClipboardContent::has_files, {}, paths};
+            return true;
+    }
+}
+
+bool clipboard_write_png(const std::string& png) {
+    switch (backend()) {
+        case Backend::wayland: return write_tool({"wl-copy", "--type", "image/png"}, png);
+        case Backend::xclip: return write_tool({"xclip", "-selection", "clipboard", "-i", "-t", "image/png"}, png);
+        case Backend::xsel: return false;  // text only
+        default:
+            g_private = {ClipboardContent::has_image, png, {}};
             return true;
     }
 }

@@ -1,5 +1,7 @@
 // BMP, read and written by our own code: 1, 2, 4, 8, 16, 24 and 32 bits per pixel,
-// uncompressed or with bit-field masks, rows stored bottom-up or top-down.
+// uncompressed or with bit-field masks, rows stored bottom-up or top-down; 4- and 8-bit
+// run-length compressed files are read too.
+#include <algorithm>
 #include <cstring>
 
 #include "host/imaging.h"
@@ -13,7 +15,7 @@ u32 le32(const u8* p) { return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u3
 void put16(std::vector<u8>& o, u32 v) { o.push_back(u8(v)), o.push_back(u8(v >> 8)); }
 void put32(std::vector<u8>& o, u32 v) { put16(o, v & 0xFFFF), put16(o, v >> 16); }
 
-constexpr u32 BI_RGB = 0, BI_BITFIELDS = 3, BI_ALPHABITFIELDS = 6;
+constexpr u32 BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_ALPHABITFIELDS = 6;
 
 // A channel mask: where it starts and how to stretch its values to 8 bits.
 struct Channel {
@@ -28,6 +30,52 @@ struct Channel {
         return u32((u64((v & mask) >> shift) * 255 + max / 2) / max);
     }
 };
+
+// Run-length data (4 or 8 bits per index) into px, rows bottom-up. Pixels the data never
+// reaches keep palette entry 0. A run or literal past the row's end is cut at the edge, a
+// jump past the last row ends the picture; data that stops before its end-of-picture mark
+// (unless every row was reached) is cut short: false.
+bool decode_rle(const u8* p, const u8* end, u32 bits, const u32* palette, u32 w, u32 h, u32* px) {
+    u64 x = 0, row = 0;  // row counts from the bottom; both may run past the picture
+    auto put = [&](u32 index) {
+        if (x < w && row < h) px[size_t(h - 1 - row) * w + x] = palette[index];
+        ++x;
+    };
+    while (row < h) {
+        if (end - p < 2) return false;
+        u32 count = p[0], value = p[1];
+        p += 2;
+        if (count) {  // a run: one index, or two alternating nibbles; no wrapping past the edge
+            if (bits == 8) {
+                for (u32 i = 0; i < count && x < w; ++i) put(value);
+            } else {
+                for (u32 i = 0; i < count && x < w; ++i) put(i & 1 ? value & 15 : value >> 4);
+            }
+            continue;
+        }
+        switch (value) {
+            case 0:  // end of line
+                x = 0, ++row;
+                break;
+            case 1:  // end of picture
+                return true;
+            case 2:  // jump right and up
+                if (end - p < 2) return false;
+                x += p[0], row += p[1];
+                p += 2;
+                break;
+            default: {  // literal indexes, padded to a 16-bit boundary
+                size_t bytes = bits == 8 ? value : (value + 1) / 2;
+                size_t padded = (bytes + 1) & ~size_t(1);
+                if (size_t(end - p) < padded) return false;
+                for (u32 i = 0; i < value && x < w; ++i) put(bits == 8 ? p[i] : i & 1 ? p[i / 2] & 15 : p[i / 2] >> 4);
+                p += padded;
+                break;
+            }
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -56,7 +104,10 @@ Decoded decode_bmp(const u8* d, size_t n, Pixels& out) {
     if (width <= 0 || height <= 0) return Decoded::bad_data;
     if (bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return Decoded::bad_data;
     bool fields = compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS;
-    if (!(compression == BI_RGB || (fields && (bpp == 16 || bpp == 32)))) return Decoded::bad_data;
+    // Run-length rows are bottom-up by definition: a top-down claim is a broken file.
+    bool rle = (compression == BI_RLE8 && bpp == 8) || (compression == BI_RLE4 && bpp == 4);
+    if (rle && top_down) return Decoded::bad_data;
+    if (!(compression == BI_RGB || rle || (fields && (bpp == 16 || bpp == 32)))) return Decoded::bad_data;
     Decoded size = check_size(u64(width), u64(height), out);
     if (size != Decoded::ok) return size;
 
@@ -91,6 +142,19 @@ Decoded decode_bmp(const u8* d, size_t n, Pixels& out) {
                 palette[i] = 0xFF000000u;
             }
         }
+    }
+
+    if (rle) {
+        if (data_at > n) return Decoded::bad_data;
+        u32 w = u32(width), hgt = u32(height);
+        PixelMemory px(alloc_pixels(w, hgt));
+        if (!px) return Decoded::too_large;
+        std::fill_n(px.get(), u64(w) * hgt, palette[0]);
+        if (!decode_rle(d + data_at, d + n, bpp, palette, w, hgt, px.get())) return Decoded::bad_data;
+        out.width = w;
+        out.height = hgt;
+        out.data = std::move(px);
+        return Decoded::ok;
     }
 
     u64 stride = (u64(width) * bpp + 31) / 32 * 4;

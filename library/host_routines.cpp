@@ -7,10 +7,12 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/geometry.h"
+#include "datatypes/image.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "evaluator/os_text.h"
 #include "host/clipboard.h"
+#include "host/imaging.h"
 #include "host/os_info.h"
 #include "library/routines.h"
 #include "runtime/errors.h"
@@ -23,7 +25,28 @@ namespace {
 
 constexpr const char* BASE_SOURCE = "library/base.kel";
 
-// false on failure, none when empty, else a string! or a block! of file! values.
+// An image file from the clipboard as an image!; bytes that are no image it can read give none.
+void image_from_clipboard(Cell* out, const std::string& bytes) {
+    host::Pixels pixels;
+    if (host::decode_image(reinterpret_cast<const u8*>(bytes.data()), bytes.size(), pixels) != host::Decoded::ok) {
+        set_cell(out, T_NONE);
+        return;
+    }
+    u32 w = pixels.width, h = pixels.height;
+    *out = *dt::push_image(w, h, pixels.data.release());
+    rt::stack_pop(1);
+}
+
+// An image as PNG on the clipboard; one without pixels only empties it.
+bool image_to_clipboard(const Cell* img) {
+    const u32* px = dt::image_pixels(img);
+    if (!px || dt::image_pixel_count(img) == 0) return host::clipboard_clear();
+    std::vector<u8> png;
+    if (!host::encode_png(px, dt::image_width(img), dt::image_height(img), png)) return false;
+    return host::clipboard_write_png(std::string(png.begin(), png.end()));
+}
+
+// false on failure, none when empty, else a string!, a block! of file! values or an image!.
 i64 read_clipboard(Cell* args) {
     host::ClipboardContent c = host::clipboard_read();
     switch (c.kind) {
@@ -44,17 +67,19 @@ i64 read_clipboard(Cell* args) {
             rt::stack_pop(1);
             break;
         }
+        case host::ClipboardContent::has_image: image_from_clipboard(&args[0], c.text); break;
     }
     return 0;
 }
 
-// A string, a block of files or none; anything else (a block holding anything but files
-// among them) is refused before the clipboard is touched.
+// A string, a block of files, an image or none; anything else (a block holding anything but
+// files among them) is refused before the clipboard is touched.
 i64 write_clipboard(Cell* args) {
     Cell* data = &args[0];
     switch (type_of(data)) {
         case T_NONE: return host::clipboard_clear();
         case T_STRING: return host::clipboard_write_text(ev::utf8_text(data));
+        case T_IMAGE: return image_to_clipboard(data);
         case T_BLOCK: {
             std::vector<std::string> paths;
             i32 head = series_head(data), n = dt::ks_length_q(data);

@@ -1,5 +1,5 @@
 """Image files for the codec tests, made at test time: with PIL where it writes the variant,
-by hand where it does not (interlaced PNG, 4-bit and top-down BMP)."""
+by hand where it does not (interlaced PNG, 4-bit, top-down and run-length BMP)."""
 import io
 import struct
 import zlib
@@ -81,6 +81,65 @@ def bmp(im, bits, top_down=False, fields=False):
     return b"BM" + struct.pack("<IHHI", offset + len(data), 0, 0, offset) + header + palette + data
 
 
+def rle_rows(im, bits):
+    """Run-length data, rows bottom-up: runs of 3 or more as runs (split at 255), other
+    stretches of 3 or more as literals (even lengths for 4 bits), the rest as short runs."""
+    w, h = im.size
+    px = im.load()
+    out = bytearray()
+    for y in reversed(range(h)):
+        row = [px[x, y] for x in range(w)]
+        x = 0
+        while x < w:
+            n = 1
+            while x + n < w and n < 255 and row[x + n] == row[x]:
+                n += 1
+            if n >= 3:
+                out += bytes([n, row[x] * 17 if bits == 4 else row[x]])
+                x += n
+                continue
+            lit = 0  # a literal ends where a run of 3 starts
+            while x + lit < w and lit < 254 and not (x + lit + 2 < w and row[x + lit] == row[x + lit + 1] == row[x + lit + 2]):
+                lit += 1
+            if bits == 4:
+                lit -= lit % 2
+            if lit >= 3:
+                part = row[x : x + lit]
+                if bits == 8:
+                    data = bytes(part)
+                else:
+                    data = bytes(part[i] << 4 | part[i + 1] for i in range(0, lit, 2))
+                out += bytes([0, lit]) + data + b"\0" * (len(data) % 2)
+                x += lit
+            else:
+                out += bytes([1, row[x] * 17 if bits == 4 else row[x]])
+                x += 1
+        out += b"\0\0"
+    return bytes(out[:-2]) + b"\0\1"
+
+
+def rle_bmp(im, bits):
+    """A run-length BMP (8 or 4 bits) of a palette image."""
+    w, h = im.size
+    pal = im.getpalette()[: 3 * (1 << bits)]
+    pal += [0] * (3 * (1 << bits) - len(pal))
+    palette = b"".join(bytes([pal[i + 2], pal[i + 1], pal[i], 0]) for i in range(0, len(pal), 3))
+    data = rle_rows(im, bits)
+    header = struct.pack("<IiiHHIIiiII", 40, w, h, 1, bits, 1 if bits == 8 else 2, len(data), 2835, 2835, 0, 0)
+    offset = 14 + len(header) + len(palette)
+    return b"BM" + struct.pack("<IHHI", offset + len(data), 0, 0, offset) + header + palette + data
+
+
+def runs_image(w, h, colours):
+    """A palette image with long runs (some past 255), short ones and noise."""
+    im = palette_image(w, h, colours)
+    for y in range(h):
+        for x in range(w):
+            if (x // 40 + y) % 3 == 0 or x > 400:
+                im.putpixel((x, y), (y * 5 + x // 40) % colours)
+    return im
+
+
 def palette_image(w, h, colours):
     im = Image.new("P", (w, h))
     im.putpalette([c for i in range(colours) for c in ((i * 67) % 256, (i * 151) % 256, (i * 29 + 90) % 256)])
@@ -123,6 +182,8 @@ def fixtures():
         "bmp-4-top-down": bmp(palette_image(13, 9, 16), 4, top_down=True),
         "bmp-8": bmp(pal, 8),
         "bmp-8-top-down": bmp(pal, 8, top_down=True),
+        "bmp-rle8": rle_bmp(runs_image(700, 5, 200), 8),
+        "bmp-rle4": rle_bmp(runs_image(301, 6, 16), 4),
         "bmp-24": bmp(rgb, 24),
         "bmp-24-top-down": bmp(rgb, 24, top_down=True),
         "bmp-32-fields": bmp(rgba, 32, fields=True),

@@ -1,18 +1,22 @@
 // The clipboard: file lists (which scripts cannot write as literals yet), the uri-list form,
-// and the desktop path through a stand-in xclip; and os-info's parsing helpers.
+// and the desktop path (text, files, images) through a stand-in xclip; and os-info's parsing
+// helpers.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "eval_support.h"
 #include "datatypes/context.h"
 #include "evaluator/os_text.h"
 #include "host/clipboard.h"
+#include "host/imaging.h"
 #include "host/os_info.h"
+#include "runtime/gc.h"
 
 namespace kel::test::eval {
 namespace {
@@ -79,7 +83,7 @@ TEST_F(ClipboardTest, AFileListReadsBackAsFiles) {
 
 // A stand-in for xclip that keeps each content type in a file of its own folder and lists
 // them as the targets: the clipboard's desktop path, without a display.
-TEST_F(ClipboardTest, WithADisplayTheDesktopToolCarriesTextAndFiles) {
+TEST_F(ClipboardTest, WithADisplayTheDesktopToolCarriesTextFilesAndImages) {
     char name[] = "/tmp/kel-clip-XXXXXX";
     fs::path dir = ::mkdtemp(name);
     std::ofstream(dir / "xclip") << R"SH(#!/bin/sh
@@ -106,6 +110,43 @@ if [ "$type" = TARGETS ]; then ls "$store" | grep . | tr + / || exit 1; echo TAR
         std::getline(uri, line);
         EXPECT_EQ(line, "file:///tmp/x%20y\r");
         EXPECT_EQ(run("to string! first read-clipboard"), "\"/tmp/x y\"");
+
+        // An image goes as a PNG file (NUL bytes and all through the tool's pipe) and reads back.
+        check_all({
+            {"write-clipboard img: make image! [2x2 #{0102030405060708090A0B0C} #{00FF1020}]", "true"},
+            {"got: read-clipboard  reduce [got/size got/rgb got/alpha]",
+             "[2x2 #{0102030405060708090A0B0C} #{00FF1020}]"},
+        });
+        std::ifstream stored(dir / "store" / "image+png", std::ios::binary);
+        std::string png((std::istreambuf_iterator<char>(stored)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+
+        // What another program offers: text before images, PNG before JPEG, GIF and BMP, and
+        // bytes that are no image give none.
+        auto offer = [&](std::vector<std::pair<std::string, std::string>> types) {
+            fs::remove_all(dir / "store");
+            fs::create_directory(dir / "store");
+            for (auto& [type, bytes] : types) std::ofstream(dir / "store" / type, std::ios::binary) << bytes;
+        };
+        auto file_of = [](int format, u32 colour) {
+            std::vector<u32> px(6, colour);
+            std::vector<u8> bytes;
+            EXPECT_TRUE(host::encode_image(px.data(), 3, 2, format, bytes));
+            return std::string(bytes.begin(), bytes.end());
+        };
+        offer({{"image+bmp", file_of(host::IMG_BMP, 0xFF0000FF)}, {"image+gif", file_of(host::IMG_GIF, 0xFF00FF00)}});
+        EXPECT_EQ(run("first read-clipboard"), "0.255.0.0");
+        offer({{"image+bmp", file_of(host::IMG_BMP, 0xFF0000FF)}});
+        EXPECT_EQ(run("first read-clipboard"), "0.0.255.0");
+        offer({{"image+png", file_of(host::IMG_PNG, 0xFFFF0000)}, {"image+jpeg", file_of(host::IMG_JPEG, 0xFF00FF00)}});
+        EXPECT_EQ(run("first read-clipboard"), "255.0.0.0");
+        offer({{"image+png", file_of(host::IMG_PNG, 0xFFFF0000)}, {"UTF8_STRING", "words"}});
+        EXPECT_EQ(run("read-clipboard"), "\"words\"");
+        offer({{"image+png", "not a picture"}});
+        EXPECT_EQ(run("read-clipboard"), "none");
+        // The pixels live outside the heap: let them go before the leak check looks.
+        run("img: got: none");
+        rt::gc_collect();
     }
     fs::remove_all(dir);
 }

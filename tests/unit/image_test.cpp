@@ -2,8 +2,11 @@
 // and flipping, and the collector's hold on the pixels of live images.
 #include "datatypes/image.h"
 
+#include <zlib.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "datatypes/geometry.h"
@@ -123,6 +126,132 @@ TEST(ImageCodecs, GifPaletteWhenOneColourOutweighsTheRest) {
     u32 last = back.data[px.size() - 1];
     EXPECT_GE((last >> 16) & 0xFF, 240u);
     EXPECT_LE(last & 0xFFFF, 0x0808u);
+}
+
+// The filter byte of each row of a PNG written by us (IHDR at 16, one IDAT run, 8-bit).
+std::vector<u8> png_row_filters(const std::vector<u8>& png, u32 w, u32 h, u32 bpp) {
+    std::vector<u8> z;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        u32 n = u32(png[at]) << 24 | u32(png[at + 1]) << 16 | u32(png[at + 2]) << 8 | png[at + 3];
+        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0) z.insert(z.end(), &png[at + 8], &png[at + 8] + n);
+        at += 12 + n;
+    }
+    std::vector<u8> raw(size_t(w * bpp + 1) * h);
+    uLongf len = uLongf(raw.size());
+    if (uncompress(raw.data(), &len, z.data(), uLong(z.size())) != Z_OK || len != raw.size()) return {};
+    std::vector<u8> filters;
+    for (u32 y = 0; y < h; ++y) filters.push_back(raw[size_t(y) * (w * bpp + 1)]);
+    return filters;
+}
+
+// Our PNG writer against libpng's reader: pictures that make each of the five row filters
+// win, with and without alpha, one pixel wide, and noise that spans several IDAT chunks.
+TEST(ImageCodecs, PngWriterRowFiltersReadBackExactly) {
+    struct Picture {
+        const char* what;
+        u32 w, h;
+        u32 (*pixel)(u32 x, u32 y);
+    };
+    const Picture pictures[] = {
+        {"noise", 300, 300, [](u32 x, u32 y) { u32 v = (x * 2654435761u) ^ (y * 40503u + x * y * 97u); v ^= v >> 13; v *= 0x5bd1e995u; return v ^ (v >> 15); }},
+        {"across", 64, 8, [](u32 x, u32 y) { return 0xFF000000u | (x * 3 + y) << 16 | (x * 5) << 8 | (x * 7 & 0xFF); }},
+        {"down", 64, 64, [](u32 x, u32 y) { return 0xFF000000u | ((x * 131) ^ (x >> 1)) * 0x010101u * (y % 2 + 1); }},
+        {"smooth", 64, 64, [](u32 x, u32 y) { return 0xFF000000u | (x * x + y * y) / 32 << 16 | (x * y) / 16 << 8 | (x + y); }},
+        {"slopes", 64, 64, [](u32 x, u32 y) { return 0xFF000000u | (((x * 37) % 256 + y * 3) & 0xFF) << 8 | ((y * 53) % 256); }},
+        {"translucent", 33, 17, [](u32 x, u32 y) { return (x * 7 + y) << 24 | (x * y) << 16 | x << 8 | y; }},
+        {"one column", 1, 40, [](u32, u32 y) { return (y * 6 | 1) << 24 | (y * 5) << 16 | y; }},
+        {"one pixel", 1, 1, [](u32, u32) { return 0x80402010u; }},
+    };
+    bool seen[5] = {};
+    for (const Picture& p : pictures) {
+        std::vector<u32> px;
+        for (u32 y = 0; y < p.h; ++y)
+            for (u32 x = 0; x < p.w; ++x) px.push_back(p.pixel(x, y));
+        std::vector<u8> png;
+        ASSERT_TRUE(host::encode_image(px.data(), p.w, p.h, host::IMG_PNG, png)) << p.what;
+        host::Pixels back;
+        ASSERT_EQ(host::decode_image(png.data(), png.size(), back), host::Decoded::ok) << p.what;
+        ASSERT_EQ(back.width * back.height, px.size()) << p.what;
+        EXPECT_EQ(std::memcmp(back.data.get(), px.data(), px.size() * 4), 0) << p.what;
+        std::vector<u8> filters = png_row_filters(png, p.w, p.h, png[25] == 6 ? 4 : 3);
+        ASSERT_EQ(filters.size(), p.h) << p.what;
+        for (u8 f : filters) {
+            ASSERT_LT(f, 5) << p.what;
+            seen[f] = true;
+        }
+    }
+    for (int f = 0; f < 5; ++f) EXPECT_TRUE(seen[f]) << "no picture chose filter " << f;
+}
+
+// A run-length BMP over `data`, whose palette entry i is blue i, so a pixel shows its index.
+std::vector<u8> rle_bmp(u32 bits, i32 w, i32 h, std::vector<u8> data) {
+    std::vector<u8> f{'B', 'M'};
+    auto put = [&](u32 v, int n) {
+        for (int i = 0; i < n; ++i) f.push_back(u8(v >> (8 * i)));
+    };
+    u32 colours = 1u << bits, offset = 14 + 40 + 4 * colours;
+    put(offset + u32(data.size()), 4), put(0, 4), put(offset, 4);
+    put(40, 4), put(u32(w), 4), put(u32(h), 4), put(1, 2), put(bits, 2), put(bits == 8 ? 1 : 2, 4);
+    put(u32(data.size()), 4), put(0, 4), put(0, 4), put(0, 4), put(0, 4);
+    for (u32 i = 0; i < colours; ++i) put(i, 4);
+    f.insert(f.end(), data.begin(), data.end());
+    return f;
+}
+
+// Runs and literals that overshoot the row, jumps, and data cut anywhere: nothing is written
+// outside the picture, and a cut file is refused. Rows are given top first, one hex digit a pixel.
+TEST(ImageCodecs, RunLengthBmpEdgesAndCuts) {
+    struct Case {
+        const char* what;
+        u32 bits;
+        i32 w, h;
+        std::vector<u8> data;
+        std::vector<const char*> rows;  // empty: refused
+    };
+    const Case cases[] = {
+        {"a run past the row's end stops at the edge", 8, 4, 2, {6, 5, 0, 0, 2, 7, 0, 1}, {"7700", "5555"}},
+        {"a literal past the row's end stops at the edge", 8, 4, 2, {0, 5, 1, 2, 3, 4, 5, 0, 0, 1}, {"0000", "1234"}},
+        {"a jump moves right and up", 8, 4, 2, {1, 9, 0, 2, 2, 1, 1, 8, 0, 1}, {"0008", "9000"}},
+        {"a jump past the last row ends the picture", 8, 4, 2, {1, 3, 0, 2, 0, 9, 4, 4}, {"0000", "3000"}},
+        {"a run past the last row is dropped", 8, 2, 1, {2, 1, 0, 0, 2, 6, 0, 1}, {"11"}},
+        {"4-bit runs alternate, odd literals are padded", 4, 5, 2, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 2, 0x67, 0, 1},
+         {"34567", "12121"}},
+        {"every row reached without an end mark", 8, 4, 2, {4, 1, 0, 0, 4, 2, 0, 0}, {"2222", "1111"}},
+        {"cut before the end mark", 8, 4, 2, {4, 1, 0, 0}, {}},
+        {"cut inside a literal", 8, 4, 2, {0, 5, 1, 2}, {}},
+        {"cut inside a literal's padding", 8, 4, 2, {0, 3, 1, 2, 3}, {}},
+        {"cut inside a jump", 8, 4, 2, {0, 2, 1}, {}},
+        {"cut inside a 4-bit literal", 4, 4, 1, {0, 4, 0x12}, {}},
+        {"a lone byte", 8, 4, 2, {4}, {}},
+        {"no data", 4, 4, 2, {}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<u8> file = rle_bmp(c.bits, c.w, c.h, c.data);
+        host::Pixels px;
+        host::Decoded r = host::decode_image(file.data(), file.size(), px);
+        if (c.rows.empty()) {
+            EXPECT_EQ(r, host::Decoded::bad_data) << c.what;
+            EXPECT_FALSE(px.data) << c.what;
+            continue;
+        }
+        ASSERT_EQ(r, host::Decoded::ok) << c.what;
+        std::string got;
+        for (u32 i = 0; i < px.width * px.height; ++i) {
+            EXPECT_EQ(px.data[i] >> 8, 0xFF0000u) << c.what;  // opaque, only blue set
+            got += "0123456789ABCDEF"[px.data[i] & 15];
+        }
+        std::string want;
+        for (const char* row : c.rows) want += row;
+        EXPECT_EQ(got, want) << c.what;
+    }
+    // Run-length rows are bottom-up by definition, and each coding has its own depth.
+    std::vector<u8> top_down = rle_bmp(8, 2, -1, {2, 1, 0, 1});
+    std::vector<u8> wrong_depth = rle_bmp(8, 2, 1, {2, 1, 0, 1});
+    wrong_depth[28] = 4;  // 4 bits per pixel under the 8-bit coding
+    for (const auto& file : {top_down, wrong_depth}) {
+        host::Pixels px;
+        EXPECT_EQ(host::decode_image(file.data(), file.size(), px), host::Decoded::bad_data);
+    }
 }
 
 TEST_F(ImageTest, DrawQuadLayoutsAndCrop) {

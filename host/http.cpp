@@ -174,7 +174,7 @@ std::string text_of(Cell* v) {
 Cell* push_header_map(const std::vector<std::pair<std::string, std::string>>& headers) {
     std::vector<std::pair<std::string, std::vector<std::string>>> grouped;
     for (const auto& [name, value] : headers) {
-        auto same = [&](const auto& g) {
+        auto same = [&, &name = name](const auto& g) {
             return g.first.size() == name.size() &&
                    std::equal(name.begin(), name.end(), g.first.begin(),
                               [](char a, char b) { return std::tolower(u8(a)) == std::tolower(u8(b)); });

@@ -3,7 +3,7 @@
 // time (on a shared machine wall time mostly measures the neighbours).
 //     codec_bench STREAM TEXT
 // Built by speed.py (or by hand: g++ -O2 -std=c++20 -I../.. codec_bench.cpp
-// ../../codec/deflate.cpp).
+// ../../codec/deflate.cpp ../../codec/checksums.cpp).
 #include <cstdio>
 #include <ctime>
 #include <fstream>

@@ -46,7 +46,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         exe = os.path.join(tmp, "codec_bench")
         subprocess.run(["g++", "-O2", "-std=c++20", "-I" + ROOT, os.path.join(HERE, "codec_bench.cpp"),
-                        os.path.join(ROOT, "codec", "deflate.cpp"), "-o", exe], check=True)
+                        os.path.join(ROOT, "codec", "deflate.cpp"), os.path.join(ROOT, "codec", "checksums.cpp"), "-o", exe], check=True)
         sp, tp = os.path.join(tmp, "stream"), os.path.join(tmp, "text")
         open(sp, "wb").write(stream)
         open(tp, "wb").write(data)

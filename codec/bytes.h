@@ -13,6 +13,11 @@ inline uint64_t load64(const uint8_t* p) {
     return v;  // little-endian host
 }
 inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
 
 inline uint32_t get_le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

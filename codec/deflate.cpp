@@ -12,7 +12,6 @@ namespace kel::codec {
 
 namespace {
 
-inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 uint32_t reverse_bits(uint32_t code, unsigned len) {
     uint32_t r = 0;
@@ -93,35 +92,43 @@ struct DistanceCodes {
 };
 const DistanceCodes g_dist;
 
+// Bits go through a small buffer that stays in cache and is appended to the output in
+// pieces: the output is reserved (address space only) and each of its pages is touched once,
+// by the append. Filling a zeroed output of the worst-case size touched every page twice
+// and cost more than the compression.
 class BitWriter {
 public:
-    explicit BitWriter(uint8_t* out) : out_(out) {}
-    // n <= 32; the buffer holds fewer than 32 bits between calls.
+    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+    // n <= 49; fewer than 8 bits stay in the buffer between calls. Branch-free: the whole
+    // bytes are stored and the position moves past them.
     inline void put(uint64_t bits, unsigned n) {
         buf_ |= bits << cnt_;
         cnt_ += n;
-        if (cnt_ >= 32) {
-            store32(out_ + pos_, uint32_t(buf_));
-            pos_ += 4;
-            buf_ >>= 32;
-            cnt_ -= 32;
-        }
+        store64(chunk_ + pos_, buf_);
+        pos_ += cnt_ >> 3;
+        buf_ >>= cnt_ & 56;
+        cnt_ &= 7;
+        if (pos_ >= FLUSH_AT) flush();
     }
-    // Pads with zero bits to a byte boundary; answers the bytes written.
-    size_t finish() {
-        while (cnt_ > 0) {
-            out_[pos_++] = uint8_t(buf_);
-            buf_ >>= 8;
-            cnt_ = cnt_ > 8 ? cnt_ - 8 : 0;
-        }
-        return pos_;
+    // Pads with zero bits to a byte boundary and appends what is left.
+    void finish() {
+        if (cnt_) chunk_[pos_++] = uint8_t(buf_);
+        buf_ = 0, cnt_ = 0;
+        flush();
     }
 
 private:
-    uint8_t* out_;
+    static constexpr size_t FLUSH_AT = 16384;
+    std::vector<uint8_t>& out_;
+    uint8_t chunk_[FLUSH_AT + 16];
     size_t pos_ = 0;
     uint64_t buf_ = 0;
     unsigned cnt_ = 0;
+
+    void flush() {
+        out_.insert(out_.end(), chunk_, chunk_ + pos_);
+        pos_ = 0;
+    }
 };
 
 inline uint32_t bucket_of(uint32_t x) {
@@ -135,9 +142,8 @@ inline uint32_t bucket_of(uint32_t x) {
 
 inline uint32_t three_bytes(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
 
-// Writes the single fixed-code block into out (room for n * 9 / 8 + 16 bytes); answers its
-// size.
-size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
+// Appends the single fixed-code block to `out`.
+void deflate_into(std::vector<uint8_t>& out, const uint8_t* in, size_t n) {
     BitWriter w(out);
     w.put(0b011, 3);  // BFINAL 1, BTYPE 01
     // A slot holds the three bytes at its position in its top 24 bits and the position plus
@@ -150,12 +156,15 @@ size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
     size_t p = 0;
     uint32_t x = n >= 3 ? three_bytes(in) : 0;
     uint32_t bucket = bucket_of(x);
-    while (p < n) {
+    // One step from p: a match or a literal, then the insertion of the step's start. `far`
+    // is true while 258 + 8 bytes remain past p, so that neither the match length nor the
+    // next three bytes need the input's end (the step is the same either way).
+    auto step = [&](bool far) __attribute__((always_inline)) {
         size_t start = p, left = n - p;
         uint32_t start_bucket = bucket;
         uint64_t start_slot = uint64_t(x) << 40 | (uint64_t(start) + 32768);
         bool matched = false;
-        if (p >= 3 && left >= 3) {
+        if (far || (p >= 3 && left >= 3)) {
             const uint64_t* slots = table[bucket];
             unsigned mask = 0;
             for (int s = 0; s < 4; ++s) {
@@ -166,7 +175,7 @@ size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
             }
             if (mask) {
                 size_t q = (slots[__builtin_ctz(mask)] & POS_MASK) - 32768;
-                size_t len = common_length(in + q, in + p, 3, std::min<size_t>(258, left));
+                size_t len = common_length(in + q, in + p, 3, far ? 258 : std::min<size_t>(258, left));
                 const Code& lc = g_fixed.length[len];
                 uint32_t d = uint32_t(p - q);
                 Code dc;
@@ -186,17 +195,27 @@ size_t deflate_into(uint8_t* out, const uint8_t* in, size_t n) {
             w.put(c.bits, c.len);
             ++p;
         }
-        if (n - p >= 3) {
-            x = three_bytes(in + p);
+        if (far || n - p >= 3) {
+            // The three bytes at p, big-endian: one load while the input lasts.
+            x = far ? __builtin_bswap32(load32(in + p)) >> 8 : three_bytes(in + p);
             table[start_bucket][((x >> 14) - x) & 3] = start_slot;
             bucket = bucket_of(x);
         }
-    }
+    };
+    while (p < n && p < 3) step(false);
+    if (n > 258 + 8)
+        while (p < n - (258 + 8)) step(true);
+    while (p < n) step(false);
     w.put(0, 7);  // end of block
-    return w.finish();
+    w.finish();
 }
 
-inline size_t deflate_bound(size_t n) { return n + n / 8 + 16; }
+// Output reserved for n input bytes and `framing` more: the worst case, 9 bits a byte.
+std::vector<uint8_t> reserved(size_t n, size_t framing) {
+    std::vector<uint8_t> out;
+    out.reserve(n + n / 8 + 16 + framing);
+    return out;
+}
 
 inline void put_be32(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
@@ -205,29 +224,31 @@ inline void put_be32(uint8_t* p, uint32_t v) {
 }  // namespace
 
 std::vector<uint8_t> deflate_compress(const uint8_t* data, size_t n) {
-    std::vector<uint8_t> out(deflate_bound(n));
-    out.resize(deflate_into(out.data(), data, n));
+    std::vector<uint8_t> out = reserved(n, 0);
+    deflate_into(out, data, n);
     return out;
 }
 
 std::vector<uint8_t> zlib_compress(const uint8_t* data, size_t n) {
-    std::vector<uint8_t> out(deflate_bound(n) + 6);
-    out[0] = 0x78;
-    out[1] = 0x01;
-    size_t m = 2 + deflate_into(out.data() + 2, data, n);
-    put_be32(out.data() + m, adler32(data, n));
-    out.resize(m + 4);
+    std::vector<uint8_t> out = reserved(n, 6);
+    out.push_back(0x78);
+    out.push_back(0x01);
+    deflate_into(out, data, n);
+    uint8_t check[4];
+    put_be32(check, adler32(data, n));
+    out.insert(out.end(), check, check + 4);
     return out;
 }
 
 std::vector<uint8_t> gzip_compress(const uint8_t* data, size_t n) {
     static const uint8_t header[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0x04, 0x04};
-    std::vector<uint8_t> out(deflate_bound(n) + 18);
-    std::memcpy(out.data(), header, 10);
-    size_t m = 10 + deflate_into(out.data() + 10, data, n);
-    put_le32(out.data() + m, crc32(data, n));
-    put_le32(out.data() + m + 4, uint32_t(n));
-    out.resize(m + 8);
+    std::vector<uint8_t> out = reserved(n, 18);
+    out.insert(out.end(), header, header + 10);
+    deflate_into(out, data, n);
+    uint8_t trailer[8];
+    put_le32(trailer, crc32(data, n));
+    put_le32(trailer + 4, uint32_t(n));
+    out.insert(out.end(), trailer, trailer + 8);
     return out;
 }
 

@@ -28,9 +28,9 @@ Cell* kelbin_encode(const Cell* value, bool compact);
 
 // Decodes every root of the binary at `data` (`length` bytes) and appends the values to
 // `target`, a rooted block cell. `arg` is the value named by script/invalid-data when the
-// header is not a KELBIN one. Bytes in a series buffer (which the collector may move) are
-// copied first; `outside_arena` bytes (the boot payload) are read where they are.
-void kelbin_decode(const u8* data, size_t length, const Cell* target, const Cell* arg, bool outside_arena = false);
+// header is not a KELBIN one. The bytes are read where they are: the collector is held
+// while the decoder runs, so a series buffer holding them stays put.
+void kelbin_decode(const u8* data, size_t length, const Cell* target, const Cell* arg);
 
 // Whether values of the type have a record in this build: false for the types refused by
 // the format and for the types whose datatype is not built yet.

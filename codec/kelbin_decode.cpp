@@ -3,7 +3,7 @@
 //
 // Every value is placed in its parent before its contents are read, so that a reference
 // path met inside it (a cycle) finds it. Cells are reached through (node, index) and re-read
-// after every allocation: the collector may move any buffer meanwhile.
+// after every allocation: a buffer may have grown (moved) meanwhile.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -18,13 +18,13 @@
 #include "datatypes/function.h"
 #include "datatypes/geometry.h"
 #include "datatypes/hash_index.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
@@ -100,16 +100,6 @@ private:
     std::vector<u32> path_;
     std::vector<u32> symbol_ids_;     // per table entry: its symbol, 0 until met
     std::vector<Cell> global_words_;  // per table entry: its global word, header 0 until met
-    // The entries of the maps being read: a map's table comes when it is whole, so nothing
-    // may share them before.
-    std::vector<Node> building_;
-
-    bool under_construction(Node n) const {
-        for (Node b : building_)
-            if (b == n) return true;
-        return false;
-    }
-
     [[noreturn]] void fail() const {
         Cell pos;
         set_cell(&pos, T_INTEGER, 0, u32(p_ - data_ + 1), 0);
@@ -254,8 +244,6 @@ private:
                 default: fail();
             }
         }
-        // The entries of a map being read are not a series of their own.
-        if ((kind_of_type(type_of(&v)) == Kind::CELLS || type_of(&v) == T_MAP) && under_construction(v.data2)) fail();
         return v;
     }
     Cell select_cell(Node block, u32 e) {
@@ -390,7 +378,7 @@ private:
         if (k == Kind::CELLS) ok = rk == Kind::CELLS || rt == T_NATIVE || rt == T_ACTION || rt == T_FUNCTION || rt == T_OP;
         else if (k == Kind::TEXT) ok = rk == Kind::TEXT;
         else ok = rt == t;
-        if (!ok || under_construction(v.data2)) fail();
+        if (!ok) fail();
         if (rt == T_HASH && t != T_HASH) fail();  // a hash! buffer has a table; other kinds none
         if (t == T_HASH && rt != T_HASH) fail();
         if (rt == T_NATIVE || rt == T_ACTION || rt == T_FUNCTION || rt == T_OP) {
@@ -591,8 +579,8 @@ private:
         SeriesBuffer* b = buffer_of(node);
         std::memcpy(at(b->offset), p_, size_t(bytes));
         b->tail = b->offset + u32(bytes);
-        if (k == Kind::TEXT) {
-            // Every unit must be a code point the string can hold.
+        if (k == Kind::TEXT && width == 4) {
+            // Every unit must be a code point the string can hold (narrower units always are).
             for (u32 i = 0; i < n; ++i) {
                 u32 cp = dt::get_char_at(p_ + u64(i) * width, width);
                 if (cp > 0x10FFFF) fail();
@@ -623,27 +611,28 @@ private:
     void read_map(const Dest& d, bool ref, bool nl) {
         if (ref) {
             Cell v = reference();
-            if (type_of(&v) != T_MAP || under_construction(v.data2)) fail();
+            if (type_of(&v) != T_MAP) fail();
             return set(d, v, nl);
         }
         u32 n = count_field();
         if (n % 2 || n > left() / (compact_ ? 1 : 4)) fail();
-        // The entries are read as a block in place, then indexed: keys that a map cannot
-        // hold are refused.
-        Node block = alloc_cells(n ? n : 2);
-        Cell c;
-        set_cell(&c, T_BLOCK, 0, block, 0);
-        set(d, c, nl);
-        building_.push_back(block);
-        for (u32 i = 0; i < n; ++i) read_child(block);
-        building_.pop_back();
-        RootGuard g(*d.cell());
-        g.cell.header = T_BLOCK;
-        if (!lex_make_map(&g.cell)) fail();
-        *d.cell() = g.cell;
-        if (nl) d.cell()->header |= CELL_NEW_LINE;
+        // The map, with its empty table, is in its place before its entries are read, so a
+        // reference inside them (a map that holds itself) finds the map it belongs to; the
+        // entries are read into its block in place and indexed once they are all there.
+        Node entries = alloc_cells(n ? n : 2);
+        RootGuard g;
+        set_cell(&g.cell, T_BLOCK, 0, entries, 0);
+        Node table = rt::hashtable_init(i32(n / 2), &g.cell, rt::HASH_MAP);
+        set_cell(&g.cell, T_MAP, 0, entries, table);
+        set(d, g.cell, nl);
+        for (u32 i = 0; i < n; ++i) read_child(entries);
+        Cell* c = cells_of(buffer_of(entries));
+        for (u32 i = 0; i < n; ++i) {
+            if (i % 2 == 0 && !dt::map_key_allowed(type_of(c + i))) fail();
+            c[i].header &= ~CELL_NEW_LINE;
+        }
+        rt::hashtable_put_all(table, 0, 2);
     }
-    static bool lex_make_map(Cell* block);
 
     void read_word(const Dest& d, u32 t, bool bound, bool ref, bool nl) {
         u32 si = symbol_index();
@@ -928,8 +917,6 @@ private:
     }
 };
 
-bool Decoder::lex_make_map(Cell* block) { return lex::g_make_map && lex::g_make_map(block); }
-
 // make native! [spec slot] / make action! [spec id], pushed.
 Cell* Decoder::make_builtin(u32 t, u32 slot, const Cell* spec) {
     Cell* args = push_new_block_pair(spec, slot);
@@ -943,17 +930,16 @@ Cell* Decoder::make_builtin(u32 t, u32 slot, const Cell* spec) {
 
 }  // namespace
 
-void kelbin_decode(const u8* data, size_t length, const Cell* target, const Cell* arg, bool outside_arena) {
+void kelbin_decode(const u8* data, size_t length, const Cell* target, const Cell* arg) {
     static const u8 magic[6] = {'K', 'E', 'L', 'B', 'I', 'N'};
     if (length < 8 || std::memcmp(data, magic, 6) != 0) raise_error(Err::script_invalid_data, arg);
     u8 flags = data[7];
     if (flags & KB_CRUSHED) raise_error(Err::script_invalid_data, arg);
-    // A private copy of bytes that the collector may move while the values are made.
-    std::vector<u8> copy;
-    if (!outside_arena) {
-        copy.assign(data, data + length);
-        data = copy.data();
-    }
+    // Decoding makes no garbage (everything it makes is part of the result), so the
+    // collector is held while it runs: no collection walks the growing result, and bytes in
+    // a series buffer are read where they are (a copy of a large binary costs more than
+    // decoding it).
+    GcHold hold;
     Node block = series_node(target);
     u32 first_root = cell_count(block);
     Decoder dec(data, data + 8, data + length, (flags & KB_COMPACT) != 0, block, first_root);

@@ -5,7 +5,7 @@
 #include <new>
 #include <cstring>
 #include <string>
-#include <unordered_map>
+#include <algorithm>
 #include <vector>
 
 #include "codec/kelbin.h"
@@ -20,6 +20,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "runtime/errors.h"
+#include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
@@ -37,58 +38,76 @@ bool kelbin_type_supported(u32 type) {
 
 namespace {
 
-// A growing byte buffer whose small appends are plain stores (vector::insert calls memmove
-// for every 4-byte field).
-class Bytes {
+// The result binary, written in place: the collector is held while the encoder runs (it
+// makes nothing else), so the buffer stays where it is. Fresh memory is costly to touch
+// (a fault per page, more under some virtual machines), so the records go straight into
+// the result, sized from the first pass's estimate, and nothing is copied after. The first
+// RESERVE bytes are kept for the header, which is known only at the end.
+class Out {
 public:
-    ~Bytes() { std::free(data_); }
-    size_t size() const { return size_; }
-    const u8* data() const { return data_; }
+    static constexpr size_t RESERVE = 256;  // the header, counts and a small symbol table
+
+    // Pushes the binary (room for `capacity` record bytes) on the argument stack.
+    void open(size_t capacity) {
+        cell_ = stack_push_slot();
+        set_cell(cell_, T_NONE);
+        make(RESERVE + capacity);
+        pos_ = RESERVE;
+    }
+    size_t size() const { return pos_ - RESERVE; }
     // Room for n more bytes; answers where they go.
     u8* grow(size_t n) {
-        if (size_ + n > cap_) {
-            size_t cap = cap_ ? cap_ * 2 : 256;
-            while (cap < size_ + n) cap *= 2;
-            u8* d = static_cast<u8*>(std::realloc(data_, cap));
-            if (!d) throw std::bad_alloc();
-            data_ = d;
-            cap_ = cap;
-        }
-        u8* at = data_ + size_;
-        size_ += n;
-        return at;
+        if (pos_ + n > cap_) prepare(n);
+        u8* p = base_ + pos_;
+        pos_ += n;
+        return p;
     }
-    void push(u8 b) {
-        if (size_ < cap_) data_[size_++] = b;
-        else *grow(1) = b;
-    }
+    void push(u8 b) { *grow(1) = b; }
     void append(const void* p, size_t n) {
         if (n) std::memcpy(grow(n), p, n);
     }
-    void shrink_by(size_t n) { size_ -= n; }
-    void clear() { size_ = 0; }
-    // Gives back a buffer grown past what is worth keeping for the next call.
-    void trim() {
-        if (cap_ > (size_t(64) << 20)) {
-            std::free(data_);
-            data_ = nullptr;
-            cap_ = 0;
+    void shrink_by(size_t n) { pos_ -= n; }
+
+    // Puts `head` before the records and sets the binary's bounds.
+    Cell* close(const std::vector<u8>& head) {
+        size_t h = head.size();
+        size_t records = size();
+        size_t start = RESERVE - h;
+        if (h > RESERVE) {
+            // A symbol table larger than the room kept: the records move up.
+            grow(h - RESERVE);
+            std::memmove(base_ + h, base_ + RESERVE, records);
+            start = 0;
         }
-        size_ = 0;
+        std::memcpy(base_ + start, head.data(), h);
+        SeriesBuffer* b = buffer_of(series_node(cell_));
+        b->offset = off_of(base_ + start);
+        b->tail = b->offset + u32(h + records);
+        return cell_;
     }
 
 private:
-    u8* data_ = nullptr;
-    size_t size_ = 0, cap_ = 0;
-};
+    static constexpr size_t LIMIT = 0x7FFFFFF0;
+    Cell* cell_ = nullptr;
+    u8* base_ = nullptr;
+    size_t pos_ = 0, cap_ = 0;
 
-// The nodes already written and where their paths are: open addressing on the node.
-// The records buffer, kept between calls: its pages are already mapped the next time (the
-// encoder is never re-entered: it runs no language code).
-Bytes& scratch() {
-    static Bytes bytes;
-    return bytes;
-}
+    void make(size_t capacity) {
+        if (capacity > LIMIT) throw std::bad_alloc();
+        dt::make_binary_at(cell_, u32(capacity));
+        SeriesBuffer* b = buffer_of(series_node(cell_));
+        base_ = b->data();
+        cap_ = b->size;
+    }
+    // Grows the binary (the collector is held: the old buffer stays readable) when n more
+    // bytes do not fit.
+    void prepare(size_t n) {
+        u8* old = base_;
+        size_t keep = pos_;
+        make(std::max(cap_ * 2, pos_ + n + 4096));
+        std::memcpy(base_, old, keep);  // the old buffer is left for the collector
+    }
+};
 
 class KeyTable {
 public:
@@ -139,15 +158,26 @@ public:
         marked_.clear();
     }
 
+    // A guess at the size of the records, which sizes the result: most records take a few
+    // bytes, series add their contents and references their paths.
+    size_t estimate() const { return estimate_ + 64; }
+
     void walk(const Cell* v, u32 depth) {
         if (depth > MAX_DEPTH) return;  // the writer refuses it
+        estimate_ += 6;
         u32 t = type_of(v);
         switch (kind_of_type(t)) {
             case Kind::CELLS:
                 if (visit(series_node(v))) walk_cells(series_node(v), depth);
+                else estimate_ += 4 * depth;
                 return;
             case Kind::TEXT: case Kind::BINARY: case Kind::VECTOR: case Kind::BITSET:
-                visit(series_node(v));
+                if (visit(series_node(v))) estimate_ += buffer_of(series_node(v))->used_bytes() + 8;
+                else estimate_ += 4 * depth;
+                return;
+            case Kind::MONEY: case Kind::DATE: case Kind::TYPESET: case Kind::FLOATING: case Kind::TUPLE:
+            case Kind::POINT:
+                estimate_ += 8;
                 return;
             case Kind::MAP:
                 if (visit(v->data2)) walk_cells(v->data2, depth);
@@ -176,6 +206,7 @@ public:
 
 private:
     std::vector<Node> marked_;
+    size_t estimate_ = 0;
 
     // True the first time: the caller walks the contents.
     bool visit(Node n) {
@@ -194,7 +225,11 @@ private:
     }
     void walk_context_owner(const Cell* v, u32 depth) {
         Node ctx = v->data1;
-        if (!visit(ctx)) return;
+        if (!visit(ctx)) {
+            estimate_ += 4 * depth;
+            return;
+        }
+        estimate_ += 5 * dt::context_word_count(ctx) + 16;
         if (type_of(v) == T_FUNCTION) {
             if (visit(v->data2)) walk_cells(v->data2, depth + 1);
             Cell body = *dt::function_record(v, dt::FN_BODY);
@@ -209,11 +244,10 @@ private:
 
 class Encoder {
 public:
-    Encoder(bool compact, SharingPass& marks) : compact_(compact), marks_(marks) {
+    Encoder(bool compact, SharingPass& marks, Out& out) : compact_(compact), marks_(marks), rec_(out) {
         path_.push_back(0);
-        rec_.clear();
+        for (u32 t = 0; t < 256; ++t) supported_[t] = kelbin_type_supported(t);
     }
-    ~Encoder() { rec_.trim(); }
 
     void write(const Cell* v) {
         if (++depth_ > MAX_DEPTH) fail(Err::internal_too_deep, nullptr);
@@ -223,7 +257,7 @@ public:
     }
 
     // Everything before the records: header, counts, symbol table.
-    std::vector<u8> head() const {
+    std::vector<u8> head(u32 records) const {
         std::vector<u8> out;
         out.reserve(strings_.size() + 4 * offsets_.size() + 48);
         out.insert(out.end(), {'K', 'E', 'L', 'B', 'I', 'N', 2});
@@ -231,7 +265,7 @@ public:
         if (compact_) {
             out.push_back(u8(KB_COMPACT | (symbols ? KB_SYMBOLS : 0)));
             put_varint(out, 1);
-            put_varint(out, u32(rec_.size()));
+            put_varint(out, records);
             if (symbols) {
                 put_varint(out, u32(offsets_.size()));
                 put_varint(out, u32(strings_.size()));
@@ -239,7 +273,7 @@ public:
         } else {
             out.push_back(symbols ? KB_SYMBOLS : 0);
             put_u32(out, 1);
-            put_u32(out, u32(rec_.size()));
+            put_u32(out, records);
             if (symbols) {
                 put_u32(out, u32(offsets_.size()));
                 put_u32(out, u32(strings_.size()));
@@ -251,16 +285,17 @@ public:
         }
         return out;
     }
-    const Bytes& records() const { return rec_; }
 
 private:
     bool compact_;
     SharingPass& marks_;
     u32 depth_ = 0;
-    Bytes& rec_ = scratch();
+    Out& rec_;
+    bool supported_[256];
     std::string strings_;
     std::vector<u32> offsets_;
-    std::unordered_map<u32, u32> symbols_;  // symbol id -> index in the table
+    KeyTable symbols_;  // symbol id + 1 -> index in the table
+    u32 last_symbol_ = 0, last_index_ = 0;  // runs of one word are common
     std::vector<u32> path_;                 // one record counter per open container
     KeyTable keys_;                         // series or context node -> its path in paths_
     std::vector<u32> paths_;                // per recorded path: length, entries
@@ -312,19 +347,18 @@ private:
     void header(const Cell* v, u32 type, u32 bits) { raw32(type | bits | ((v->header & CELL_NEW_LINE) ? S_NEW_LINE : 0)); }
 
     void symbol(u32 id) {
-        auto it = symbols_.find(id);
+        if (id + 1 == last_symbol_) return count(last_index_);
         u32 index;
-        if (it != symbols_.end()) {
-            index = it->second;
-        } else {
+        if (!symbols_.find_or_add(id + 1, u32(offsets_.size()), &index)) {
             index = u32(offsets_.size());
-            symbols_.emplace(id, index);
             offsets_.push_back(u32(strings_.size()));
             strings_.append(symbol_name(id), symbol_name_length(id));
             strings_.push_back('\0');
             if (!compact_)
                 while (strings_.size() % 8) strings_.push_back('\0');
         }
+        last_symbol_ = id + 1;
+        last_index_ = index;
         count(index);
     }
 
@@ -369,7 +403,7 @@ private:
     // ---- records ------------------------------------------------------------------------
     void write_record(const Cell* v) {
         u32 t = type_of(v);
-        if (!kelbin_type_supported(t)) refuse(v);
+        if (!supported_[t]) refuse(v);
         if (compact_ && (v->header & CELL_NEW_LINE)) byte(C_NEW_LINE);
         switch (kind_of_type(t)) {
             case Kind::EMPTY: compact_ ? type_byte(t, false) : header(v, t, 0); return;
@@ -718,25 +752,20 @@ private:
 Cell* kelbin_encode(const Cell* value, bool compact) {
     SharingPass sharing;
     sharing.walk(value, 0);
-    Encoder e(compact, sharing);
+    // Nothing else is made while the records are written into the result.
+    GcHold hold;
+    Out out;
     try {
+        out.open(sharing.estimate() * (compact ? 1 : 2));  // words, not bytes
+        Encoder e(compact, sharing, out);
         e.write(value);
+        sharing.clear();
+        if (out.size() > 0x7FFFFFF0u) throw std::bad_alloc();
+        return out.close(e.head(u32(out.size())));
     } catch (std::bad_alloc&) {
         sharing.clear();
         raise_error(Err::internal_no_memory);
     }
-    sharing.clear();  // the binary is allocated next
-    std::vector<u8> head = e.head();
-    size_t n = head.size() + e.records().size();
-    if (n > 0x7FFFFFF0u) raise_error(Err::internal_no_memory);
-    Cell* out = stack_push_slot();
-    set_cell(out, T_NONE);
-    dt::make_binary_at(out, u32(n));
-    SeriesBuffer* b = buffer_of(series_node(out));
-    std::memcpy(at(b->offset), head.data(), head.size());
-    std::memcpy(at(b->offset) + head.size(), e.records().data(), e.records().size());
-    b->tail = b->offset + u32(n);
-    return out;
 }
 
 }  // namespace kel::codec

@@ -122,7 +122,7 @@ bool decode_boot_payload(Cell* out) {
         bad_payload("Error: Not a Kelbin file!");
     if (g_boot_payload.data[7] & codec::KB_CRUSHED) bad_payload("Error: Kelbin compressed data corrupted!");
     dt::make_block_at(out, 1);
-    codec::kelbin_decode(g_boot_payload.data, g_boot_payload.size, out, &dt::g_none_cell, true);
+    codec::kelbin_decode(g_boot_payload.data, g_boot_payload.size, out, &dt::g_none_cell);
     Cell* all = dt::ks_length_q(out) == 1 ? dt::ks_head(out) : nullptr;
     if (!all || type_of(all) != T_BLOCK || u32(dt::ks_length_q(all)) != g_boot_source_count)
         bad_payload("Error: Not a Kelbin file!");

@@ -452,4 +452,6 @@ Cell* map_extend(const Cell* map, const Cell* block, bool case_) {
     return stack_push(&result);
 }
 
+bool map_key_allowed(u32 type) { return valid_key(type); }
+
 }  // namespace kel::dt

@@ -9,4 +9,7 @@ namespace kel::dt {
 // pushed.
 Cell* map_extend(const Cell* map, const Cell* block, bool case_);
 
+// Whether values of the type can be a map's key.
+bool map_key_allowed(u32 type);
+
 }  // namespace kel::dt

@@ -15,6 +15,10 @@
 //
 // Values the engine holds (input, current rule block, current value, scratch) sit in slots
 // of the argument stack, which never moves; open collects keep their blocks there too.
+//
+// Without a trace callback, searches for a literal, `copy word` of one, and repetitions of
+// blocks made only of such simple items run without rule-stack entries (no one could see
+// their events); see "repetitions of a plain block" below.
 #include <cstring>
 
 #include "datatypes/block.h"
@@ -122,6 +126,11 @@ void parse_init() {
 inline Node rs_node() { return series_node(&g_rule_stack); }
 inline Node is_node() { return series_node(&g_input_stack); }
 inline i32 blk_len(Node n) { return i32(series_length(n)); }
+// The length of a series of value cells (the stacks, rule blocks): no unit width to read.
+inline i32 cells_len(Node n) {
+    SeriesBuffer* b = buffer_of(n);
+    return i32((b->tail - b->offset) / sizeof(Cell));
+}
 inline Cell* blk_cells(Node n) { return cells_of(buffer_of(n)); }
 inline void blk_truncate(Node n, i32 len) {
     SeriesBuffer* b = buffer_of(n);
@@ -151,6 +160,19 @@ inline Cell logic_cell(bool v) {
 inline u32 word_sym(const Cell* w) { return resolve_symbol_alias(word_symbol(w)); }
 inline bool is_word_of(const Cell* c, u32 sym) { return type_of(c) == T_WORD && word_sym(c) == sym; }
 Cell word_of_symbol(u32 sym) { return dt::word_from_symbol(sym); }
+
+// The keyword of a word. A symbol's alias (its first spelling ignoring case) is fixed when it
+// is interned, so the answer is kept per symbol as met (plus one: zero is "not yet").
+std::vector<u8> g_keyword_of_raw;
+inline Keyword keyword_of(const Cell* w) {
+    u32 raw = word_symbol(w);
+    if (raw < g_keyword_of_raw.size() && g_keyword_of_raw[raw]) return Keyword(g_keyword_of_raw[raw] - 1);
+    u32 s = resolve_symbol_alias(raw);
+    Keyword k = s < g_keyword_of.size() ? Keyword(g_keyword_of[s]) : K_NONE_;
+    if (raw >= g_keyword_of_raw.size()) g_keyword_of_raw.resize(raw + 256, 0);
+    g_keyword_of_raw[raw] = u8(k + 1);
+    return k;
+}
 
 // The callback answered false or none: the parse ends with the match flag as it is.
 struct Stopped {};
@@ -201,23 +223,25 @@ struct Engine {
 
     // ---- rules ----
     Node rnode() const { return series_node(rules); }
-    i32 rtail() const { return blk_len(rnode()); }
+    i32 rtail() const { return cells_len(rnode()); }
     Cell rcell(i32 i) const { return blk_cells(rnode())[i]; }
     bool has_cell(i32 i) const { return i >= 0 && i < rtail(); }
 
     // ---- rule stack ----
-    i32 rs_len() const { return blk_len(rs_node()); }
+    i32 rs_len() const { return cells_len(rs_node()); }
     Cell* rs_top() const { return blk_cells(rs_node()) + rs_len() - 1; }
     bool top_is_cmd() const { return rs_len() > rs_base && type_of(rs_top()) == T_PAIR; }
     void check_stacks() {
-        if (rs_len() + 3 > STACK_LIMIT || blk_len(is_node()) + 1 > STACK_LIMIT) raise_error(Err::script_parse_stack);
+        if (rs_len() + 3 > STACK_LIMIT || cells_len(is_node()) + 1 > STACK_LIMIT) raise_error(Err::script_parse_stack);
     }
     void push_entry(const Cell& a, const Cell& b, const Cell& c) {
         check_stacks();
-        Node n = rs_node();
-        *block_alloc_tail(n) = a;
-        *block_alloc_tail(n) = b;
-        *block_alloc_tail(n) = c;
+        // One room check for the three cells; the buffer grows (and may move) only when full.
+        SeriesBuffer* buf = buffer_of(rs_node());
+        Cell* at_ = reinterpret_cast<Cell*>(buffer_reserve(buf, 3 * sizeof(Cell)));
+        at_[0] = a;
+        at_[1] = b;
+        at_[2] = c;
     }
     void drop_entry() { blk_truncate(rs_node(), rs_len() - 3); }
     i32 top_code() const { return i32(rs_top()->data2); }
@@ -289,7 +313,9 @@ struct Engine {
         Cell part = int_cell(count < 0 ? 0 : count);
         Cell* slot = stack_push_slot();
         set_cell(slot, T_NONE);
-        Cell* r = dispatch<A_COPY>(src, slot, &part, false, nullptr);
+        // Text and binary copy as plain series (no other copy action applies to them).
+        Cell* r = kind() == InputKind::block ? dispatch<A_COPY>(src, slot, &part, false, nullptr)
+                                             : dt::series_copy(src, slot, &part, false, nullptr);
         *src = *r;
         g_args.top = src + 1;
         return src;
@@ -305,6 +331,16 @@ struct Engine {
     }
 
     void run();
+    void next();
+    bool search_rule(i32 p, i32 entries, Cell* rule);
+    void search(bool thru);
+    bool search_at_once(bool thru);
+    bool copy_search_at_once();
+    bool repeat_at_once(i32 lo, i32 hi, i32 code);
+    bool plain_block(const Cell* block);
+    bool plain_round(const Cell* block, i32* stop);
+    void hand_over(i32 lo, i32 hi, i32 code, i32 count, i32 at_pos, i32 round_idx, i32 round_rest,
+                   const Cell* block, i32 item);
     void enter_block(bool top_level);
     void leave_block();
     void push_command();
@@ -348,25 +384,18 @@ void Engine::run() {
             case S_LEAVE: leave_block(); break;
             case S_PUSH_CMD: push_command(); break;
             case S_COMPLETE: complete(); break;
-            case S_CONTINUE: state = top_is_cmd() ? S_COMPLETE : (match ? S_NEXT : S_ALT); break;
+            case S_CONTINUE:
+                if (top_is_cmd()) complete();
+                else if (match) next();
+                else find_alternative();
+                break;
             case S_MATCH_VALUE: match_value(); break;
             case S_CONSUME:
                 set_idx(idx() + 1);
                 compute_end();
                 state = S_CONTINUE;
                 break;
-            case S_NEXT:
-                ++pos;
-                if (pos >= rtail()) {
-                    state = top_is_cmd() ? S_COMPLETE : S_LEAVE;
-                    break;
-                }
-                fire(E_FETCH);
-                *val = rcell(pos);
-                from_word = false;
-                arg_mode = false;
-                state = S_MATCH_VALUE;
-                break;
+            case S_NEXT: next(); break;
             case S_LITERAL: matched(parse::match_literal(in, idx(), eff_end(), val, strict)); break;
             case S_ARG: command_argument(); break;
             case S_ALT: find_alternative(); break;
@@ -375,6 +404,349 @@ void Engine::run() {
             case S_EXIT: return;
         }
     }
+}
+
+// State 7: the next rule item. The states an item goes through on its way to a match run
+// here as plain calls: the loop above only sees where the item left the engine.
+void Engine::next() {
+    ++pos;
+    if (pos >= rtail()) {
+        state = top_is_cmd() ? S_COMPLETE : S_LEAVE;
+        return;
+    }
+    if (cb) {
+        fire(E_FETCH);
+        // The callback may have cut the rules short.
+        if (pos >= rtail()) {
+            state = top_is_cmd() ? S_COMPLETE : S_LEAVE;
+            return;
+        }
+    }
+    *val = rcell(pos);
+    from_word = false;
+    arg_mode = false;
+    match_value();
+}
+
+// Without a trace callback, `to`/`thru` a literal (or a word naming one), and `copy word` of
+// such a search, run here at once with no rule-stack entry: only a callback could see the
+// entries' events. Anything else, and the stacks' limit (whose error an entry must give),
+// takes the general way.
+
+// Whether the item after the `to`/`thru` at p is a literal to search for; the literal in *rule.
+bool Engine::search_rule(i32 p, i32 entries, Cell* rule) {
+    if (cb || p + 1 >= rtail() || rs_len() + 3 * entries > STACK_LIMIT || cells_len(is_node()) + 1 > STACK_LIMIT)
+        return false;
+    *rule = rcell(p + 1);
+    if (type_of(rule) == T_WORD) {
+        if (keyword_of(rule) != K_NONE_) return false;
+        const Cell* v = dt::word_value_or_null(rule);
+        if (!v) return false;
+        *rule = *v;
+    }
+    switch (type_of(rule)) {
+        case T_BLOCK: case T_WORD: case T_INTEGER: case T_PAREN: case T_TYPESET: case T_DATATYPE: return false;
+        default: return true;
+    }
+}
+
+// Searches the literal in *val from the input position; moves to it (`to`) or past it.
+void Engine::search(bool thru) {
+    i32 len = 0, i = idx(), e = eff_end();
+    i32 at = parse::find_literal(in, i, e, val, strict, &len);
+    if (at >= 0) {
+        match = true;
+        set_idx(thru ? at + len : at);
+    } else {
+        match = limit >= 0 && i > limit;
+    }
+    compute_end();
+}
+
+bool Engine::search_at_once(bool thru) {
+    Cell rule;
+    if (!search_rule(pos, 1, &rule)) return false;
+    ++pos;
+    *val = rule;
+    search(thru);
+    state = S_CONTINUE;
+    return true;
+}
+
+// `copy word to/thru literal`, pos at copy.
+bool Engine::copy_search_at_once() {
+    if (pos + 2 >= rtail()) return false;
+    Cell w = rcell(pos + 1), op = rcell(pos + 2);
+    if (type_of(&w) != T_WORD || type_of(&op) != T_WORD) return false;
+    Keyword k = keyword_of(&op);
+    Cell rule;
+    if ((k != K_TO && k != K_THRU) || !search_rule(pos + 2, 2, &rule)) return false;
+    pos += 3;
+    *val = rule;
+    i32 start = idx();
+    search(k == K_THRU);
+    if (match) {
+        Cell* v = copy_range(start, idx() - start);
+        dt::set_word_value(&w, v);
+        stack_pop(1);
+        compute_end();
+        // An enclosing keep learns that its rule was a copy: it keeps the copied value.
+        if (top_is_cmd() && top_code() == C_KEEP) rs_top()[-2] = w;
+    }
+    state = S_CONTINUE;
+    return true;
+}
+
+// ---- repetitions of a plain block, without a trace callback ------------------------------
+//
+// `any`, `some`, `opt` or `while` of a block whose items are literals, words naming them,
+// `skip`, `end`, `to`/`thru` a literal, `copy word to/thru` a literal, parens and `|` runs in
+// one loop over the block's live cells, with no rule-stack entries: with no callback none of
+// their events can be seen, and the loop keeps the rounds, alternatives and positions the
+// entries would. Cells are read afresh after anything that may run code or allocate, so a
+// paren that edits the rules, the input or a word is seen at once; an item the loop does not
+// take then (a word a paren set to a block, say) hands over to the general engine, with the
+// entries it would have pushed by then.
+
+enum Plain : u8 { P_NO, P_LITERAL, P_WORD, P_SKIP, P_END, P_SEARCH, P_COPY, P_PAREN, P_BAR };
+
+// Rule values matched as literals (what the general way sends to a literal match).
+inline bool literal_type(u32 t) {
+    switch (t) {
+        case T_WORD: case T_BLOCK: case T_DATATYPE: case T_TYPESET: case T_SET_WORD: case T_GET_WORD:
+        case T_INTEGER: case T_PAREN: case T_PATH: case T_SET_PATH: case T_GET_PATH: return false;
+        default: return true;
+    }
+}
+
+
+// A search argument the loop takes: a literal, or a word that is no keyword (its value is
+// checked when the search runs).
+inline bool plain_search_arg(const Cell* c) {
+    if (type_of(c) == T_WORD) return keyword_of(c) == K_NONE_;
+    return literal_type(type_of(c)) || type_of(c) == T_SET_WORD || type_of(c) == T_GET_WORD ||
+           dt::is_path_type(type_of(c));
+}
+
+// The item at cells[i] (of n) and the cells it spans.
+Plain plain_item(const Cell* cells, i32 n, i32 i, i32* width) {
+    const Cell* c = cells + i;
+    *width = 1;
+    u32 t = type_of(c);
+    if (t == T_PAREN) return P_PAREN;
+    if (t != T_WORD) return literal_type(t) ? P_LITERAL : P_NO;
+    switch (keyword_of(c)) {
+        case K_NONE_: return P_WORD;
+        case K_SKIP: return P_SKIP;
+        case K_END: return P_END;
+        case K_BAR: return P_BAR;
+        case K_TO: case K_THRU:
+            if (i + 1 >= n || !plain_search_arg(c + 1)) return P_NO;
+            *width = 2;
+            return P_SEARCH;
+        case K_COPY: {
+            if (i + 3 >= n || type_of(c + 1) != T_WORD || type_of(c + 2) != T_WORD) return P_NO;
+            Keyword k = keyword_of(c + 2);
+            if ((k != K_TO && k != K_THRU) || !plain_search_arg(c + 3)) return P_NO;
+            *width = 4;
+            return P_COPY;
+        }
+        default: return P_NO;
+    }
+}
+
+bool Engine::plain_block(const Cell* block) {
+    Node n = series_node(block);
+    i32 len = cells_len(n), head = series_head(block) < 0 ? 0 : series_head(block);
+    const Cell* cells = blk_cells(n);
+    for (i32 i = head, w = 1; i < len; i += w)
+        if (plain_item(cells, len, i, &w) == P_NO) return false;
+    return true;
+}
+
+// One round of the block from the input position: answers with the match flag set, or
+// false with *stop at the item the general engine must take over.
+bool Engine::plain_round(const Cell* block, i32* stop) {
+    i32 start_idx = idx();
+    i32 head = series_head(block) < 0 ? 0 : series_head(block);
+    i32 p = head;
+    for (;;) {
+        Node bn = series_node(block);
+        i32 len = cells_len(bn);
+        if (p >= len) {
+            match = ran_to_tail = true;
+            return true;
+        }
+        const Cell* cells = blk_cells(bn);
+        i32 w = 1;
+        Plain kind_ = plain_item(cells, len, p, &w);
+        switch (kind_) {
+            case P_NO:
+                *stop = p;
+                return false;
+            case P_LITERAL: {
+                Cell rule = cells[p];
+                i32 n = parse::match_literal(in, idx(), eff_end(), &rule, strict);
+                match = n >= 0;
+                if (match) set_idx(idx() + n);
+                compute_end();
+                break;
+            }
+            case P_WORD: {
+                Cell word = cells[p];
+                const Cell* v = dt::word_value_or_null(&word);
+                if (!v || !literal_type(type_of(v))) {
+                    *stop = p;
+                    return false;
+                }
+                Cell rule = *v;
+                i32 n = parse::match_literal(in, idx(), eff_end(), &rule, strict);
+                match = n >= 0;
+                if (match) set_idx(idx() + n);
+                compute_end();
+                break;
+            }
+            case P_SKIP:
+                match = !end;
+                if (match) set_idx(idx() + 1);
+                compute_end();
+                break;
+            case P_END: match = end; break;
+            case P_BAR:
+                match = ran_to_tail = true;
+                return true;
+            case P_SEARCH: case P_COPY: {
+                Cell word = cells[p + 1];
+                Cell op = cells[p + w - 2];
+                Cell rule = cells[p + w - 1];
+                if (type_of(&rule) == T_WORD) {
+                    const Cell* v = dt::word_value_or_null(&rule);
+                    if (!v) {
+                        *stop = p;
+                        return false;
+                    }
+                    rule = *v;
+                }
+                switch (type_of(&rule)) {
+                    case T_BLOCK: case T_WORD: case T_INTEGER: case T_PAREN: case T_TYPESET: case T_DATATYPE:
+                        *stop = p;
+                        return false;
+                    default: break;
+                }
+                *val = rule;
+                i32 from = idx();
+                search(keyword_of(&op) == K_THRU);
+                if (match && kind_ == P_COPY) {
+                    Cell* v = copy_range(from, idx() - from);
+                    dt::set_word_value(&word, v);
+                    stack_pop(1);
+                    compute_end();
+                }
+                break;
+            }
+            case P_PAREN: {
+                Cell* mark = g_args.top;
+                eval_paren(cells[p]);
+                g_args.top = mark;
+                // The paren may have changed the rule block or the input.
+                i32 t = cells_len(series_node(block));
+                if (p >= t) p = t - 1;
+                compute_end();
+                break;
+            }
+        }
+        if (match) {
+            p += w;
+            continue;
+        }
+        // The next alternative, from where the round started; the search for its `|` starts
+        // after the failed item's cells, as the general way's does.
+        set_idx(start_idx);
+        compute_end();
+        Node bn2 = series_node(block);
+        i32 len2 = cells_len(bn2);
+        const Cell* cells2 = blk_cells(bn2);
+        i32 bar = -1;
+        for (i32 i = p + w; i < len2; ++i)
+            if (is_word_of(cells2 + i, g_sym_bar)) {
+                bar = i;
+                break;
+            }
+        if (bar < 0) {
+            ran_to_tail = false;
+            return true;  // match is false
+        }
+        p = bar + 1;
+        match = true;
+    }
+}
+
+// The general engine's state inside round `count` of the repetition at at_pos, about to take
+// the item at `item` of the block (item < 0: about to start the round).
+void Engine::hand_over(i32 lo, i32 hi, i32 code, i32 count, i32 at_pos, i32 round_idx, i32 round_rest,
+                       const Cell* block, i32 item) {
+    push_entry(triple(lo, hi, count), triple(at_pos, round_idx, round_rest), pair(code, 0));
+    match = true;
+    if (item < 0) {
+        pos = at_pos;
+        state = S_NEXT;
+        return;
+    }
+    push_entry(dt::g_none_cell, triple(at_pos + 1, round_idx, round_rest), *rules);
+    *rules = *block;
+    pos = item - 1;
+    state = S_NEXT;
+}
+
+bool Engine::repeat_at_once(i32 lo, i32 hi, i32 code) {
+    // Room for the entries the general way would push: the repetition, the block, a copy and
+    // its search.
+    if (cb || rs_len() + 12 > STACK_LIMIT || cells_len(is_node()) + 1 > STACK_LIMIT) return false;
+    i32 at_pos = pos;
+    auto argument = [&](Cell* out) {
+        Cell a = rcell(at_pos + 1);
+        if (type_of(&a) == T_WORD && keyword_of(&a) == K_NONE_) {
+            const Cell* v = dt::word_value_or_null(&a);
+            if (!v) return false;
+            a = *v;
+        }
+        if (type_of(&a) != T_BLOCK) return false;
+        *out = a;
+        return true;
+    };
+    // A block with items the loop does not take is the general engine's from the start (each
+    // round's items are still checked as they run: a paren may change them).
+    Cell first;
+    if (!argument(&first) || !plain_block(&first)) return false;
+    Cell* block = stack_push(&first);
+    compute_end();
+    for (i32 count = 1;; ++count) {
+        i32 round_idx = idx(), round_rest = rest();
+        if (count > 1 && !argument(block)) {
+            stack_pop(1);
+            hand_over(lo, hi, code, count, at_pos, round_idx, round_rest, block, -1);
+            return true;
+        }
+        i32 stop = -1;
+        if (!plain_round(block, &stop)) {
+            // The block stays rooted on the stack until the rules hold it.
+            hand_over(lo, hi, code, count, at_pos, round_idx, round_rest, block, stop);
+            stack_pop(1);
+            return true;
+        }
+        bool go = match && (hi == -1 || count < hi);
+        // No progress ends any and some (not while), as in the general way.
+        if (go && code == C_REPEAT && idx() == round_idx && rest() >= round_rest) go = false;
+        if (go) continue;
+        if (match) match = count >= lo;
+        else match = lo == 0 || count - 1 >= lo;
+        break;
+    }
+    stack_pop(1);
+    pos = at_pos + 1;
+    compute_end();
+    state = S_CONTINUE;
+    return true;
 }
 
 // State 0: a sub-rule block begins (the top-level block when the rule stack is ours alone).
@@ -410,7 +782,7 @@ void Engine::push_command() {
     push_entry(first, triple(pos, idx(), rest()), pair(cmd, cmd_arg));
     if (pos < rtail()) ++pos;
     fire(E_PUSH);
-    state = S_ARG;
+    command_argument();
 }
 
 // State 9: the rule a command controls.
@@ -429,8 +801,15 @@ void Engine::command_argument() {
 
 void Engine::dispatch_argument() {
     switch (type_of(val)) {
-        case T_BLOCK: state = S_ENTER; break;
-        case T_WORD: arg_mode = true; state = S_KEYWORD; break;
+        case T_BLOCK:
+            compute_end();
+            enter_block(false);
+            return;
+        case T_WORD:
+            arg_mode = true;
+            compute_end();
+            keyword();
+            return;
         case T_INTEGER: case T_PAREN: case T_TYPESET: case T_DATATYPE: state = S_MATCH_VALUE; break;
         default:
             if (cmd == C_REPEAT || cmd == C_WHILE) {
@@ -475,9 +854,9 @@ void Engine::match_value() {
     switch (type_of(val)) {
         case T_WORD:
             if (from_word) raise_error(Err::script_parse_rule, val);
-            state = S_KEYWORD;
+            keyword();
             return;
-        case T_BLOCK: state = S_ENTER; return;
+        case T_BLOCK: enter_block(false); return;
         case T_DATATYPE: case T_TYPESET: matched(parse::match_type(in, idx(), eff_end(), val)); return;
         case T_SET_WORD: {
             Cell w = *val;
@@ -512,7 +891,7 @@ void Engine::match_value() {
             return;
         }
         case T_PATH: case T_SET_PATH: case T_GET_PATH: raise_error(Err::script_parse_rule, val);
-        default: state = S_LITERAL; return;
+        default: matched(parse::match_literal(in, idx(), eff_end(), val, strict)); return;
     }
 }
 
@@ -1031,7 +1410,7 @@ void Engine::keyword() {
     bool after_cmd = arg_mode;
     arg_mode = false;
     u32 sym = word_sym(val);
-    Keyword k = sym < g_keyword_of.size() ? Keyword(g_keyword_of[sym]) : K_NONE_;
+    Keyword k = keyword_of(val);
     auto command = [&](i32 code) {
         cmd = code;
         cmd_arg = 0;
@@ -1040,6 +1419,7 @@ void Engine::keyword() {
     };
     auto repetition = [&](i32 lo, i32 hi, i32 code) {
         if (!has_cell(pos + 1)) raise_end(sym);
+        if (repeat_at_once(lo, hi, code)) return;
         min = lo;
         max = hi;
         command(code);
@@ -1059,6 +1439,7 @@ void Engine::keyword() {
         case K_OPT: repetition(0, 1, C_REPEAT); return;
         case K_WHILE: repetition(0, -1, C_WHILE); return;
         case K_TO: case K_THRU: {
+            if (search_at_once(k == K_THRU)) return;
             Cell next = has_cell(pos + 1) ? rcell(pos + 1) : dt::g_none_cell;
             if (is_word_of(&next, g_sym_end)) {
                 match = true;
@@ -1119,6 +1500,7 @@ void Engine::keyword() {
         case K_COPY: case K_SET: {
             Cell w = has_cell(pos + 1) ? rcell(pos + 1) : dt::g_none_cell;
             if (type_of(&w) != T_WORD || !has_cell(pos + 2)) raise_end(sym);
+            if (k == K_COPY && copy_search_at_once()) return;
             ++pos;
             min = max = -1;
             command(k == K_COPY ? C_COPY : C_SET);

@@ -38,13 +38,18 @@ inline u32 fold(u32 cp) { return case_fold_char(cp, true); }
 inline bool same_char(u32 a, u32 b, bool strict) { return a == b || (!strict && fold(a) == fold(b)); }
 
 // The first one-byte unit from idx (before end) whose membership in the bitset is `member`;
-// end when there is none. One table look-up per byte instead of a call per unit.
+// end when there is none. The bits are read in place (bit i under the mask 0x80 >> (i % 8) of
+// byte i / 8; past the stored bytes the complement flag answers): no call per unit, and no
+// table to build for the short runs between separators.
 i32 scan_bytes(const u8* p, i32 idx, i32 end, const Cell* bitset, bool member) {
-    u8 table[32];
-    dt::bitset_byte_table(bitset, table);
+    SeriesBuffer* b = buffer_of(series_node(bitset));
+    const u8* bits = at(b->offset);
+    u32 stored = (b->tail - b->offset) * 8;
+    bool beyond = (b->flags & SB_COMPLEMENT) != 0;
     while (idx < end) {
-        u8 b = p[idx];
-        if (((table[b >> 3] & (0x80 >> (b & 7))) != 0) == member) break;
+        u32 c = p[idx];
+        bool in = c < stored ? (bits[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond;
+        if (in == member) break;
         ++idx;
     }
     return idx;

@@ -172,11 +172,16 @@ i32 find_word_in_context(Node ctx, u32 symbol, bool case_insensitive) {
 
 FieldCacheEntry g_field_cache[1u << FIELD_CACHE_BITS];
 
-i32 find_field_slow(Node ctx, u32 symbol, FieldCacheEntry& entry) {
+const FieldCacheEntry* find_field_slow(Node ctx, u32 symbol, FieldCacheEntry& entry) {
+    Cell* c = context_cell(ctx);
+    if ((c->header & CTX_ON_STACK) || !c->data2) return nullptr;
     i32 i = find_word_in_context(ctx, symbol, true);
-    if (i >= 0) entry = {ctx, symbol, word_symbol(context_word_at(ctx, i)), i};
-    return i;
+    if (i < 0) return nullptr;
+    entry = {ctx, symbol, c->data2, context_words_node(ctx), i};
+    return &entry;
 }
+
+void clear_field_cache() { std::memset(g_field_cache, 0, sizeof g_field_cache); }
 
 i32 context_find_symbol(Node ctx, u32 symbol, bool case_insensitive, i32* added) {
     i32 i = find_word_in_context(ctx, symbol, case_insensitive);
@@ -446,6 +451,7 @@ void context_init() {
     gc_register_node_root(&g_global_context);
     refresh_global_values_view();
     register_after_collect_hook(refresh_global_values_view);
+    register_after_collect_hook(clear_field_cache);
     // The evaluator's position cell: errors copy it into their `near` field.
     gc_register_cell_root(&ev::g_eval_cell);
     g_load_word_hook = load_word_hook;

@@ -95,31 +95,33 @@ Node clone_context(Cell* object, u32 kind);
 // find-word-in-context: the index of the symbol (or of a case variant when
 // `case_insensitive`), or -1.
 i32 find_word_in_context(Node ctx, u32 symbol, bool case_insensitive);
-// A field's index by symbol, as find_word_in_context(ctx, symbol, true) answers it, through
-// a small direct-mapped cache keyed by (context, symbol): object paths look fields up at
-// every access. An entry proves itself against the context as it is now (the word at its
-// index still has the symbol it was found under), so nothing has to clear the cache: a
-// context that grew keeps its indexes, a collection that renumbered or reused the node
-// fails the check, and the slow look-up refills the entry.
+// Where an object's field lives, by context and symbol, for object paths, which look fields
+// up at every access: a small direct-mapped cache whose entries hold the field's index with
+// the context's values and word block nodes, so that a hit reaches the slot with no look-up
+// and no walk through the context cell. Between two collections an object context keeps its
+// node, its values and word block nodes (growth re-points their buffers, not them) and its
+// words' order (words are only ever appended), so a hit is exact; every collection, which may
+// renumber and reuse nodes, empties the cache. Only contexts that hold their own values are
+// entered (not argument contexts).
 struct FieldCacheEntry {
     Node ctx;
-    u32 symbol;       // the symbol asked for
-    u32 word_symbol;  // the symbol of the context's word found for it (a case twin may differ)
+    u32 symbol;  // the symbol asked for (a case twin of the word's is entered on its own)
+    Node values;
+    Node words;
     i32 index;
 };
 constexpr u32 FIELD_CACHE_BITS = 8;
 extern FieldCacheEntry g_field_cache[1u << FIELD_CACHE_BITS];
-i32 find_field_slow(Node ctx, u32 symbol, FieldCacheEntry& entry);
-inline i32 find_field(Node ctx, u32 symbol) {
+const FieldCacheEntry* find_field_slow(Node ctx, u32 symbol, FieldCacheEntry& entry);
+// The entry for the field, or null when the context has no such word (or is an argument
+// context). Good until the next allocation.
+inline const FieldCacheEntry* find_field(Node ctx, u32 symbol) {
     FieldCacheEntry& e = g_field_cache[((ctx * 0x9E3779B1u) ^ (symbol * 0x85EBCA77u)) >> (32 - FIELD_CACHE_BITS)];
-    if (e.ctx == ctx && e.symbol == symbol) {
-        Node words = rt::hashtable_of(rt::cells_of(rt::buffer_of(ctx))->data1)->block;
-        rt::SeriesBuffer* b = rt::buffer_of(words);
-        if (u32(e.index) < u32((b->tail - b->offset) >> 4) && rt::cells_of(b)[e.index].data2 == e.word_symbol)
-            return e.index;
-    }
+    if (e.ctx == ctx && e.symbol == symbol) return &e;
     return find_field_slow(ctx, symbol, e);
 }
+// Empties the field cache (after every collection).
+void clear_field_cache();
 // context-find-symbol: the index when present; else the symbol is added, its index written
 // to *added and -1 answered.
 i32 context_find_symbol(Node ctx, u32 symbol, bool case_insensitive, i32* added);

@@ -200,12 +200,14 @@ inline const Cell* infix_at(Node code, i32 pos) {
     return opv && type_of(opv) == T_OP ? opv : nullptr;
 }
 
+const Cell* object_path_number(const Cell* path);
+
 // An operator's right operand that needs no evaluation to be a number: a literal integer!
-// or float!, or a word holding one; null otherwise.
+// or float!, or a word or object/field path holding one; null otherwise.
 __attribute__((always_inline)) inline const Cell* number_operand(const Cell* right) {
     u32 t = type_of(right);
     if (t == T_INTEGER || t == T_FLOAT) return right;
-    if (t != T_WORD) return nullptr;
+    if (t != T_WORD) return t == T_PATH ? object_path_number(right) : nullptr;
     const Cell* held = word_slot(right);
     return held && (type_of(held) == T_INTEGER || type_of(held) == T_FLOAT) ? held : nullptr;
 }
@@ -1071,32 +1073,60 @@ KEL_WHOLE_CELLS Status eval_code(const Cell* fn_in, Node code, i32& pos, const C
 // remaining elements as refinements.
 inline bool is_callable(u32 t) { return t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE; }
 
-// The commonest path, `object/field` read or set with tracing off, without the general
-// walk: the field's index comes from the field cache, the value is pushed at `start`.
-// False (nothing done) for anything the walk must report or that runs code: a field not
-// there or unset, a function to call, an object with a change handler, a paren or
-// get-word selector.
-bool object_field_step(const Cell& obj, const Cell& el, bool set, bool get, const Cell* set_value, Cell* start) {
-    if (type_of(&el) != T_WORD) return false;
-    Node ctx = object_context(&obj);
-    Cell* c = context_cell(ctx);
-    if (c->header & CTX_ON_STACK) return false;
-    i32 i = find_field(ctx, word_symbol(&el));
-    if (i < 0 || u32(i) >= series_length(c->data2)) return false;
-    Cell* slot = cells_of(buffer_of(c->data2)) + i;
-    if (set) {
-        // As set_word_in_context marks and writes an object's field when no handler is due.
-        if (obj.data3) return false;
-        context_word_at(ctx, i)->header |= CHANGED_MARK;
-        *slot = *set_value;
-        *start = *set_value;
-    } else {
-        u32 t = type_of(slot);
-        if (t == T_UNSET || (!get && is_callable(t))) return false;
-        *start = *slot;
-    }
-    g_args.top = start + 1;
+// The commonest path, `object/field` read or set with tracing off, skips the general walk:
+// the slot of the field it names, with the object in `obj` and the field's cache entry in
+// `field`; null for any other shape (a head index below zero included), or a field the
+// object lacks, which the walk reports. Nothing here allocates: slot and entry are good
+// until the next allocation.
+__attribute__((always_inline)) inline Cell* object_path_slot(const Cell* path, const Cell*& obj,
+                                                             const FieldCacheEntry*& field) {
+    SeriesBuffer* pb = buffer_of(series_node(path));
+    i32 head = series_head(path);
+    if (head < 0 || head + 2 != i32((pb->tail - pb->offset) >> 4)) return nullptr;
+    const Cell* els = cells_of(pb) + head;
+    if (type_of(els) != T_WORD || type_of(els + 1) != T_WORD) return nullptr;
+    obj = word_slot(els);
+    if (!obj || type_of(obj) != T_OBJECT) return nullptr;
+    field = find_field(object_context(obj), word_symbol(els + 1));
+    if (!field) return nullptr;
+    SeriesBuffer* vb = buffer_of(field->values);
+    if (u32(field->index) >= u32((vb->tail - vb->offset) >> 4)) return nullptr;
+    return cells_of(vb) + field->index;
+}
+
+// Whether a path's field value is its result as it stands: not unset (the walk's error), and
+// for a path that is not a get-path, no function (the walk calls it).
+inline bool plain_field_value(const Cell* v, bool get) {
+    u32 t = type_of(v);
+    return t != T_UNSET && (get || !is_callable(t));
+}
+
+// Sets the field through its slot when the object has no change handler, as
+// set_word_in_context does: the context's word gets the changed mark. False (nothing done)
+// when a handler is due.
+inline bool set_object_field(const Cell* obj, const FieldCacheEntry* field, Cell* slot, const Cell* value) {
+    if (obj->data3) return false;
+    cells_of(buffer_of(field->words))[field->index].header |= CHANGED_MARK;
+    *slot = *value;
     return true;
+}
+
+// The value an `object/field` path gives as it stands, for the fast expression steps; null
+// when it is not such a path or its field is unset or a function.
+__attribute__((noinline)) const Cell* object_path_value(const Cell* path) {
+    const Cell* obj;
+    const FieldCacheEntry* field;
+    const Cell* slot = object_path_slot(path, obj, field);
+    return slot && plain_field_value(slot, false) ? slot : nullptr;
+}
+
+// The number an `object/field` path holds, for an operator's right operand; null when it
+// holds anything else or is not such a path.
+__attribute__((noinline)) const Cell* object_path_number(const Cell* path) {
+    const Cell* obj;
+    const FieldCacheEntry* field;
+    const Cell* slot = object_path_slot(path, obj, field);
+    return slot && (type_of(slot) == T_INTEGER || type_of(slot) == T_FLOAT) ? slot : nullptr;
 }
 
 Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, bool case_, const Cell* set_value) {
@@ -1115,9 +1145,17 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
     Cell* hv = word_slot(&first);
     if (!hv && word_index(&first) < 0) hv = get_word_value_ptr(&first);
     Cell headv = hv ? *hv : Cell{T_UNSET, 0, 0, 0};
-    if (type_of(&headv) == T_OBJECT && !g_trace.active && head + 2 == code_length(pnode) &&
-        object_field_step(headv, code_cells(pnode)[head + 1], set, get, set_value, start))
-        return 0;
+    if (type_of(&headv) == T_OBJECT && !g_trace.active) {
+        const Cell* obj;
+        const FieldCacheEntry* field;
+        if (Cell* slot = object_path_slot(path, obj, field)) {
+            if (set ? set_object_field(obj, field, slot, set_value) : plain_field_value(slot, get)) {
+                *start = set ? *set_value : *slot;
+                g_args.top = start + 1;
+                return 0;
+            }
+        }
+    }
     if (is_callable(type_of(&headv))) {
         if (set) raise_error(Err::script_invalid_path_set, path);
         if (get) raise_error(Err::script_invalid_path_get, path);
@@ -1197,6 +1235,28 @@ Status eval_path(const Cell* path_in, Node code, i32& pos, bool set, bool get, b
     if (g_trace.active) trace_fire(EV_EXIT, path, n, &final, nullptr);
     g_args.top = start;
     stack_push(&final);
+    return 0;
+}
+
+// A set-path and the expression after it, met by eval_expr with tracing off: as
+// eval_expr_slow's steps, with `object/field:` set in place (the path is looked at after
+// the value is made: the value's expression may change what it names).
+__attribute__((noinline)) Status eval_set_path_expr(Node code, i32& pos) {
+    const Cell path = code_cells(code)[pos];
+    ++pos;
+    if (pos >= code_length(code)) raise_error(Err::script_need_value, &path);
+    stack_open_frame(&g_word_set_path, FH_INTERP_NATIVE);
+    if (Status s = eval_expr<true>(code, pos, false, false)) return s;
+    Cell* value = g_args.base;
+    if (type_of(value) == T_UNSET) raise_error(Err::script_need_value, &path);
+    const Cell* obj;
+    const FieldCacheEntry* field;
+    Cell* slot = object_path_slot(&path, obj, field);
+    if (!slot || !set_object_field(obj, field, slot, value)) {
+        if (Status s = eval_path(&path, code, pos, true, false, false, value)) return s;
+        *g_args.base = g_args.top[-1];
+    }
+    stack_unwind();
     return 0;
 }
 
@@ -1492,6 +1552,13 @@ __attribute__((always_inline)) inline Status eval_expr(Node code, i32& pos, bool
         stack_push(v);
     } else if (t == T_SET_WORD) {
         return eval_set_word<true>(code, pos);
+    } else if (t == T_PATH) {
+        // An object/field path is taken as a word is; any other goes the general way.
+        const Cell* val = object_path_value(v);
+        if (!val) return eval_expr_slow(code, pos, no_infix, passive);
+        stack_push(val);
+    } else if (t == T_SET_PATH) {
+        return eval_set_path_expr(code, pos);
     } else if (t == T_PAREN) {
         // Its block leaves the value pushed where this expression began; the code may have
         // moved meanwhile, so the operator after it is looked up afresh.

@@ -3,9 +3,9 @@
 // The interpreter recognises the built-in add, subtract, multiply, remainder, and~, or~,
 // xor~ and the comparison natives by their table entries (never by the words, which can be
 // rebound) and computes two integer! operands (and, for add, subtract and multiply, two
-// float! operands or a float! with an integer!) here, as operators and as prefix calls, with the same overflow promotion as the actions:
-// every result equals the generic path's. Anything else answers false and takes the
-// generic call.
+// float! operands or a float! with an integer!) here, with the same overflow promotion as
+// the actions: every result equals the generic path's. Anything else answers false and
+// takes the generic call.
 //
 // The helpers are always inlined: left to the compiler, whether they were inlined into the
 // interpreter's hot loops changed with unrelated edits elsewhere in the interpreter, and

@@ -1022,14 +1022,6 @@ __attribute__((always_inline)) inline Status eval_code_steps(const Cell* fn_in, 
                 // natives and actions): eval_arguments' steps for such a spec, without its
                 // general cases.
                 if ((s = plain_arguments<Untraced>(&fn, cache, info, code, pos, name))) return s;
-                // The arithmetic actions on two plain numbers compute inline, as their
-                // operators do (traced calls take the entry).
-                if (type_of(&fn) == T_ACTION) {
-                    i32 fast = fast_action_code(fn.data1);
-                    if (fast >= 0 && info.main == 2 && (Untraced || !g_trace.active) &&
-                        fast_math(fast, g_args.base, g_args.base + 1))
-                        break;
-                }
                 i32 refs[MAX_BUILTIN_REFINEMENTS];
                 refs[0] = -1;
                 for (u32 r = 1; r < info.refinements; ++r) refs[r] = -1;

@@ -1,17 +1,18 @@
 // Inline arithmetic and comparison for the built-in operators on plain numbers.
 //
-// The interpreter recognises the built-in add, subtract, multiply, and~, or~, xor~ and the
-// comparison natives by their table entries (never by the words, which can be rebound) and
-// computes two integer! operands (and, for add, subtract and multiply, two float! operands
-// or a float! with an integer!) here, with the same overflow promotion as the actions:
-// every result equals the generic path's. Anything else answers false and takes the
-// generic call.
+// The interpreter recognises the built-in add, subtract, multiply, remainder, and~, or~,
+// xor~ and the comparison natives by their table entries (never by the words, which can be
+// rebound) and computes two integer! operands (and, for add, subtract and multiply, two
+// float! operands or a float! with an integer!) here, with the same overflow promotion as
+// the actions: every result equals the generic path's. Anything else answers false and
+// takes the generic call.
 //
 // The helpers are always inlined: left to the compiler, whether they were inlined into the
 // interpreter's hot loops changed with unrelated edits elsewhere in the interpreter, and
 // with it the cost of every operator by a quarter.
 #pragma once
 #include <cmath>
+#include <cstdint>
 
 #include "runtime/cell.h"
 
@@ -30,6 +31,7 @@ struct ActionCodes {
         codes[A_ADD - A_ADD] = 0;
         codes[A_SUBTRACT - A_ADD] = 1;
         codes[A_MULTIPLY - A_ADD] = 2;
+        codes[A_REMAINDER - A_ADD] = 3;
         codes[A_OR_T - A_ADD] = 5;
         codes[A_AND_T - A_ADD] = 6;
         codes[A_XOR_T - A_ADD] = 7;
@@ -80,6 +82,11 @@ __attribute__((always_inline)) inline bool fast_math(i32 code, Cell* left, const
             case 0: overflow = __builtin_add_overflow(a, b, &r); break;
             case 1: overflow = __builtin_sub_overflow(a, b, &r); break;
             case 2: overflow = __builtin_mul_overflow(a, b, &r); break;
+            case 3:
+                // A zero divisor and the one quotient past the range raise in the action.
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                r = a % b;
+                break;
             case 5: r = a | b; break;
             case 6: r = a & b; break;
             case 7: r = a ^ b; break;

@@ -88,15 +88,19 @@ const u8* compute_stack_floor() {
 
 // Parens nest without call frames; they count toward the same depth limit as calls, so a
 // paren that holds itself ends with stack-overflow as a recursive function does.
-u32 g_paren_depth = 0;
+// Counted in bytes of call frames, so that the test is one addition to the call stack's top
+// and no division of the frames' distance.
+uintptr_t g_paren_bytes = 0;
 struct ParenDepth {
     ParenDepth() {
-        if (u32(g_calls.top - g_calls.bottom) + ++g_paren_depth > CALL_STACK_FRAMES) [[unlikely]] {
-            --g_paren_depth;
+        g_paren_bytes += sizeof(CallFrame);
+        if (reinterpret_cast<uintptr_t>(g_calls.top) + g_paren_bytes > reinterpret_cast<uintptr_t>(g_calls.end))
+            [[unlikely]] {
+            g_paren_bytes -= sizeof(CallFrame);
             call_stack_overflow();
         }
     }
-    ~ParenDepth() { --g_paren_depth; }
+    ~ParenDepth() { g_paren_bytes -= sizeof(CallFrame); }
     ParenDepth(const ParenDepth&) = delete;
     ParenDepth& operator=(const ParenDepth&) = delete;
 };
@@ -854,9 +858,14 @@ __attribute__((always_inline)) inline Status run_conditional(const Cell* fn, Nod
         (blocks == 2 && type_of(cells + 1) != T_BLOCK) || infix_at(code, pos + i32(blocks))) [[unlikely]] {
         return conditional_call(fn, code, pos, name);
     }
+    // either's checked truth, inline: out of line it was a call per conditional.
     bool truth;
-    if (entry == ENTRY_EITHER) truth = checked_true(g_args.base);
-    else truth = value_true(g_args.base) == (entry == ENTRY_IF);
+    if (entry == ENTRY_EITHER) {
+        if (type_of(g_args.base) == T_UNSET) [[unlikely]] raise_error(Err::script_no_return);
+        truth = value_true(g_args.base);
+    } else {
+        truth = value_true(g_args.base) == (entry == ENTRY_IF);
+    }
     // A branch, not a computed index: the block's cells are then read on the predicted
     // path without waiting for the condition, where a select made every step of the block
     // wait for it (calls ran 7 % faster). The empty asm keeps the compiler from turning

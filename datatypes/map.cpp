@@ -23,6 +23,7 @@
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
+#include "runtime/series.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
 
@@ -87,21 +88,31 @@ i32 live_lookup(const Cell* map, const Cell* key, i32 op) {
 
 inline i32 lookup_op(bool case_) { return case_ ? ev::OP_STRICT_EQUAL : ev::OP_EQUAL; }
 
+// Appends a key (a rooted cell outside the map's block) and an unset value: the two cells
+// in one reservation. The key is read after the growth, which may collect.
+void append_entry(Cell* map, const Cell* key) {
+    SeriesBuffer* b = buffer_of(map->data2);
+    Cell* c = reinterpret_cast<Cell*>(buffer_reserve(b, 2 * sizeof(Cell)));
+    c[0] = *key;
+    c[1] = g_unset_cell;
+}
+
 // Path set and put: finds or appends the entry and stores the value. Answers the value,
 // pushed.
 Cell* store(Cell* map, const Cell* key, const Cell* value, bool case_, const Cell* path) {
     Cell* m = stack_push(map);
     Cell* v = stack_push(value);
-    i32 i = lookup(m, key, lookup_op(case_));
+    HashSpot spot;
+    Cell* hit = hashtable_get_for_put(m->data3, key, lookup_op(case_), spot);
+    i32 i = hit ? i32(hit - entries_of(m)) : -1;
     if (i < 0) {
         Cell* k = stack_push(key);
         prepare_key(k, path);
         i = entry_cells(m);
-        ks_append(m, k);
-        ks_append(m, &g_unset_cell);
+        append_entry(m, k);
         // The look-up found no key equal to it, strictly or not: a strictly equal one
-        // cannot be there either.
-        hashtable_put_new(m->data3, u32(i));
+        // cannot be there either, and the key goes where the probe ended.
+        hashtable_put_at(m->data3, u32(i), spot);
         stack_pop(1);
     } else if (!is_live(m, i)) {
         hashtable_of(m->data3)->count++;

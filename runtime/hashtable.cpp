@@ -55,10 +55,12 @@ inline u32 upper_bound_of(u32 cap) { return u32(cap * MAX_LOAD); }
 inline u32 upper_bound_rounded(u32 cap) { return u32(cap * MAX_LOAD + 0.5); }
 
 inline u32* flag_words(HashTable* h) { return at<u32>(buffer_of(h->flags)->offset); }
-// The keys buffer holds one entry per bucket, then (kinds 1-2) the hash of each live
-// bucket's key: a probe rejects most other keys without reading their cells.
+// The keys buffer holds two words per bucket: its entry and (kinds 0-2) the hash of its
+// key, side by side so that one cache line answers both. A probe rejects most other keys
+// by their hash without reading their cells.
 inline i32* key_slots(HashTable* h) { return at<i32>(buffer_of(h->keys)->offset); }
-inline u32& key_hash(HashTable* h, u32 b) { return at<u32>(buffer_of(h->keys)->offset)[h->capacity + b]; }
+inline i32& slot_at(HashTable* h, u32 b) { return key_slots(h)[2 * b]; }
+inline u32& key_hash(HashTable* h, u32 b) { return at<u32>(buffer_of(h->keys)->offset)[2 * b + 1]; }
 inline u32 bucket_state(HashTable* h, u32 i) { return (flag_words(h)[i >> 4] >> ((i & 15) * 2)) & 3; }
 inline void set_bucket_state(HashTable* h, u32 i, u32 s) {
     u32* w = flag_words(h) + (i >> 4);
@@ -73,8 +75,9 @@ Node new_flags(u32 cap) {
     b->tail = b->offset + bytes;
     return n;
 }
+// Every entry starts negative: a free bucket of kinds 1-2 is known by it.
 Node new_keys(u32 cap) {
-    Node n = alloc_bytes_filled(cap * 8, 0);
+    Node n = alloc_bytes_filled(cap * 8, 0xFF);
     SeriesBuffer* b = buffer_of(n);
     b->tail = b->offset + cap * 8;
     return n;
@@ -133,13 +136,17 @@ Probe probe(Node table, u32 hash, Match&& match) {
     u32 mask = cap - 1;
     u32 i = hash & mask;
     i32 deleted = -1;
+    const u32* flags = flag_words(h);
     for (u32 step = 0;;) {
-        u32 s = bucket_state(hashtable_of(table), i);
+        u32 s = (flags[i >> 4] >> ((i & 15) * 2)) & 3;
         if (s == EMPTY) return {-1, deleted >= 0 ? deleted : i32(i)};
         if (s == DELETED) {
             if (deleted < 0) deleted = i32(i);
         } else if (match(i)) {
             return {i32(i), deleted};
+        } else {
+            // The matcher may have allocated (a compare can): the flags may have moved.
+            flags = flag_words(hashtable_of(table));
         }
         if (++step >= cap) return {-1, deleted};
         i = (i + step) & mask;
@@ -151,7 +158,7 @@ void take_bucket(Node table, u32 b, i32 entry, u32 hash = 0) {
     HashTable* h = hashtable_of(table);
     if (bucket_state(h, b) == EMPTY) h->occupied++;
     h->count++;
-    key_slots(h)[b] = entry;
+    slot_at(h, b) = entry;
     key_hash(h, b) = hash;
     set_bucket_state(h, b, LIVE);
 }
@@ -196,15 +203,15 @@ inline u32* chain_items(Node chain) { return at<u32>(buffer_of(chain)->offset); 
 
 // The block index whose cell stands for the key of a live bucket.
 u32 representative(HashTable* h, u32 b) {
-    i32 e = key_slots(h)[b];
+    i32 e = slot_at(h, b);
     return e >= 0 ? u32(e) : chain_items(chain_node(h, e))[0];
 }
 
 // Bucket b now lists block index `to` where it listed `from`.
 void repoint(HashTable* h, u32 b, u32 from, u32 to) {
-    i32 e = key_slots(h)[b];
+    i32 e = slot_at(h, b);
     if (e >= 0) {
-        key_slots(h)[b] = i32(to);
+        slot_at(h, b) = i32(to);
         return;
     }
     Node c = chain_node(h, e);
@@ -224,7 +231,7 @@ void unindex(Node table, u32 i) {
     u32 b = e - 1;
     index_entries(h)[i] = NOT_INDEXED;
     if (i + 1 == index_length(h)) trim_index(h);
-    i32 k = key_slots(h)[b];
+    i32 k = slot_at(h, b);
     if (k < 0) {
         Node c = chain_node(h, k);
         i32 pos = series_find_int(c, i);
@@ -244,13 +251,15 @@ bool index_cell(Node table, u32 i, bool at_bound_fails) {
     if (!h->stamp && hash_uses_node(type)) h->stamp = g_gc_node_moves + 1;
     u32 hv = hash_value(&key);
     Probe p = probe(table, hv, [&](u32 b) {
-        Cell* rep = block_cell(hashtable_of(table), representative(hashtable_of(table), b));
+        HashTable* t = hashtable_of(table);
+        if (key_hash(t, b) != hv) return false;
+        Cell* rep = block_cell(t, representative(t, b));
         return type_of(rep) == type && equal_under(rep, &key, ev::OP_EQUAL);
     });
     if (p.found >= 0) {
         u32 b = u32(p.found);
         h = hashtable_of(table);
-        i32 e = key_slots(h)[b];
+        i32 e = slot_at(h, b);
         if (e >= 0) {
             // A second equal key: the bucket turns into a chain listing both.
             Node c = alloc_bytes(16);
@@ -258,7 +267,7 @@ bool index_cell(Node table, u32 i, bool at_bound_fails) {
             series_append_int(c, i);
             series_append_int(hashtable_of(table)->chains, c);
             h = hashtable_of(table);
-            key_slots(h)[b] = -i32(series_length(h->chains) / 4);
+            slot_at(h, b) = -i32(series_length(h->chains) / 4);
         } else {
             series_append_int(chain_node(h, e), i);
             h = hashtable_of(table);
@@ -271,7 +280,7 @@ bool index_cell(Node table, u32 i, bool at_bound_fails) {
     h = hashtable_of(table);
     if (at_bound_fails && bucket_state(h, u32(p.slot)) == EMPTY && h->occupied >= h->upper) return false;
     ensure_index(table, i + 1);
-    take_bucket(table, u32(p.slot), i32(i));
+    take_bucket(table, u32(p.slot), i32(i), hv);
     index_entries(hashtable_of(table))[i] = u32(p.slot) + 1;
     return true;
 }
@@ -333,23 +342,15 @@ bool put_block_cell(Node table, u32 i) {
 
 // ---- kinds 1-2: rehash in place -------------------------------------------------------
 
+// Re-enters every live key into `cap` fresh buckets from the hashes kept beside them (no
+// key cell is read). Among keys of one hash, which share one probe sequence, the first
+// entered must be met first: an entry that meets one of its hash entered after it takes
+// its bucket and carries on with the later one.
 void rehash_in_place(Node table, u32 cap, u32 upper) {
     GcHold hold;
     HashTable* h = hashtable_of(table);
-    // Re-entered in block order, so that among equal keys the first entered is met first.
-    // The entries are block positions: marking them and reading the marks in order sorts
-    // them in linear time.
-    std::vector<bool> present(block_length(h));
-    u32 live = 0;
-    for (u32 b = 0; b < h->capacity; ++b)
-        if (bucket_state(h, b) == LIVE) {
-            present[u32(key_slots(h)[b])] = true;
-            ++live;
-        }
-    std::vector<i32> entries;
-    entries.reserve(live);
-    for (u32 i = 0; i < present.size(); ++i)
-        if (present[i]) entries.push_back(i32(i));
+    Node old_flags = h->flags, old_keys = h->keys;
+    u32 old_cap = h->capacity;
     Node f = new_flags(cap);
     Node k = new_keys(cap);
     h = hashtable_of(table);
@@ -357,12 +358,31 @@ void rehash_in_place(Node table, u32 cap, u32 upper) {
     h->keys = k;
     h->capacity = cap;
     h->upper = upper;
-    h->count = h->occupied = 0;
-    for (i32 e : entries) {
-        u32 hv = hash_value(block_cell(hashtable_of(table), u32(e)));
-        Probe p = probe(table, hv, [](u32) { return false; });
-        take_bucket(table, u32(p.slot), e, hv);
+    // Nothing below allocates: the buffers stay where they are.
+    const u32* from_flags = at<u32>(buffer_of(old_flags)->offset);
+    const u32* from = at<u32>(buffer_of(old_keys)->offset);
+    u32* flags = flag_words(h);
+    u32* to = at<u32>(buffer_of(k)->offset);
+    u32 mask = cap - 1, live = 0;
+    for (u32 b = 0; b < old_cap; ++b) {
+        if (((from_flags[b >> 4] >> ((b & 15) * 2)) & 3) != LIVE) continue;
+        u32 entry = from[2 * b], hv = from[2 * b + 1];
+        ++live;
+        for (u32 i = hv & mask, step = 0;;) {
+            if (i32(to[2 * i]) < 0) {
+                flags[i >> 4] &= ~(3u << ((i & 15) * 2));  // LIVE
+                to[2 * i] = entry;
+                to[2 * i + 1] = hv;
+                break;
+            }
+            if (to[2 * i + 1] == hv && i32(to[2 * i]) > i32(entry)) std::swap(to[2 * i], entry);
+            i = (i + ++step) & mask;
+        }
     }
+    // A map's count is its live entries, which the move leaves as they were; its removed
+    // entries keep their buckets.
+    h->occupied = live;
+    if (h->kind != HASH_MAP) h->count = live;
 }
 
 void grow_in_place(Node table) {
@@ -374,31 +394,28 @@ void grow_in_place(Node table) {
     rehash_in_place(table, ncap, upper_bound_rounded(ncap));
 }
 
-// Looks a key up by the rules of kinds 1-2 (word keys of a map as set-words).
+// Looks a key up by the rules of kinds 1-2 (word keys of a map as set-words). These kinds
+// never delete a bucket, and a free bucket's entry is negative: the probe reads no flags.
 Probe probe_direct(Node table, Cell key, i32 op, u32* hash_out = nullptr) {
     HashTable* h = hashtable_of(table);
     u32 kind = h->kind;
     if (kind == HASH_MAP && is_map_word_key(type_of(&key))) set_cell_type(&key, T_SET_WORD);
     u32 hv = hash_value(&key);
     if (hash_out) *hash_out = hv;
-    return probe(table, hv, [&](u32 b) {
+    u32 cap = h->capacity, mask = cap - 1, i = hv & mask;
+    for (u32 step = 0;;) {
+        // Through the node each time: a compare may allocate.
         HashTable* t = hashtable_of(table);
-        if (kind == HASH_MAP && key_hash(t, b) != hv) return false;
-        Cell* cell = block_cell(t, u32(key_slots(t)[b]));
-        return kind == HASH_SYMBOLS ? symbol_key_match(cell, &key, op) : equal_under(cell, &key, op);
-    });
-}
-
-// Enters a key known to be absent: no bucket needs comparing, only a free one finding.
-void put_direct_new(Node table, u32 index) {
-    if (hashtable_of(table)->occupied >= hashtable_of(table)->upper) grow_in_place(table);
-    u32 hv = hash_value(block_cell(hashtable_of(table), index));
-    Probe p = probe(table, hv, [](u32) { return false; });
-    if (p.slot < 0) {
-        grow_in_place(table);
-        p = probe(table, hv, [](u32) { return false; });
+        i32 e = slot_at(t, i);
+        if (e < 0) return {-1, i32(i)};
+        if (kind != HASH_MAP || key_hash(t, i) == hv) {
+            Cell* cell = block_cell(t, u32(e));
+            if (kind == HASH_SYMBOLS ? symbol_key_match(cell, &key, op) : equal_under(cell, &key, op))
+                return {i32(i), -1};
+        }
+        if (++step >= cap) return {-1, -1};
+        i = (i + step) & mask;
     }
-    take_bucket(table, u32(p.slot), i32(index), hv);
 }
 
 i32 put_direct(Node table, u32 index) {
@@ -407,7 +424,7 @@ i32 put_direct(Node table, u32 index) {
     h = hashtable_of(table);
     u32 hv = 0;
     Probe p = probe_direct(table, *block_cell(h, index), ev::OP_STRICT_EQUAL, &hv);
-    if (p.found >= 0) return key_slots(hashtable_of(table))[p.found];
+    if (p.found >= 0) return slot_at(hashtable_of(table), p.found);
     if (p.slot < 0) {
         grow_in_place(table);
         return put_direct(table, index);
@@ -424,7 +441,7 @@ inline Cell* record_at(HashTable* h, u32 byte_offset) { return at<Cell>(buffer_o
 Probe probe_record(Node table, u32 key) {
     return probe(table, fmix32(key), [&](u32 b) {
         HashTable* h = hashtable_of(table);
-        return record_at(h, u32(key_slots(h)[b]))->data1 == key;
+        return record_at(h, u32(slot_at(h, b)))->data1 == key;
     });
 }
 
@@ -464,7 +481,7 @@ void rebuild_records(Node table, u32 cap) {
     for (u32 bkt = 0; bkt < old_cap; ++bkt) {
         u32 w = at<u32>(buffer_of(old_flags)->offset)[bkt >> 4];
         if (((w >> ((bkt & 15) * 2)) & 3) != LIVE) continue;
-        u32 off = u32(at<i32>(buffer_of(old_keys)->offset)[bkt]);
+        u32 off = u32(at<i32>(buffer_of(old_keys)->offset)[2 * bkt]);
         u32 key = at<Cell>(buffer_of(old_block)->offset + off)->data1;
         Probe p = probe_record(table, key);
         Cell* rec = add_record(table, key, u32(p.slot));
@@ -486,9 +503,9 @@ void reindex_records(Node table) {
     HashTable* h = hashtable_of(table);
     std::vector<u32> live;
     for (u32 b = 0; b < h->capacity; ++b)
-        if (bucket_state(h, b) == LIVE) live.push_back(u32(key_slots(h)[b]));
+        if (bucket_state(h, b) == LIVE) live.push_back(u32(slot_at(h, b)));
     std::memset(flag_words(h), 0xAA, buffer_of(h->flags)->tail - buffer_of(h->flags)->offset);
-    std::memset(key_slots(h), 0, h->capacity * 4);
+    std::memset(key_slots(h), 0xFF, h->capacity * 8);
     h->count = h->occupied = 0;
     std::sort(live.begin(), live.end());
     for (u32 off : live) {
@@ -759,7 +776,7 @@ void hashtable_mark(Node table, const HashMarkOps& ops) {
     if (!records) return;
     for (u32 b = 0; b < h->capacity; ++b) {
         if (bucket_state(h, b) != LIVE) continue;
-        Cell* rec = record_at(h, u32(key_slots(h)[b]));
+        Cell* rec = record_at(h, u32(slot_at(h, b)));
         if (ops.mark_node(&rec->data1) && buffer_of(rec->data1)->unit() == sizeof(Cell)) ops.mark_cells(rec->data1);
     }
 }
@@ -769,7 +786,7 @@ void hashtable_refresh_after_gc(Node table, bool (*is_marked)(Node node)) {
     if (h->kind != HASH_RECORDS && h->kind != HASH_OWNERSHIP) return;
     for (u32 b = 0; b < h->capacity; ++b) {
         if (bucket_state(h, b) != LIVE) continue;
-        Cell* rec = record_at(h, u32(key_slots(h)[b]));
+        Cell* rec = record_at(h, u32(slot_at(h, b)));
         bool dead = !is_marked(rec->data1);
         if (!dead && h->kind == HASH_OWNERSHIP && record_size(h) >= 3 * sizeof(Cell) && rec[2].data1)
             dead = !is_marked(rec[2].data1);
@@ -794,13 +811,25 @@ i32 hashtable_put(Node table, u32 index) {
     return put_direct(table, index);
 }
 
-void hashtable_put_new(Node table, u32 index) {
+Cell* hashtable_get_for_put(Node table, const Cell* key, i32 op, HashSpot& spot) {
     hashtable_check_stamp(table);
-    if (hashtable_of(table)->kind == HASH_BLOCK) {
-        put_block_cell(table, index);
-        return;
+    // Grown first: the bucket the probe ends at stays free until the put.
+    if (hashtable_of(table)->occupied >= hashtable_of(table)->upper) grow_in_place(table);
+    Probe p = probe_direct(table, *key, op, &spot.hash);
+    if (p.found >= 0) {
+        HashTable* h = hashtable_of(table);
+        return block_cell(h, u32(slot_at(h, u32(p.found))));
     }
-    put_direct_new(table, index);
+    if (p.slot < 0) {
+        grow_in_place(table);
+        p = probe(table, spot.hash, [](u32) { return false; });
+    }
+    spot.bucket = p.slot;
+    return nullptr;
+}
+
+void hashtable_put_at(Node table, u32 index, const HashSpot& spot) {
+    take_bucket(table, u32(spot.bucket), i32(index), spot.hash);
 }
 
 void hashtable_put_all(Node table, u32 index, u32 step) {
@@ -826,7 +855,7 @@ void hashtable_put_all(Node table, u32 index, u32 step) {
         }
         // A repeated key: the first position keeps the last value.
         h = hashtable_of(table);
-        u32 first = u32(key_slots(h)[p.found]);
+        u32 first = u32(slot_at(h, p.found));
         *block_cell(h, first + 1) = *block_cell(h, i + 1);
         SeriesBuffer* b = buffer_of(h->block);
         Cell* gap = cells_of(b) + i;
@@ -842,19 +871,21 @@ Cell* hashtable_get(Node table, const Cell* key, i32 start, i32 skip, i32 op, bo
         Probe p = probe_direct(table, *key, op);
         if (p.found < 0) return nullptr;
         h = hashtable_of(table);
-        return block_cell(h, u32(key_slots(h)[p.found]));
+        return block_cell(h, u32(slot_at(h, p.found)));
     }
     Cell k = *key;
     u32 type = type_of(&k);
-    Probe p = probe(table, hash_value(&k), [&](u32 b) {
+    u32 hv = hash_value(&k);
+    Probe p = probe(table, hv, [&](u32 b) {
         HashTable* t = hashtable_of(table);
+        if (key_hash(t, b) != hv) return false;
         Cell* rep = block_cell(t, representative(t, b));
         return type_of(rep) == type && equal_under(rep, &k, ev::OP_EQUAL);
     });
     if (p.found < 0) return nullptr;
     if (skip < 1) skip = 1;
     h = hashtable_of(table);
-    i32 e = key_slots(h)[p.found];
+    i32 e = slot_at(h, p.found);
     u32 n = e >= 0 ? 1 : chain_length(chain_node(h, e));
     i64 best = -1;
     i64 last_index = i64(block_length(h)) - 1;
@@ -896,7 +927,7 @@ Cell* hashtable_get_next(Node table, const Cell* key, HashCursor& cursor) {
         u32 s = bucket_state(h, i);
         if (s == EMPTY) return nullptr;
         if (s == LIVE) {
-            u32 index = h->kind == HASH_BLOCK ? representative(h, i) : u32(key_slots(h)[i]);
+            u32 index = h->kind == HASH_BLOCK ? representative(h, i) : u32(slot_at(h, i));
             Cell* cell = block_cell(h, index);
             if (type_of(cell) == type && equal_under(cell, &k, ev::OP_EQUAL)) {
                 cursor.bucket = i32(i);
@@ -914,7 +945,7 @@ i32 hashtable_find_symbol(Node table, u32 symbol, bool case_insensitive) {
     Cell key;
     set_cell(&key, T_WORD, 0, symbol, 0);
     Probe p = probe_direct(table, key, case_insensitive ? ev::OP_EQUAL : ev::OP_STRICT_EQUAL);
-    return p.found < 0 ? -1 : key_slots(hashtable_of(table))[p.found];
+    return p.found < 0 ? -1 : slot_at(hashtable_of(table), p.found);
 }
 
 void hashtable_find_symbol_both(Node table, u32 symbol, i32* exact, i32* first) {
@@ -931,7 +962,7 @@ void hashtable_find_symbol_both(Node table, u32 symbol, i32* exact, i32* first) 
     // sequence), as the strict probe would.
     probe(table, hash_value(&key), [&](u32 b) {
         HashTable* t = hashtable_of(table);
-        i32 index = key_slots(t)[b];
+        i32 index = slot_at(t, b);
         Cell* cell = block_cell(t, u32(index));
         bool same, twin;
         if (is_word_kind(type_of(cell))) {
@@ -957,14 +988,13 @@ u32 hashtable_find_string(Node table, const u8* name, u32 length, bool ci_only) 
     u32 hv = murmur3_32_ascii_folded(name, length);
     // Nothing below allocates until the new name is made: the table's buffers stay put.
     h = hashtable_of(table);
-    const i32* slots = key_slots(h);
     const Cell* cells = block_cell(h, 0);
     auto name_of = [&](u32 b, u32* len) {
-        SeriesBuffer* nb = buffer_of(cells[slots[b]].data3);
+        SeriesBuffer* nb = buffer_of(cells[slot_at(h, b)].data3);
         *len = nb->tail - nb->offset;  // a name's bytes: one byte a unit
         return at(nb->offset);
     };
-    auto id_of = [&](i32 b) { return u32(key_slots(hashtable_of(table))[b]) + 1; };
+    auto id_of = [&](i32 b) { return u32(slot_at(hashtable_of(table), b)) + 1; };
     Probe exact{-1, -1};
     if (!ci_only) {
         exact = probe(table, hv, [&](u32 b) {
@@ -985,7 +1015,7 @@ u32 hashtable_find_string(Node table, const u8* name, u32 length, bool ci_only) 
     u32 alias = u32(-1);
     if (twin.found >= 0) {
         HashTable* t = hashtable_of(table);
-        i32 first = i32(block_cell(t, u32(key_slots(t)[twin.found]))->data1);
+        i32 first = i32(block_cell(t, u32(slot_at(t, twin.found)))->data1);
         alias = first > 0 ? u32(first) : id_of(twin.found);
     }
     i32 slot = ci_only ? twin.slot : exact.slot;
@@ -1003,7 +1033,7 @@ u32 hashtable_find_string(Node table, const u8* name, u32 length, bool ci_only) 
     at(b->offset)[length] = 0;
     b->tail = b->offset + length;
     set_cell(cells_of(buffer_of(block)) + index, T_SYMBOL, alias, 0, text);
-    take_bucket(table, u32(slot), i32(index));
+    take_bucket(table, u32(slot), i32(index), hv);
     return index + 1;
 }
 
@@ -1032,7 +1062,7 @@ void hashtable_remove_range(Node table, u32 index, u32 n) {
 void hashtable_reset(Node table) {
     HashTable* h = hashtable_of(table);
     std::memset(flag_words(h), 0xAA, buffer_of(h->flags)->tail - buffer_of(h->flags)->offset);
-    std::memset(key_slots(h), 0, h->capacity * 4);
+    std::memset(key_slots(h), 0xFF, h->capacity * 8);
     h->count = h->occupied = 0;
     if (h->kind == HASH_BLOCK) {
         std::memset(index_entries(h), 0xFF, index_length(h) * 4);
@@ -1102,7 +1132,7 @@ Cell* hashtable_put_key(Node table, u32 key) {
     Probe p = probe_record(table, key);
     h = hashtable_of(table);
     if (p.found >= 0) {
-        Cell* rec = record_at(h, u32(key_slots(h)[p.found]));
+        Cell* rec = record_at(h, u32(slot_at(h, p.found)));
         for (u32 c = 0; c < record_size(h) / sizeof(Cell); ++c) rec[c].header = T_UNSET;
         return rec + 1;
     }
@@ -1118,7 +1148,7 @@ Cell* hashtable_get_ptr(Node table, u32 key) {
     Probe p = probe_record(table, key);
     if (p.found < 0) return nullptr;
     HashTable* h = hashtable_of(table);
-    return record_at(h, u32(key_slots(h)[p.found])) + 1;
+    return record_at(h, u32(slot_at(h, p.found))) + 1;
 }
 
 Cell* hashtable_remove_ptr(Node table, u32 key) {
@@ -1126,7 +1156,7 @@ Cell* hashtable_remove_ptr(Node table, u32 key) {
     Probe p = probe_record(table, key);
     if (p.found < 0) return nullptr;
     HashTable* h = hashtable_of(table);
-    Cell* rec = record_at(h, u32(key_slots(h)[p.found]));
+    Cell* rec = record_at(h, u32(slot_at(h, p.found)));
     rec->header = 0;
     set_bucket_state(h, u32(p.found), DELETED);
     h->count--;

@@ -106,9 +106,16 @@ void hashtable_refresh_after_gc(Node table, bool (*is_marked)(Node node));
 // strictly equal key is present nothing is added. Answers the index of the cell that holds
 // the key: `index`, or for kinds 1-2 the earlier equal key.
 i32 hashtable_put(Node table, u32 index);
-// hashtable-put with a key that the caller has just looked up and found absent (no key
-// equal to it under any operation): it goes into a free bucket without comparisons.
-void hashtable_put_new(Node table, u32 index);
+// A map's put in two steps with one probe: the look-up (as hashtable_get under `op`)
+// answers the matching key cell, or null with `spot` holding where the key goes (the table
+// grown beforehand when it had to). hashtable_put_at then enters the block cell at `index`,
+// holding that key, at the spot; the table must not change in between.
+struct HashSpot {
+    i32 bucket = -1;
+    u32 hash = 0;
+};
+Cell* hashtable_get_for_put(Node table, const Cell* key, i32 op, HashSpot& spot);
+void hashtable_put_at(Node table, u32 index, const HashSpot& spot);
 // hashtable-put-all: enters the cells from `index` by `step` (1, or 2 for a map's keys).
 // For a map, a key already present (strict equality) gets the later pair's value and the
 // later pair is taken out of the block, so a key keeps its first position and last value;

@@ -75,4 +75,7 @@ i32 compare_values(Cell* v1, Cell* v2, i32 op) {
     return fn ? fn(v1, v2, op) : -2;
 }
 
+// The runtime's tables compare keys through this; no table exists before main runs.
+const bool g_compare_installed = (rt::g_compare_values = compare_values, true);
+
 }  // namespace kel::ev

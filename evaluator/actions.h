@@ -4,6 +4,7 @@
 // the value's own type, or script/expect-arg when the type does not support the action.
 #pragma once
 #include "datatypes/registry.h"
+#include "runtime/compare.h"
 #include "runtime/cell.h"
 #include "runtime/exits.h"
 
@@ -76,22 +77,9 @@ inline auto dispatch(Cell* value, Args... args) {
     return lookup<A>(value)(value, args...);
 }
 
-// Comparison operation codes.
-enum CompareOp : i32 {
-    OP_EQUAL = 0,
-    OP_NOT_EQUAL = 1,
-    OP_STRICT_EQUAL = 2,
-    OP_LESSER = 3,
-    OP_LESSER_OR_EQUAL = 4,
-    OP_GREATER = 5,
-    OP_GREATER_OR_EQUAL = 6,
-    OP_SORT = 7,
-    OP_CASE_SORT = 8,
-    OP_SAME = 9,
-    OP_FIND = 10,
-    OP_STRICT_FIND = 11,
-    OP_PUT = 12,
-};
+// Comparison operation codes (runtime/compare.h).
+using rt::CompareOp;
+using enum rt::CompareOp;
 
 // compare: the answer of `op` (true/false). -2 from the type counts as unequal for the
 // equality codes and raises script/invalid-compare for the ordering codes.

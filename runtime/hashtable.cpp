@@ -5,14 +5,16 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/actions.h"
 #include "runtime/casefold.h"
+#include "runtime/compare.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
 #include "runtime/series.h"
 #include "runtime/symbols.h"
 
 namespace kel::rt {
+
+i32 (*g_compare_values)(Cell* v1, Cell* v2, i32 op) = nullptr;
 
 namespace {
 
@@ -97,14 +99,14 @@ inline bool is_map_word_key(u32 t) { return t >= T_WORD && t <= T_GET_WORD; }
 // under every operation exactly when their values are: the commonest keys skip the dispatch.
 inline bool equal_under(Cell* a, Cell* b, i32 op) {
     if (type_of(a) == T_INTEGER && type_of(b) == T_INTEGER) return a->data2 == b->data2;
-    return ev::compare_values(a, b, op) == 0;
+    return g_compare_values(a, b, op) == 0;
 }
 
 // Kind 2 keys: symbols compare by name, words by symbol (case-insensitively through their
 // aliases unless the operation is strict).
 bool symbol_key_match(Cell* cell, Cell* key, i32 op) {
     u32 ct = type_of(cell), kt = type_of(key);
-    bool strict = op == ev::OP_STRICT_EQUAL || op == ev::OP_SAME || op == ev::OP_STRICT_FIND;
+    bool strict = op == OP_STRICT_EQUAL || op == OP_SAME || op == OP_STRICT_FIND;
     if (is_word_kind(ct) && is_word_kind(kt)) {
         if (strict) return cell->data2 == key->data2;
         return resolve_symbol_alias(cell->data2) == resolve_symbol_alias(key->data2);
@@ -254,7 +256,7 @@ bool index_cell(Node table, u32 i, bool at_bound_fails) {
         HashTable* t = hashtable_of(table);
         if (key_hash(t, b) != hv) return false;
         Cell* rep = block_cell(t, representative(t, b));
-        return type_of(rep) == type && equal_under(rep, &key, ev::OP_EQUAL);
+        return type_of(rep) == type && equal_under(rep, &key, OP_EQUAL);
     });
     if (p.found >= 0) {
         u32 b = u32(p.found);
@@ -423,7 +425,7 @@ i32 put_direct(Node table, u32 index) {
     if (h->occupied >= h->upper) grow_in_place(table);
     h = hashtable_of(table);
     u32 hv = 0;
-    Probe p = probe_direct(table, *block_cell(h, index), ev::OP_STRICT_EQUAL, &hv);
+    Probe p = probe_direct(table, *block_cell(h, index), OP_STRICT_EQUAL, &hv);
     if (p.found >= 0) return slot_at(hashtable_of(table), p.found);
     if (p.slot < 0) {
         grow_in_place(table);
@@ -847,7 +849,7 @@ void hashtable_put_all(Node table, u32 index, u32 step) {
     for (u32 i = index; i + 1 < block_length(hashtable_of(table));) {
         Cell* key = block_cell(hashtable_of(table), i);
         if (is_map_word_key(type_of(key))) set_cell_type(key, T_SET_WORD);
-        Probe p = probe_direct(table, *key, ev::OP_STRICT_EQUAL);
+        Probe p = probe_direct(table, *key, OP_STRICT_EQUAL);
         if (p.found < 0) {
             put_direct(table, i);
             i += 2;
@@ -880,7 +882,7 @@ Cell* hashtable_get(Node table, const Cell* key, i32 start, i32 skip, i32 op, bo
         HashTable* t = hashtable_of(table);
         if (key_hash(t, b) != hv) return false;
         Cell* rep = block_cell(t, representative(t, b));
-        return type_of(rep) == type && equal_under(rep, &k, ev::OP_EQUAL);
+        return type_of(rep) == type && equal_under(rep, &k, OP_EQUAL);
     });
     if (p.found < 0) return nullptr;
     if (skip < 1) skip = 1;
@@ -898,7 +900,7 @@ Cell* hashtable_get(Node table, const Cell* key, i32 start, i32 skip, i32 op, bo
         else if (reverse) wanted = pos < start && (start - 1 - pos) % skip == 0 && (best < 0 || pos > best);
         else wanted = pos >= start && (pos - start) % skip == 0 && (best < 0 || pos < best);
         if (!wanted) continue;
-        if (op != ev::OP_EQUAL && !equal_under(block_cell(t, u32(pos)), &k, op)) continue;
+        if (op != OP_EQUAL && !equal_under(block_cell(t, u32(pos)), &k, op)) continue;
         best = pos;
     }
     return best < 0 ? nullptr : block_cell(hashtable_of(table), u32(best));
@@ -929,7 +931,7 @@ Cell* hashtable_get_next(Node table, const Cell* key, HashCursor& cursor) {
         if (s == LIVE) {
             u32 index = h->kind == HASH_BLOCK ? representative(h, i) : u32(slot_at(h, i));
             Cell* cell = block_cell(h, index);
-            if (type_of(cell) == type && equal_under(cell, &k, ev::OP_EQUAL)) {
+            if (type_of(cell) == type && equal_under(cell, &k, OP_EQUAL)) {
                 cursor.bucket = i32(i);
                 cursor.step = step;
                 return block_cell(hashtable_of(table), index);
@@ -944,7 +946,7 @@ Cell* hashtable_get_next(Node table, const Cell* key, HashCursor& cursor) {
 i32 hashtable_find_symbol(Node table, u32 symbol, bool case_insensitive) {
     Cell key;
     set_cell(&key, T_WORD, 0, symbol, 0);
-    Probe p = probe_direct(table, key, case_insensitive ? ev::OP_EQUAL : ev::OP_STRICT_EQUAL);
+    Probe p = probe_direct(table, key, case_insensitive ? OP_EQUAL : OP_STRICT_EQUAL);
     return p.found < 0 ? -1 : slot_at(hashtable_of(table), p.found);
 }
 
@@ -969,8 +971,8 @@ void hashtable_find_symbol_both(Node table, u32 symbol, i32* exact, i32* first) 
             same = cell->data2 == symbol;
             twin = same || resolve_symbol_alias(cell->data2) == folded;
         } else {
-            same = symbol_key_match(cell, &key, ev::OP_STRICT_EQUAL);
-            twin = symbol_key_match(cell, &key, ev::OP_EQUAL);
+            same = symbol_key_match(cell, &key, OP_STRICT_EQUAL);
+            twin = symbol_key_match(cell, &key, OP_EQUAL);
         }
         if (twin && *first < 0) *first = index;
         if (same) *exact = index;

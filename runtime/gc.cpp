@@ -649,6 +649,7 @@ __attribute__((noinline)) void gc_collect() {
     sweep_big_frames();
     return_dead_nodes();
     release_node_frames();
+    stack_clear_above_top();
     g_forward.clear();
     ++g_collections;
     std::atomic_thread_fence(std::memory_order_seq_cst);

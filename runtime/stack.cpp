@@ -61,6 +61,11 @@ void stack_keep_error() {
 
 void stack_close_reserve() { g_args.end = g_args_hard_end - ARG_STACK_RESERVE; }
 
+void stack_clear_above_top() {
+    for (Cell* c = g_args.top; c < g_args_hard_end; ++c)
+        if (type_of(c) != T_UNSET) set_cell(c, T_UNSET);
+}
+
 bool stack_interpreted(CallFrame* from, bool near) {
     CallFrame* f = (from ? from : g_calls.top) - 1;
     for (; f >= g_calls.bottom; --f) {

@@ -110,6 +110,10 @@ inline void stack_keep() { g_args.top = g_args.base + 1; }
 void stack_keep_error();
 // Closes the cells past the argument stack's end that an overflow opened to build its error.
 void stack_close_reserve();
+// Blanks the cells above the top. A push opens a slot before writing it, so a collection in
+// between would take the slot's old value for a root; the collector calls this once it has
+// freed what those old values may name.
+void stack_clear_above_top();
 
 // ---- call stack -----------------------------------------------------------------------
 

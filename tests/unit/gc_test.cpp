@@ -1,5 +1,6 @@
 // Collector: live data survives collections intact, garbage is reclaimed, pinned buffers
 // stay put, node frames are emptied, external resources are released once.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -108,6 +109,26 @@ TEST_F(GcTest, ArgumentStackValuesAreRoots) {
     gc_collect();
     check_block_of_strings(slot->data2, 50);
     stack_pop(1);
+}
+
+// A slot opened by a push holds whatever the last value there was until it is written. If
+// that value's node died in an earlier collection, marking it would put a freed node back
+// in use and corrupt the free list: collections leave the cells above the top blank.
+TEST_F(GcTest, SlotOpenedOverADeadValueIsNoRoot) {
+    Cell* slot = stack_push_slot();
+    set_cell(slot, T_BLOCK, 0, make_block_of_strings(50), 0);
+    stack_pop(1);
+    collect_clean();  // the block is garbage now: its node goes back to the free list
+    Cell* reopened = stack_push_slot();
+    ASSERT_EQ(reopened, slot);
+    EXPECT_EQ(type_of(reopened), T_UNSET);
+    collect_clean();  // with the slot open, before anything is written to it
+    stack_pop(1);
+    // Every node handed out now is distinct: the free list is whole.
+    std::vector<Node> nodes;
+    for (u32 i = 0; i < 2000; ++i) nodes.push_back(alloc_cells(1));
+    std::sort(nodes.begin(), nodes.end());
+    EXPECT_EQ(std::adjacent_find(nodes.begin(), nodes.end()), nodes.end());
 }
 
 TEST_F(GcTest, BufferPointedAtFromTheNativeStackStaysPut) {

@@ -14,6 +14,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/geometry.h"
@@ -24,7 +25,6 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
@@ -790,7 +790,7 @@ private:
         set_cell(&proto, T_ERROR);
         set_cell(&spec, T_INTEGER, 0, code, 0);
         if (code >= 1000) fail();
-        Cell* err = ev::dispatch<A_MAKE>(&proto, &spec, u32(T_ERROR));
+        Cell* err = dt::dispatch<A_MAKE>(&proto, &spec, u32(T_ERROR));
         Cell e = *err;
         stack_pop(1);
         set(d, e, nl);
@@ -890,9 +890,9 @@ private:
 
     void read_builtin(const Dest& d, u32 t, bool nl) {
         u32 slot = count_field();
-        u32 limit = t == T_NATIVE ? ev::NATIVES_CAPACITY : ACTION_COUNT;
+        u32 limit = t == T_NATIVE ? dt::NATIVES_CAPACITY : ACTION_COUNT;
         if (slot < 1 || slot > limit) fail();
-        if (t == T_NATIVE ? !ev::native_entry(slot) : !ev::action_generic_entry(slot)) fail();
+        if (t == T_NATIVE ? !dt::native_entry(slot) : !dt::action_generic_entry(slot)) fail();
         RootGuard spec;
         read_record(Dest{0, 0, &spec.cell});
         if (type_of(&spec.cell) != T_BLOCK) fail();
@@ -922,7 +922,7 @@ Cell* Decoder::make_builtin(u32 t, u32 slot, const Cell* spec) {
     Cell* args = push_new_block_pair(spec, slot);
     Cell proto;
     set_cell(&proto, t);
-    Cell* made = ev::dispatch<A_MAKE>(&proto, args, t);
+    Cell* made = dt::dispatch<A_MAKE>(&proto, args, t);
     Cell v = *made;
     g_args.top = args;
     return stack_push(&v);

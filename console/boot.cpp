@@ -7,22 +7,22 @@
 #include "console/boot_payload.h"
 #include "console/boot_sources.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype_init.h"
+#include "datatypes/error.h"
+#include "datatypes/object.h"
+#include "datatypes/ownership.h"
+#include "datatypes/random.h"
+#include "datatypes/registry.h"
 #include "evaluator/actions.h"
 #include "evaluator/eval_hooks.h"
 #include "evaluator/interpreter.h"
 #include "lexer/load.h"
 #include "library/routines.h"
-#include "datatypes/context.h"
-#include "datatypes/datatype_init.h"
-#include "datatypes/error.h"
-#include "datatypes/object.h"
-#include "datatypes/registry.h"
-#include "evaluator/random.h"
 #include "runtime/console_out.h"
 #include "runtime/externals.h"
 #include "runtime/fatal.h"
 #include "runtime/gc.h"
-#include "datatypes/ownership.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
@@ -36,7 +36,7 @@ void runtime_init() {
     done = true;
     rt::print_hooks_init();
     rt::platform_init();
-    ev::random_init();
+    dt::random_init();
     rt::memory_settings_init();
     rt::externals_init();
     dt::register_all_datatypes();

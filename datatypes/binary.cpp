@@ -9,11 +9,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/walk_guard.h"
-#include "evaluator/actions.h"
 #include "runtime/base_codec.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -138,7 +138,7 @@ void value_bytes(std::vector<u8>& out, Cell* value, i64 limit, bool limit_bytes,
     if (mode != BYTES_CHANGE) raise_with_type(Err::script_bad_to_arg, T_BINARY, value);
     Cell* v = stack_push(value);
     Cell* tmp = push_string(16);
-    ev::form_dispatch(v, tmp, nullptr, INT_MAX);
+    form_dispatch(v, tmp, nullptr, INT_MAX);
     text_bytes(out, tmp, -1);
     stack_pop(2);
     cut();
@@ -559,10 +559,10 @@ i32 binary_compare_value(const Cell* bin, const Cell* value, i32 op, bool match)
     if (t != T_BINARY && !is_any_string_type(t)) return -2;
     if (t == T_BINARY && series_node(bin) == series_node(value)) {
         bool same_pos = head_of(bin) == head_of(value);
-        if (op == ev::OP_SAME) return same_pos ? 0 : -1;
-        if (same_pos && (op == ev::OP_EQUAL || op == ev::OP_NOT_EQUAL || op == ev::OP_STRICT_EQUAL || op == ev::OP_PUT))
+        if (op == OP_SAME) return same_pos ? 0 : -1;
+        if (same_pos && (op == OP_EQUAL || op == OP_NOT_EQUAL || op == OP_STRICT_EQUAL || op == OP_PUT))
             return 0;
-    } else if (op == ev::OP_SAME) {
+    } else if (op == OP_SAME) {
         return -1;
     }
     std::vector<u8> other;
@@ -583,7 +583,7 @@ bool binary_byte_in_bitset_q(const Cell* bin, const Cell* bitset) {
 bool binary_match_value_q(const Cell* bin, const Cell* value) {
     u32 t = type_of(value);
     if (t == T_CHAR) return binary_length(bin) > 0 && *binary_head_ptr(bin) == value->data2;
-    if (t == T_BINARY || is_any_string_type(t)) return binary_compare_value(bin, value, ev::OP_EQUAL, true) == 0;
+    if (t == T_BINARY || is_any_string_type(t)) return binary_compare_value(bin, value, OP_EQUAL, true) == 0;
     return false;
 }
 

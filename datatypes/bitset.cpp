@@ -13,11 +13,11 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
@@ -334,7 +334,7 @@ i32 bitset_form(Cell* value, Cell* out, Cell* part, i32 limit) {
 
 i32 bitset_compare(Cell* a, Cell* b, i32 op) {
     if (type_of(b) != T_BITSET) return -2;
-    if (op == ev::OP_SAME) return series_node(a) == series_node(b) ? 0 : 1;
+    if (op == OP_SAME) return series_node(a) == series_node(b) ? 0 : 1;
     u64 na = used_bytes(a), nb = used_bytes(b);
     if (na != nb) return na < nb ? -1 : 1;
     if (na == 0) return 0;

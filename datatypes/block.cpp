@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/hash_index.h"
 #include "datatypes/series.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
 #include "lexer/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
@@ -213,7 +213,7 @@ Cell* select_word_in_block(Cell* b, const Cell* word, bool case_) {
 Cell* block_select_value(Cell* b, Cell* value) {
     i32 total = ks_buffer_length(b);
     for (i32 i = series_clamped_head(b); i < total; ++i) {
-        if (ev::compare(value, ks_abs_at(b, i), ev::OP_PUT)) return i + 1 < total ? ks_abs_at(b, i + 1) : &g_none_cell;
+        if (compare(value, ks_abs_at(b, i), OP_PUT)) return i + 1 < total ? ks_abs_at(b, i + 1) : &g_none_cell;
     }
     return &g_none_cell;
 }
@@ -221,7 +221,7 @@ Cell* block_select_value(Cell* b, Cell* value) {
 bool block_remove_value(Cell* b, Cell* value, bool from_start) {
     i32 total = ks_buffer_length(b);
     for (i32 i = from_start ? 0 : series_clamped_head(b); i < total; ++i) {
-        if (!ev::compare(value, ks_abs_at(b, i), ev::OP_PUT)) continue;
+        if (!compare(value, ks_abs_at(b, i), OP_PUT)) continue;
         SeriesBuffer* buf = series_buffer(b);
         Cell* p = at<Cell>(buf->offset) + i;
         std::memmove(p, p + 1, at(buf->tail) - reinterpret_cast<u8*>(p + 1));
@@ -290,7 +290,7 @@ void find_value_in_cells(Cell* b, i32 from, i32 to, i32 step, bool deep, Cell* t
         Cell* arg = stack_push(c);
         Cell* slot = stack_push_slot();
         set_cell(slot, T_NONE);
-        Cell* copy = ev::dispatch<A_COPY>(arg, slot, nullptr, deep, deep ? types : nullptr);
+        Cell* copy = dispatch<A_COPY>(arg, slot, nullptr, deep, deep ? types : nullptr);
         Cell* dst = ks_abs_at(b, i32(i));
         u32 flag = dst->header & CELL_NEW_LINE;
         *dst = *copy;
@@ -304,7 +304,7 @@ void find_value_in_cells(Cell* b, i32 from, i32 to, i32 step, bool deep, Cell* t
 i32 compare_each(Cell* b1, Cell* b2, i32 op) {
     Node n1 = series_node(b1), n2 = series_node(b2);
     bool same_place = n1 == n2 && series_head(b1) == series_head(b2);
-    if (op == ev::OP_SAME) return same_place ? 0 : -1;
+    if (op == OP_SAME) return same_place ? 0 : -1;
     if (same_place) return 0;
     if (walk_in_progress(n1)) return walk_in_progress(n2) ? 0 : -1;
     i32 h1 = series_head(b1), h2 = series_head(b2);
@@ -314,8 +314,8 @@ i32 compare_each(Cell* b1, Cell* b2, i32 op) {
     if (rem1 < 0) rem1 = 0;
     if (rem2 < 0) rem2 = 0;
     switch (op) {
-        case ev::OP_EQUAL: case ev::OP_NOT_EQUAL: case ev::OP_STRICT_EQUAL:
-        case ev::OP_FIND: case ev::OP_STRICT_FIND: case ev::OP_PUT:
+        case OP_EQUAL: case OP_NOT_EQUAL: case OP_STRICT_EQUAL:
+        case OP_FIND: case OP_STRICT_FIND: case OP_PUT:
             if (rem1 != rem2) return 1;
             break;
         default: break;
@@ -333,7 +333,7 @@ i32 compare_each(Cell* b1, Cell* b2, i32 op) {
             u32 ta = type_of(a), tb = type_of(b);
             if (ta != tb && !(is_any_word(ta) && is_any_word(tb)) && !(is_number_kind(ta) && is_number_kind(tb)))
                 return ta < tb ? -1 : 1;
-            r = ev::compare_values(a, b, op);
+            r = compare_values(a, b, op);
         }
     }
     if (r != 0) return r;
@@ -344,7 +344,7 @@ i32 block_compare(Cell* v1, Cell* v2, i32 op) {
     u32 t1 = type_of(v1), t2 = type_of(v2);
     if (t1 != t2) {
         bool path_pair = (t1 == T_PATH && t2 == T_LIT_PATH) || (t1 == T_LIT_PATH && t2 == T_PATH);
-        if (!(path_pair && (op == ev::OP_FIND || op == ev::OP_STRICT_FIND))) return -2;
+        if (!(path_pair && (op == OP_FIND || op == OP_STRICT_FIND))) return -2;
     }
     return compare_each(v1, v2, op);
 }
@@ -409,7 +409,7 @@ i32 sort_call_comparator(const Cell* a, const Cell* b, Cell* fn, u32 flags) {
     Cell* mark = g_args.top;
     push_comparator_arg(first, width);
     push_comparator_arg(second, width);
-    Status s = ev::call_value(fn, mark, 2);
+    Status s = g_call_value(fn, mark, 2);
     // A break, return or throw out of the comparator has already set the stacks for its target.
     if (s) system_throw(s);
     Cell answer = g_args.top[-1];
@@ -432,7 +432,7 @@ namespace {
 Cell* body_block(Cell* spec) {
     switch (type_of(spec)) {
         case T_OBJECT:
-        case T_MAP: return stack_push(ev::dispatch<A_REFLECT>(spec, runtime_symbol(SYM_BODY)));
+        case T_MAP: return stack_push(dispatch<A_REFLECT>(spec, runtime_symbol(SYM_BODY)));
         case T_VECTOR: {
             if (!g_vector_to_block) raise_error(Err::internal_not_done);
             Cell* out = stack_push(&g_none_cell);
@@ -489,16 +489,16 @@ Cell* block_to(Cell*, Cell* spec, u32 type) {
 Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool case_, bool,
                       bool) {
     if (type_of(element) == T_INTEGER) {
-        if (!value) return ev::dispatch<A_PICK>(parent, get_int(element), element);
-        return ev::dispatch<A_POKE>(parent, get_int(element), value, element);
+        if (!value) return dispatch<A_PICK>(parent, get_int(element), element);
+        return dispatch<A_POKE>(parent, get_int(element), value, element);
     }
     if (!value) {
         if (type_of(element) == T_WORD && type_of(parent) != T_HASH) return select_word_in_block(parent, element, case_);
-        return ev::dispatch<A_SELECT>(parent, element, nullptr, true, case_, false, false, nullptr, nullptr, false,
+        return dispatch<A_SELECT>(parent, element, nullptr, true, case_, false, false, nullptr, nullptr, false,
                                       false);
     }
     Cell* found =
-        ev::dispatch<A_FIND>(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
+        dispatch<A_FIND>(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
                              false);
     if (type_of(found) == T_NONE) {
         Cell none;
@@ -506,7 +506,7 @@ Cell* block_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
         raise_error(Err::script_bad_path_set, path ? path : &none, element);
     }
     Cell* at_match = stack_push(found);
-    ev::dispatch<A_POKE>(at_match, 2, value, nullptr);
+    dispatch<A_POKE>(at_match, 2, value, nullptr);
     stack_pop(1);
     return value;
 }
@@ -529,7 +529,7 @@ bool cell_matches(const FindSpec& f, Cell* c) {
         u32 t = type_of(c);
         return type_of(f.value) == T_TYPESET ? typeset_has(f.value, t) : t == f.value->data1;
     }
-    return ev::compare(c, f.value, f.op);
+    return compare(c, f.value, f.op);
 }
 
 // Whether the run's values stand at cell `pos` of buffer `node`.
@@ -537,7 +537,7 @@ bool run_matches(const FindSpec& f, Node node, i32 pos) {
     for (i32 k = 0; k < f.run; ++k) {
         Cell* c = at<Cell>(buffer_of(node)->offset) + pos + k;
         Cell* v = at<Cell>(buffer_of(f.run_node)->offset) + f.run_head + k;
-        if (!ev::compare(c, v, f.op)) return false;
+        if (!compare(c, v, f.op)) return false;
     }
     return true;
 }
@@ -571,7 +571,7 @@ i32 block_search(Cell* series, Cell* value, Cell* part, bool only, bool case_, b
         if (l < limit) limit = i32(l);
     }
 
-    FindSpec f{value, same ? ev::OP_SAME : case_ ? ev::OP_STRICT_EQUAL : ev::OP_PUT, false, 0, 0, 0};
+    FindSpec f{value, same ? OP_SAME : case_ ? OP_STRICT_EQUAL : OP_PUT, false, 0, 0, 0};
     u32 vt = type_of(value);
     if (!only && (vt == T_DATATYPE || vt == T_TYPESET)) {
         f.by_type = true;

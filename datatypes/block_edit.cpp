@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/hash_index.h"
 #include "datatypes/series.h"
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/series.h"
@@ -187,7 +187,7 @@ void copy_nested_series(Cell* block, i32 n) {
         Cell* arg = stack_push(c);
         Cell* slot = stack_push_slot();
         set_cell(slot, T_NONE);
-        Cell* inner = ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
+        Cell* inner = dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
         Cell* dst = ks_abs_at(block, i);
         u32 flag = dst->header & CELL_NEW_LINE;
         *dst = *inner;
@@ -367,7 +367,7 @@ Cell* block_sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* p
     } else if (all) {
         raise_error(Err::script_bad_refines);
     }
-    i32 op = case_ ? ev::OP_CASE_SORT : ev::OP_SORT;
+    i32 op = case_ ? OP_CASE_SORT : OP_SORT;
     u32 flags = reverse ? SORT_REVERSE : 0;
     rt::SortCompareFn cmp = compare_records;
     intptr_t word1 = op;

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/hash_index.h"
 #include "datatypes/series.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
 #include "runtime/stack.h"
@@ -41,8 +41,8 @@ bool keys_match(const SetContext& sc, Cell* a, Cell* b) {
     if (ta == T_INTEGER && tb == T_INTEGER) return a->data2 == b->data2;
     bool series = is_cell_series_type(ta);
     if (series != is_cell_series_type(tb)) return false;
-    if (series) return ev::compare_values(a, b, sc.case_ ? ev::OP_STRICT_EQUAL : ev::OP_PUT) == 0;
-    return ta == tb && ev::compare_values(a, b, sc.op) == 0;
+    if (series) return compare_values(a, b, sc.case_ ? OP_STRICT_EQUAL : OP_PUT) == 0;
+    return ta == tb && compare_values(a, b, sc.op) == 0;
 }
 
 // Bucket arrays kept from one call to the next: fresh memory is costly, and a set
@@ -159,7 +159,7 @@ void set_pass(const SetContext& sc, Cell* from, Cell* result, KeySet& seen, Keep
 }  // namespace
 
 void block_set_operation(bool case_, Cell* skip, i32 op) {
-    SetContext sc{case_, 1, case_ ? ev::OP_STRICT_EQUAL : ev::OP_EQUAL};
+    SetContext sc{case_, 1, case_ ? OP_STRICT_EQUAL : OP_EQUAL};
     if (skip) {
         if (type_of(skip) != T_INTEGER || get_int(skip) < 1) raise_invalid_refine(REF_SKIP, skip);
         sc.size = get_int(skip);

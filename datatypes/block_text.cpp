@@ -1,9 +1,9 @@
 // block!: form and mold, and the layout that every block-like mold shares.
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/walk_guard.h"
-#include "evaluator/actions.h"
 #include "runtime/stack.h"
 
 namespace kel::dt {
@@ -53,7 +53,7 @@ i32 block_form(Cell* value, Cell* out, Cell* part, i32 limit) {
             }
         }
         Cell* item = push_item(node, i);
-        limit = ev::form_dispatch(item, out, part, limit);
+        limit = form_dispatch(item, out, part, limit);
         stack_pop(1);
     }
     return limit;
@@ -83,7 +83,7 @@ i32 mold_block_items(Cell* value, Cell* out, bool only, bool all, bool flat, Cel
             append_char(out, ' ');
             limit -= 1;
         }
-        limit = ev::mold_dispatch(item, out, false, all, flat, part, limit, indent);
+        limit = mold_dispatch(item, out, false, all, flat, part, limit, indent);
         stack_pop(1);
     }
     if (closing_break) {

@@ -5,13 +5,13 @@
 #include <string>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unit.h"
 #include "datatypes/word.h"
-#include "evaluator/eval_hooks.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
@@ -453,7 +453,7 @@ void context_init() {
     register_after_collect_hook(refresh_global_values_view);
     register_after_collect_hook(clear_field_cache);
     // The evaluator's position cell: errors copy it into their `near` field.
-    gc_register_cell_root(&ev::g_eval_cell);
+    gc_register_cell_root(&g_eval_cell);
     g_load_word_hook = load_word_hook;
     g_word_value_hook = word_value_hook;
 }

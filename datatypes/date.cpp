@@ -12,10 +12,10 @@
 #include "datatypes/number_support.h"
 #include "datatypes/object.h"
 #include "datatypes/path.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
 #include "lexer/lexer.h"
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
@@ -490,23 +490,23 @@ void date_subtract() { date_do_math(1); }
 Cell* date_random(Cell* value, bool seed, bool secure, bool) {
     u32 w = date_word(value);
     if (seed) {
-        ev::random_seed(w + u32(i64(time_of(value))));
+        random_seed(w + u32(i64(time_of(value))));
         set_cell(value, T_UNSET);
         return value;
     }
-    auto draw = [secure] { return secure ? ev::random_secure() : ev::random_next(); };
+    auto draw = [secure] { return secure ? random_secure() : random_next(); };
     i64 days = date_to_days(w);
     // The uniform draw every datatype shares, so that a seed gives the same days here.
-    i64 pick = days >= 1 ? ev::random_int(secure, i32(days < INT32_MAX ? days : INT32_MAX)) : 1;
+    i64 pick = days >= 1 ? random_int(secure, i32(days < INT32_MAX ? days : INT32_MAX)) : 1;
     set_word(value, date_from_days(pick - 1, zone_of(w), has_time(w)));
     if (has_time(w)) {
         set_word(value, (date_word(value) & ~0x7Fu) | (u32(draw()) & 0x7F));
         double u3600;
         if (secure) {
-            double r1 = ev::random_secure(), r2 = ev::random_secure();
+            double r1 = random_secure(), r2 = random_secure();
             u3600 = (r1 / 2147483647.0 + r2) / (2147483648.0 / 3600.0);
         } else {
-            u3600 = 3600.0 * (double(ev::random_next()) / 2147483647.0);
+            u3600 = 3600.0 * (double(random_next()) / 2147483647.0);
         }
         set_time(value, 24.0 * std::floor(u3600), true);
     }

@@ -1,10 +1,10 @@
 // email! datatype: a string! molded bare, whose user and host parts around the first "@"
 // are path selectors.
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
 #include "datatypes/tag.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"

@@ -4,13 +4,13 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/eval_hooks.h"
 #include "runtime/console_out.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
@@ -76,7 +76,7 @@ Cell* push_blank_error() {
 }
 
 void set_near(Cell* err) {
-    Cell near = ev::g_eval_cell;
+    Cell near = g_eval_cell;
     *error_field(err, ERR_NEAR) = near;
 }
 
@@ -100,8 +100,8 @@ i32 append_cut(Cell* out, const Cell* value, bool mold, bool flat, bool only, i3
     // still shows its first characters instead of failing the report.
     Cell part;
     set_cell(&part, T_INTEGER, 0, u32(cut));
-    if (mold) ev::mold_dispatch(v, tmp, only, false, flat, &part, cut, 0);
-    else ev::form_dispatch(v, tmp, &part, cut);
+    if (mold) mold_dispatch(v, tmp, only, false, flat, &part, cut, 0);
+    else form_dispatch(v, tmp, &part, cut);
     truncate_series_at(buffer_of(series_node(tmp)), u32(cut));
     i32 n = i32(string_length(tmp));
     string_concatenate(out, tmp, -1, 0, true, CONCAT_APPEND);
@@ -112,7 +112,7 @@ i32 append_cut(Cell* out, const Cell* value, bool mold, bool flat, bool only, i3
 i32 append_formed(Cell* out, const Cell* value, i32 limit) {
     Cell* base = g_args.top;
     Cell* v = stack_push(value);
-    limit = ev::form_dispatch(v, out, nullptr, limit);
+    limit = form_dispatch(v, out, nullptr, limit);
     g_args.top = base;
     return limit;
 }

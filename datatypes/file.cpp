@@ -6,11 +6,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/port.h"
 #include "datatypes/string.h"
 #include "datatypes/tag.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/percent_codec.h"
 #include "runtime/platform.h"
@@ -225,7 +225,7 @@ bool block_kind(u32 t) { return t == T_BLOCK || t == T_PAREN || t == T_HASH; }
 
 void form_into(Cell* v, Cell* out) {
     Cell* s = stack_push(v);
-    ev::form_dispatch(s, out, nullptr, INT_MAX);
+    form_dispatch(s, out, nullptr, INT_MAX);
     stack_pop(1);
 }
 
@@ -318,7 +318,7 @@ Cell* url_open(Cell* url, bool new_, bool read, bool write, bool seek, Cell* all
 Cell* url_read(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
     if (http_url(url)) return Forward<&ResourceIo::url_read>::call(url, part, seek, binary, lines, info, as);
     Cell* port = url_open_port(url, false, false, false, false, false, nullptr);
-    return ev::dispatch<A_READ>(port, part, seek, binary, lines, info, as);
+    return dispatch<A_READ>(port, part, seek, binary, lines, info, as);
 }
 
 Cell* url_write(Cell* url, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
@@ -327,7 +327,7 @@ Cell* url_write(Cell* url, Cell* data, bool binary, bool lines, bool info, bool 
         return Forward<&ResourceIo::url_write>::call(url, data, binary, lines, info, append, part, seek, allow, as);
     Cell* value = stack_push(data);
     Cell* port = url_open_port(url, false, false, false, false, false, nullptr);
-    return ev::dispatch<A_WRITE>(port, value, binary, lines, info, append, part, seek, allow, as);
+    return dispatch<A_WRITE>(port, value, binary, lines, info, append, part, seek, allow, as);
 }
 
 void inherit_series_actions(TypeRegistration& r) {

@@ -10,9 +10,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
 #include "datatypes/number_support.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
 #include "lexer/number_scan.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -260,9 +260,9 @@ void float_do_math(i32 code) {
 }
 
 double random_float_source(double limit, bool secure) {
-    if (!secure) return limit * (double(ev::random_next()) / 2147483647.0);
-    double r1 = ev::random_secure();
-    double r2 = ev::random_secure();
+    if (!secure) return limit * (double(random_next()) / 2147483647.0);
+    double r1 = random_secure();
+    double r2 = random_secure();
     return limit * (r2 + r1 / 2147483647.0) / 2147483648.0;
 }
 
@@ -481,7 +481,7 @@ bool float_odd_q(Cell* v) {
 
 Cell* float_random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        ev::random_seed(value->data2 ^ value->data3);
+        random_seed(value->data2 ^ value->data3);
         set_cell(value, T_UNSET);
         return value;
     }

@@ -5,12 +5,12 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/object.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -440,7 +440,7 @@ i32 mold_maker_and_spec(const char* maker, const Cell* fn, Cell* out, bool only,
     append_c_string(out, maker);
     limit -= i32(std::strlen(maker));
     Cell spec = spec_of_function(fn);
-    return ev::mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
+    return mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
 }
 
 i32 function_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {
@@ -451,7 +451,7 @@ i32 function_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* 
         append_c_string(out, " none");
         return limit - 5;
     }
-    return ev::mold_dispatch(&body, out, only, all, flat, part, limit, indent);
+    return mold_dispatch(&body, out, only, all, flat, part, limit, indent);
 }
 
 i32 function_compare(Cell* v1, Cell* v2, i32 op) {
@@ -476,7 +476,7 @@ i32 routine_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* p
         append_char(out, ' ');
         --limit;
     }
-    return ev::mold_dispatch(&body, out, only, all, flat, part, limit, indent);
+    return mold_dispatch(&body, out, only, all, flat, part, limit, indent);
 }
 
 // call-argument-word: argument n of the innermost named call, from its function's spec.

@@ -6,12 +6,12 @@
 
 #include "datatypes/datatype_init.h"
 #include "datatypes/date.h"
-#include "datatypes/money.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
+#include "datatypes/money.h"
 #include "datatypes/number_support.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
-#include "evaluator/random.h"
 #include "lexer/number_scan.h"
 #include "runtime/errors.h"
 #include "runtime/fatal.h"
@@ -211,12 +211,12 @@ void integer_power() {
 
 Cell* integer_random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        ev::random_seed(value->data2);
+        random_seed(value->data2);
         set_cell(value, T_UNSET);
         return value;
     }
     // The payload alone changes, so that char! keeps its type.
-    value->data2 = u32(ev::random_int(secure, get_integer(value)));
+    value->data2 = u32(random_int(secure, get_integer(value)));
     return value;
 }
 

@@ -2,9 +2,9 @@
 #include <cmath>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
-#include "evaluator/random.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -71,11 +71,11 @@ Cell* logic_make(Cell* proto, Cell* spec, u32 type) {
 
 Cell* logic_random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        ev::random_seed(value->data1);
+        random_seed(value->data1);
         set_cell(value, T_UNSET);
         return value;
     }
-    i32 draw = secure ? ev::random_secure() : ev::random_next();
+    i32 draw = secure ? random_secure() : random_next();
     set_cell(value, T_LOGIC, draw > 0x3FFFFFFF ? 1 : 0);
     return value;
 }

@@ -13,13 +13,13 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/walk_guard.h"
-#include "evaluator/actions.h"
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
@@ -68,7 +68,7 @@ void prepare_key(Cell* key, const Cell* path) {
     } else if (is_copied_key(t)) {
         Cell* slot = stack_push_slot();
         set_cell(slot, T_NONE);
-        Cell* copy = ev::dispatch<A_COPY>(key, slot, nullptr, false, nullptr);
+        Cell* copy = dispatch<A_COPY>(key, slot, nullptr, false, nullptr);
         *key = *copy;
         stack_pop(1);
     }
@@ -86,7 +86,7 @@ i32 live_lookup(const Cell* map, const Cell* key, i32 op) {
     return i >= 0 && is_live(map, i) ? i : -1;
 }
 
-inline i32 lookup_op(bool case_) { return case_ ? ev::OP_STRICT_EQUAL : ev::OP_EQUAL; }
+inline i32 lookup_op(bool case_) { return case_ ? OP_STRICT_EQUAL : OP_EQUAL; }
 
 // Appends a key (a rooted cell outside the map's block) and an unset value: the two cells
 // in one reservation. The key is read after the growth, which may collect.
@@ -258,10 +258,10 @@ i32 mold_items(Cell* map, Cell* out, const Layout& l, Cell* part, i32 limit) {
         ++seen;
         if (lines) limit = append_indent(out, l.indent, limit);
         Cell* key = stack_push(entries_of(map) + i);
-        limit = ev::mold_dispatch(key, out, false, l.all, l.flat, part, limit, l.indent);
+        limit = mold_dispatch(key, out, false, l.all, l.flat, part, limit, l.indent);
         limit = append_text(out, " ", limit);
         *key = entries_of(map)[i + 1];
-        limit = ev::mold_dispatch(key, out, false, l.all, l.flat, part, limit, l.indent);
+        limit = mold_dispatch(key, out, false, l.all, l.flat, part, limit, l.indent);
         stack_pop(1);
         // The closing bracket goes on a line of its own; elsewhere only between entries.
         if (seen < live || lines) limit = append_text(out, sep, limit);
@@ -300,7 +300,7 @@ Cell* map_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*,
     return i < 0 ? &g_none_cell : entries_of(parent) + i + 1;
 }
 
-inline i32 find_op(bool case_, bool same) { return same ? ev::OP_SAME : lookup_op(case_); }
+inline i32 find_op(bool case_, bool same) { return same ? OP_SAME : lookup_op(case_); }
 
 Cell* map_find(Cell* series, Cell* value, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool, bool, bool,
                bool) {
@@ -320,7 +320,7 @@ Cell* map_put(Cell* series, Cell* key, Cell* value, bool case_) { return store(s
 
 Cell* map_remove(Cell* series, Cell*, Cell* key) {
     if (!key) raise_error(Err::script_missing_arg);
-    i32 i = live_lookup(series, key, ev::OP_STRICT_EQUAL);
+    i32 i = live_lookup(series, key, OP_STRICT_EQUAL);
     if (i >= 0) hashtable_delete(series->data3, u32(i));
     return series;
 }
@@ -345,11 +345,11 @@ bool entries_match(Cell* a, Cell* b, i32 op) {
         Cell* key = stack_push(entries_of(a) + i);
         Cell* val = stack_push(entries_of(a) + i + 1);
         bool matched = false;
-        if (op == ev::OP_STRICT_EQUAL) {
-            i32 j = live_lookup(b, key, ev::OP_STRICT_EQUAL);
+        if (op == OP_STRICT_EQUAL) {
+            i32 j = live_lookup(b, key, OP_STRICT_EQUAL);
             if (j >= 0) {
                 Cell* other = stack_push(entries_of(b) + j + 1);
-                matched = ev::compare_values(val, other, ev::OP_STRICT_EQUAL) == 0;
+                matched = compare_values(val, other, OP_STRICT_EQUAL) == 0;
                 stack_pop(1);
             }
         } else {
@@ -362,7 +362,7 @@ bool entries_match(Cell* a, Cell* b, i32 op) {
                 i32 j = i32(hit - entries_of(b));
                 if (!is_live(b, j)) continue;
                 Cell* other = stack_push(entries_of(b) + j + 1);
-                matched = ev::compare_values(val, other, ev::OP_EQUAL) == 0;
+                matched = compare_values(val, other, OP_EQUAL) == 0;
                 stack_pop(1);
             }
         }
@@ -374,12 +374,12 @@ bool entries_match(Cell* a, Cell* b, i32 op) {
 
 i32 map_compare(Cell* v1, Cell* v2, i32 op) {
     if (type_of(v2) != T_MAP) return -2;
-    if (op == ev::OP_SORT || op == ev::OP_CASE_SORT) return v1->data2 < v2->data2 ? -1 : v1->data2 > v2->data2 ? 1 : 0;
-    if (op != ev::OP_EQUAL && op != ev::OP_NOT_EQUAL && op != ev::OP_STRICT_EQUAL && op != ev::OP_SAME &&
-        op != ev::OP_PUT)
+    if (op == OP_SORT || op == OP_CASE_SORT) return v1->data2 < v2->data2 ? -1 : v1->data2 > v2->data2 ? 1 : 0;
+    if (op != OP_EQUAL && op != OP_NOT_EQUAL && op != OP_STRICT_EQUAL && op != OP_SAME &&
+        op != OP_PUT)
         return -2;
     if (v1->data2 == v2->data2) return 0;
-    if (op == ev::OP_SAME) return -1;
+    if (op == OP_SAME) return -1;
     if (walk_in_progress(v1->data2)) return walk_in_progress(v2->data2) ? 0 : -1;
     u32 c1 = live_count(v1), c2 = live_count(v2);
     if (c1 != c2) return 1;
@@ -390,7 +390,7 @@ i32 map_compare(Cell* v1, Cell* v2, i32 op) {
     {
         WalkGuard ga(a->data2);
         WalkGuard gb(b->data2);
-        equal = entries_match(a, b, op == ev::OP_STRICT_EQUAL ? op : ev::OP_EQUAL);
+        equal = entries_match(a, b, op == OP_STRICT_EQUAL ? op : OP_EQUAL);
     }
     stack_pop(2);
     return equal ? 0 : 1;
@@ -423,7 +423,7 @@ Cell* map_copy(Cell* value, Cell* result, Cell*, bool deep, Cell* types) {
             Cell* arg = stack_push(c);
             Cell* slot = stack_push_slot();
             set_cell(slot, T_NONE);
-            Cell* copy = ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
+            Cell* copy = dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
             *ks_abs_at(m, i) = *copy;
             stack_pop(2);
         }

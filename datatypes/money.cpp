@@ -15,10 +15,10 @@
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/object.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
 #include "lexer/literal_hooks.h"
 #include "lexer/number_scan.h"
 #include "runtime/errors.h"
@@ -594,11 +594,11 @@ Cell* money_pick(Cell* value, i32, Cell* index_cell) {
 Cell* money_random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         u32 sign = (value->header & MONEY_SIGN) ? 1 : 0;
-        ev::random_seed(value->data1 ^ value->data2 ^ value->data3 ^ sign);
+        random_seed(value->data1 ^ value->data2 ^ value->data3 ^ sign);
         set_cell(value, T_UNSET);
         return value;
     }
-    auto draw = [secure] { return u32(secure ? ev::random_secure() : ev::random_next()); };
+    auto draw = [secure] { return u32(secure ? random_secure() : random_next()); };
     Money m = unpack(value);
     u8 d[DIGITS];
     u128 v = m.mag;

@@ -8,11 +8,11 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/function.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unit.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/series.h"
@@ -42,16 +42,16 @@ namespace {
 // before the library defines it) fixes nothing yet: the next definition replaces it.
 
 Node g_slot_shapes = 0;  // a block: one cell per native slot, then one per action id
-const void* g_shape_entries[ev::NATIVES_CAPACITY + ACTION_COUNT];  // the entry each shape belongs to
+const void* g_shape_entries[NATIVES_CAPACITY + ACTION_COUNT];  // the entry each shape belongs to
 
-u32 shape_index(u32 type, i64 n) { return type == T_NATIVE ? u32(n - 1) : ev::NATIVES_CAPACITY + u32(n - 1); }
+u32 shape_index(u32 type, i64 n) { return type == T_NATIVE ? u32(n - 1) : NATIVES_CAPACITY + u32(n - 1); }
 
 Cell* slot_shape(u32 type, i64 n) {
     if (!g_slot_shapes) {
-        Node b = alloc_cells(ev::NATIVES_CAPACITY + ACTION_COUNT);
+        Node b = alloc_cells(NATIVES_CAPACITY + ACTION_COUNT);
         SeriesBuffer* buf = buffer_of(b);
-        for (u32 i = 0; i < ev::NATIVES_CAPACITY + ACTION_COUNT; ++i) set_cell(&cells_of(buf)[i], T_NONE);
-        buf->tail = buf->offset + (ev::NATIVES_CAPACITY + ACTION_COUNT) * sizeof(Cell);
+        for (u32 i = 0; i < NATIVES_CAPACITY + ACTION_COUNT; ++i) set_cell(&cells_of(buf)[i], T_NONE);
+        buf->tail = buf->offset + (NATIVES_CAPACITY + ACTION_COUNT) * sizeof(Cell);
         g_slot_shapes = b;
         gc_register_node_root(&g_slot_shapes);
     }
@@ -122,7 +122,7 @@ Cell* make_builtin(Cell* spec, u32 type) {
     Cell slot = ks_head(&s)[1];
     if (type_of(&slot) != T_INTEGER) raise_bad_make(type, &s);
     i64 n = get_int(&slot);
-    bool callable = type == T_NATIVE ? ev::native_entry(n) != nullptr : ev::action_generic_entry(n) != nullptr;
+    bool callable = type == T_NATIVE ? native_entry(n) != nullptr : action_generic_entry(n) != nullptr;
     if (!callable || type_of(&fspec) != T_BLOCK) raise_bad_make(type, &s);
     Cell* base = g_args.top;
     stack_push(&s);
@@ -134,8 +134,8 @@ Cell* make_builtin(Cell* spec, u32 type) {
     stack_push(&fspec);
     Cell* shape = push_spec_shape(&fspec);
     Cell* fixed = slot_shape(type, n);
-    const void* entry = type == T_NATIVE ? reinterpret_cast<const void*>(ev::native_entry(n))
-                                         : reinterpret_cast<const void*>(ev::action_generic_entry(n));
+    const void* entry = type == T_NATIVE ? reinterpret_cast<const void*>(native_entry(n))
+                                         : reinterpret_cast<const void*>(action_generic_entry(n));
     const void*& owner = g_shape_entries[shape_index(type, n)];
     i32 fixed_length = type_of(fixed) == T_BLOCK ? ks_length_q(fixed) : 0;
     bool provisional = type_of(fixed) == T_NONE || owner != entry ||
@@ -242,7 +242,7 @@ i32 builtin_mold(const char* head, Cell* value, Cell* out, bool only, bool all, 
                  i32 indent) {
     Cell spec = spec_of_function(value);
     limit = append_fixed(out, head, limit);
-    limit = ev::mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
+    limit = mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
     return append_fixed(out, "]", limit);
 }
 
@@ -260,13 +260,13 @@ i32 op_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, 
     Cell spec = spec_of_function(&v);
     if (op_source_type(&v) == T_FUNCTION) {
         limit = append_fixed(out, "func ", limit);
-        limit = ev::mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
+        limit = mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
         Cell body = *function_record(&v, FN_BODY);
-        if (type_of(&body) == T_BLOCK) limit = ev::mold_dispatch(&body, out, only, all, flat, part, limit, indent);
+        if (type_of(&body) == T_BLOCK) limit = mold_dispatch(&body, out, only, all, flat, part, limit, indent);
         return limit;
     }
     limit = append_fixed(out, "[", limit);
-    limit = ev::mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
+    limit = mold_dispatch(&spec, out, only, all, flat, part, limit, indent);
     return append_fixed(out, "]", limit);
 }
 

@@ -4,6 +4,8 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
@@ -11,8 +13,6 @@
 #include "datatypes/unit.h"
 #include "datatypes/walk_guard.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/eval_hooks.h"
 #include "runtime/cycles.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -65,7 +65,7 @@ Cell copy_value(const Cell* v) {
     Cell* arg = stack_push(v);
     Cell* slot = stack_push_slot();
     set_cell(slot, T_NONE);
-    Cell r = *ev::dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
+    Cell r = *dispatch<A_COPY>(arg, slot, nullptr, true, nullptr);
     stack_pop(2);
     return r;
 }
@@ -96,13 +96,13 @@ i32 refresh_hook_count(Node events, u32 hook, const Cell* fn) {
 // Runs a change handler: its frame named by `name`, the arguments already counted in
 // `args` cells at `first`, then the local slots.
 void run_handler(Cell* fn_slot, u32 name_symbol, Node owner_ctx, const Cell* args, u32 nargs, i32 locals) {
-    if (!ev::g_call_function) raise_error(Err::internal_not_done);
+    if (!g_call_function) raise_error(Err::internal_not_done);
     Cell name = make_word_cell(name_symbol);
     Cell fn = *fn_slot;
     stack_open_function(&name, fn.data1);
     for (u32 i = 0; i < nargs; ++i) stack_push(&args[i]);
     if (locals > 0) push_refinement_off(locals);
-    Status st = ev::g_call_function(&fn, owner_ctx, &name, 0);
+    Status st = g_call_function(&fn, owner_ctx, &name, 0);
     // An exit that left the handler has already set the stacks for its target.
     if (st) system_throw(st);
     stack_unwind_function();
@@ -466,10 +466,10 @@ void set_many(Cell* target, const Cell* value, bool any, bool only, bool some) {
 // Evaluates a spec block already bound to the new value's context, in an eval frame of its
 // own; an exit that leaves it travels on as a system throw (make has no Status to return).
 void eval_spec_block(const Cell* spec) {
-    if (!ev::g_eval_block) raise_error(Err::internal_not_done);
+    if (!g_eval_block) raise_error(Err::internal_not_done);
     Cell* saved_top = g_args.top;
     stack_open_eval(nullptr);
-    Status st = ev::g_eval_block(spec);
+    Status st = g_eval_block(spec);
     if (st) system_throw(st);
     stack_pop_frame();
     g_args.top = saved_top;
@@ -606,7 +606,7 @@ i32 mold_object_fields(Cell* value, Cell* out, bool only, bool all, bool flat, C
         if (type_of(&v) == T_WORD) limit = append_text(out, "'", limit);
         if (type_of(&v) == T_END) set_cell(&v, T_UNSET);
         Cell* pv = stack_push(&v);
-        limit = ev::mold_dispatch(pv, out, only, all, flat, part, limit, indent);
+        limit = mold_dispatch(pv, out, only, all, flat, part, limit, indent);
         stack_pop(1);
     }
     return limit;
@@ -680,7 +680,7 @@ i32 object_compare(Cell* v1, Cell* v2, i32 op) {
     if (type_of(v2) != T_OBJECT) return -2;
     Node c1 = object_context(v1), c2 = object_context(v2);
     if (c1 == c2) return 0;
-    if (op == ev::OP_SAME) return -1;
+    if (op == OP_SAME) return -1;
     if (cycles_find(c1)) return cycles_find(c2) ? 0 : -1;
     u32 n1 = object_field_count(v1), n2 = object_field_count(v2);
     if (n1 != n2) return n1 > n2 ? 1 : -1;
@@ -699,7 +699,7 @@ i32 object_compare(Cell* v1, Cell* v2, i32 op) {
         if (ta == tb || (is_any_word_type(ta) && is_any_word_type(tb)) || (number(ta) && number(tb))) {
             Cell* pa = stack_push(&a);
             Cell* pb = stack_push(&b);
-            r = ev::compare_values(pa, pb, op);
+            r = compare_values(pa, pb, op);
             stack_pop(2);
         } else {
             r = ta < tb ? -1 : 1;

@@ -9,12 +9,12 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
-#include "datatypes/path.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
+#include "datatypes/path.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -243,12 +243,12 @@ i32 pair_compare(Cell* v1, Cell* v2, i32 op) {
 
 Cell* pair_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        ev::random_seed(v->data2 ^ v->data3);
+        random_seed(v->data2 ^ v->data3);
         set_cell(v, T_UNSET);
         return v;
     }
-    if (pair_x(v)) v->data2 = u32(ev::random_int(secure, pair_x(v)));
-    if (pair_y(v)) v->data3 = u32(ev::random_int(secure, pair_y(v)));
+    if (pair_x(v)) v->data2 = u32(random_int(secure, pair_x(v)));
+    if (pair_y(v)) v->data3 = u32(random_int(secure, pair_y(v)));
     return v;
 }
 

@@ -7,12 +7,12 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "datatypes/object.h"
 #include "datatypes/walk_guard.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -106,12 +106,12 @@ i32 path_items(Cell* value, Cell* out, Cell* part, i32 limit, Item item) {
 }
 
 i32 path_form(Cell* value, Cell* out, Cell* part, i32 limit) {
-    return path_items(value, out, part, limit, [&](Cell* c, i32 l) { return ev::form_dispatch(c, out, part, l); });
+    return path_items(value, out, part, limit, [&](Cell* c, i32 l) { return form_dispatch(c, out, part, l); });
 }
 
 i32 path_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32) {
     return path_items(value, out, part, limit,
-                      [&](Cell* c, i32 l) { return ev::mold_dispatch(c, out, only, all, flat, part, l, 0); });
+                      [&](Cell* c, i32 l) { return mold_dispatch(c, out, only, all, flat, part, l, 0); });
 }
 
 i32 lit_path_mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part, i32 limit, i32 indent) {

@@ -7,12 +7,12 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
-#include "datatypes/path.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
+#include "datatypes/path.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/hashtable.h"
@@ -217,7 +217,7 @@ i32 point_mold(Cell* value, Cell* out, bool, bool, bool, Cell* part, i32 limit, 
 Cell* point_random(Cell* v, bool seed, bool secure, bool) {
     i32 n = components(v);
     if (seed) {
-        ev::random_seed(murmur3_32(&v->data1, u32(n) * 4));
+        random_seed(murmur3_32(&v->data1, u32(n) * 4));
         set_cell(v, T_UNSET);
         return v;
     }

@@ -17,13 +17,13 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/eval_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/exits.h"
 #include "runtime/externals.h"
@@ -106,7 +106,7 @@ std::vector<bool> frame_slots(const Cell* fn) {
 // none; values beyond its spec are dropped. Answers the cell that holds the result (on the
 // argument stack, just above the caller's top).
 Cell* call_completed(const Cell& fn, Node owner, const Cell& word, const std::vector<Cell>& values) {
-    if (!ev::g_call_function) raise_error(Err::internal_not_done);
+    if (!g_call_function) raise_error(Err::internal_not_done);
     std::vector<bool> slots = frame_slots(&fn);
     Cell f = fn, w = word;
     Cell* base = stack_open_function(&w, f.data1);
@@ -116,7 +116,7 @@ Cell* call_completed(const Cell& fn, Node owner, const Cell& word, const std::ve
         Cell pad = slots[k] ? logic(false) : none();
         stack_push(&pad);
     }
-    Status st = ev::g_call_function(&f, owner, &w, 0);
+    Status st = g_call_function(&f, owner, &w, 0);
     // An exit that left the function has already set the stacks for its target.
     if (st) system_throw(st);
     stack_unwind_function();
@@ -441,7 +441,7 @@ Cell* url_open_port(Cell* url, bool open, bool new_, bool read, bool write, bool
     Cell* u = stack_push(url);
     Cell* parts = push_url_parts(u);
     Cell* port = stack_push(handler<A_MAKE>(T_PORT)(nullptr, parts, T_PORT));
-    if (open) ev::dispatch<A_OPEN>(port, new_, read, write, seek, allow);
+    if (open) dispatch<A_OPEN>(port, new_, read, write, seek, allow);
     *u = *port;
     stack_pop(u32(stack_top() - u));
     return u;

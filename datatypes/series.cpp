@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/hash_index.h"
+#include "datatypes/random.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
-#include "evaluator/actions.h"
-#include "evaluator/random.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"
 #include "runtime/hashtable.h"
@@ -175,7 +175,7 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
         u32 shift = unit_shift(b->unit());
         i32 head = series_clamped_head(s);
         u32 from = b->offset + (u32(head) << shift);
-        ev::random_seed(murmur3_32(at(from), b->tail - from));
+        random_seed(murmur3_32(at(from), b->tail - from));
         return &g_unset_cell;
     }
     i32 remaining = series_length_q(s, false);
@@ -184,14 +184,14 @@ Cell* series_random(Cell* s, bool seed, bool secure, bool only) {
     if (owned) remaining = series_length_q(s, false);
     if (only) {
         if (remaining <= 0) return &g_none_cell;
-        i32 j = ev::random_int(secure, remaining);
+        i32 j = random_int(secure, remaining);
         return element_value(s, series_head(s) + j - 1);
     }
     SeriesBuffer* b = series_buffer(s);
     u32 unit = b->unit();
     u8* p = at(b->offset) + (size_t(series_head(s)) << unit_shift(unit));
     for (i32 c = remaining; c >= 1; --c, p += unit) {
-        i32 j = ev::random_int(secure, c);
+        i32 j = random_int(secure, c);
         if (j != 1) swap_units(p, p + size_t(j - 1) * unit, unit);
     }
     if (has_index(s)) index_reordered(s, series_head(s), remaining);
@@ -538,7 +538,7 @@ Cell* series_remove(Cell* s, Cell* part, Cell* key) {
         if (count <= 0) return s;
     }
     if (key) {
-        Cell* found = ev::dispatch<A_FIND>(s, key, nullptr, false, true, false, false, nullptr, nullptr, false, false,
+        Cell* found = dispatch<A_FIND>(s, key, nullptr, false, true, false, false, nullptr, nullptr, false, false,
                                            false, false);
         if (type_of(found) == T_NONE) return &g_none_cell;
         s->data1 = found->data1;

@@ -3,16 +3,16 @@
 #include <climits>
 #include <cstring>
 
-#include "datatypes/registry.h"
-#include "datatypes/string.h"
-#include "datatypes/string_actions.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
-#include "evaluator/actions.h"
-#include "evaluator/interpreter.h"
+#include "datatypes/dispatch.h"
+#include "datatypes/eval_hooks.h"
+#include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/string_actions.h"
 #include "runtime/casefold.h"
 #include "runtime/errors.h"
-#include "datatypes/series.h"
 #include "runtime/series.h"
 #include "runtime/sort.h"
 #include "runtime/stack.h"
@@ -40,7 +40,7 @@ u32 unit_of(const Cell* str) { return buffer_of(series_node(str))->unit(); }
 void form_into(Piece& p, Cell* value, i32 limit) {
     Cell* v = stack_push(value);
     Cell* tmp = push_string(16);
-    ev::form_dispatch(v, tmp, limit >= 0 ? v : nullptr, limit >= 0 ? limit : INT_MAX);
+    form_dispatch(v, tmp, limit >= 0 ? v : nullptr, limit >= 0 ? limit : INT_MAX);
     std::vector<u32> cps = string_code_points(tmp, limit);
     if (unit_of(tmp) > p.unit) p.unit = unit_of(tmp);
     p.cps.insert(p.cps.end(), cps.begin(), cps.end());
@@ -477,7 +477,7 @@ i32 string_call_comparator(const u8* x, const u8* y, intptr_t word1, intptr_t) {
     Cell* mark = g_args.top;
     push_comparator_arg(f, f.spec->reverse ? i : j);
     push_comparator_arg(f, f.spec->reverse ? j : i);
-    Status st = ev::call_value(f.spec->fn, mark, 2);
+    Status st = g_call_value(f.spec->fn, mark, 2);
     // A break, return or throw out of the function has already set the stacks for its target.
     if (st) system_throw(st);
     Cell answer = g_args.top[-1];

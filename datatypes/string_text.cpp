@@ -2,9 +2,9 @@
 #include <climits>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
-#include "evaluator/actions.h"
 #include "runtime/casefold.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -130,7 +130,7 @@ Cell* string_to(Cell*, Cell* spec, u32 type) {
     // kinds, once words exist; until then the generic form below serves.
     Cell* s = stack_push(spec);
     Cell* out = push_string(16);
-    ev::form_dispatch(s, out, nullptr, INT_MAX);
+    form_dispatch(s, out, nullptr, INT_MAX);
     *s = *out;
     stack_pop(1);
     set_cell_type(s, type);
@@ -156,8 +156,8 @@ Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cel
     bool setting = value && !get;
     switch (type_of(element)) {
         case T_INTEGER:
-            if (setting) return ev::dispatch<A_POKE>(parent, get_int(element), value, element);
-            return ev::dispatch<A_PICK>(parent, get_int(element), element);
+            if (setting) return dispatch<A_POKE>(parent, get_int(element), value, element);
+            return dispatch<A_PICK>(parent, get_int(element), element);
         case T_WORD:
             raise_error(Err::script_invalid_path, path, element);
         default: break;
@@ -167,7 +167,7 @@ Cell* string_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cel
     Cell* found = string_find(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
                               false);
     if (type_of(found) == T_NONE) raise_error(Err::script_bad_path_set, path, element);
-    return ev::dispatch<A_POKE>(found, 2, value, element);
+    return dispatch<A_POKE>(found, 2, value, element);
 }
 
 void init_string() {

@@ -8,13 +8,13 @@
 #include "datatypes/datatype_init.h"
 #include "datatypes/float.h"
 #include "datatypes/geometry.h"
-#include "datatypes/path.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
+#include "datatypes/path.h"
+#include "datatypes/random.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -265,12 +265,12 @@ Cell* tuple_reverse(Cell* v, Cell* part, Cell* skip) {
 
 Cell* tuple_random(Cell* v, bool seed, bool secure, bool) {
     if (seed) {
-        ev::random_seed(v->data1 ^ v->data2 ^ v->data3);
+        random_seed(v->data1 ^ v->data2 ^ v->data3);
         set_cell(v, T_UNSET);
         return v;
     }
     u8* b = tuple_bytes(v);
-    for (u32 i = 0; i < tuple_length(v); ++i) b[i] = u8(ev::random_int(secure, b[i] + 1) - 1);
+    for (u32 i = 0; i < tuple_length(v); ++i) b[i] = u8(random_int(secure, b[i] + 1) - 1);
     return v;
 }
 

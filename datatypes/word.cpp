@@ -7,11 +7,11 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype_init.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/integer.h"
 #include "datatypes/number_support.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
-#include "evaluator/actions.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
 #include "runtime/stack.h"
@@ -299,18 +299,18 @@ i32 word_compare(Cell* v1, Cell* v2, i32 op) {
         return (t1 == T_WORD && t2 == T_LIT_WORD) || (t1 == T_LIT_WORD && t2 == T_WORD);
     };
     switch (op) {
-        case ev::OP_EQUAL: case ev::OP_NOT_EQUAL: case ev::OP_PUT: return same_name() ? 0 : 1;
-        case ev::OP_STRICT_EQUAL: return (t1 == t2 && s1 == s2) ? 0 : 1;
-        case ev::OP_SAME:
+        case OP_EQUAL: case OP_NOT_EQUAL: case OP_PUT: return same_name() ? 0 : 1;
+        case OP_STRICT_EQUAL: return (t1 == t2 && s1 == s2) ? 0 : 1;
+        case OP_SAME:
             return (t1 == t2 && s1 == s2 && word_context_node(v1) == word_context_node(v2)) ? 0 : 1;
-        case ev::OP_FIND:
+        case OP_FIND:
             if (word_and_lit()) return s1 == s2 ? 0 : 1;
             return (t1 == t2 && s1 == s2) ? 0 : 1;
-        case ev::OP_STRICT_FIND:
+        case OP_STRICT_FIND:
             if (word_and_lit()) return same_name() ? 0 : 1;
             return (t1 == t2 && same_name()) ? 0 : 1;
-        case ev::OP_LESSER: case ev::OP_LESSER_OR_EQUAL: case ev::OP_GREATER: case ev::OP_GREATER_OR_EQUAL:
-        case ev::OP_SORT: case ev::OP_CASE_SORT:
+        case OP_LESSER: case OP_LESSER_OR_EQUAL: case OP_GREATER: case OP_GREATER_OR_EQUAL:
+        case OP_SORT: case OP_CASE_SORT:
             return order_spellings(v1, v2, op);
         default: return -2;
     }

@@ -1,34 +1,16 @@
-// The interpreter's entry points that datatypes call back into.
-//
-// Objects evaluate their spec blocks, errors take the evaluator's position, and object
-// change handlers run functions. The interpreter installs these pointers when it starts;
-// until then they are null and the datatypes that need them raise internal/not-done.
+// The interpreter's entry points as the evaluator sees them: the hooks live with the
+// datatypes that call them (datatypes/eval_hooks.h); the interpreter installs them.
 #pragma once
-#include "runtime/cell.h"
-#include "runtime/exits.h"
+#include "datatypes/eval_hooks.h"
 
 namespace kel::ev {
 
-// eval-block: evaluates the block from its index in result mode; the result is left in the
-// current frame's result slot. Answers 0 or the exit code in flight (break, return, throw ...).
-extern rt::Status (*g_eval_block)(const Cell* block);
-
-// call-function: runs `fn` (a function!) whose frame is open and whose arguments are pushed,
-// with `owner` as the owner context (0 = global) and `reference` naming the call. The result
-// is in the frame's result slot. Answers 0, or an exit code that ends the call from outside.
-extern rt::Status (*g_call_function)(Cell* fn, Node owner, const Cell* reference, u32 callback_class);
-
-// The evaluator cell: the block being evaluated with its index at the expression under way
-// (none when nothing is evaluated). Errors copy it into their `near` field.
-extern Cell g_eval_cell;
-// The evaluator cell where the throw under way was thrown (none when no throw is under way):
-// a throw that finds no catch is reported there, not at the catch it passed last.
-extern Cell g_throw_near;
-
-// A routine's C++ body: takes the argument cells (args[0] is also the result slot).
-using RoutineBody = i64 (*)(Cell* args);
-// The body of routine number `code` (from 1), null when there is none. The library installs
-// it before any routine value exists.
-extern RoutineBody (*g_routine_entry)(i64 code);
+using dt::g_call_function;
+using dt::g_call_value;
+using dt::g_eval_block;
+using dt::g_eval_cell;
+using dt::g_routine_entry;
+using dt::g_throw_near;
+using dt::RoutineBody;
 
 }  // namespace kel::ev

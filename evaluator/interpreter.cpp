@@ -1940,6 +1940,7 @@ void set_global(const char* name, const Cell* value) {
 void evaluator_install_hooks() {
     g_eval_block = eval_block_hook;
     g_call_function = call_function;
+    g_call_value = call_value;
 }
 
 void evaluator_init() {

@@ -1,8 +1,7 @@
-// Digests through libcrypto's EVP interface; secure random bytes through getrandom.
+// Digests through libcrypto's EVP interface.
 #include "host/crypto.h"
 
 #include <openssl/evp.h>
-#include <sys/random.h>
 
 #include <cerrno>
 
@@ -53,20 +52,6 @@ bool Digest::finish(uint8_t* out) {
     if (!ctx_) return false;
     unsigned int written = 0;
     return EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(ctx_), out, &written) == 1;
-}
-
-bool secure_random_bytes(void* out, size_t n) {
-    auto* p = static_cast<uint8_t*>(out);
-    while (n > 0) {
-        ssize_t got = getrandom(p, n, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += got;
-        n -= size_t(got);
-    }
-    return true;
 }
 
 }  // namespace kel::host

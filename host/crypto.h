@@ -1,6 +1,5 @@
-// The system's cryptographic services: message digests (through OpenSSL's libcrypto) and
-// secure random bytes (the kernel's generator). Plain C++ types only, so that the evaluator
-// reaches them without OS or library headers.
+// The system's cryptographic services: message digests (through OpenSSL's libcrypto).
+// Plain C++ types only, so that the evaluator reaches them without OS or library headers.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -31,8 +30,5 @@ private:
 
 // Bytes in a digest of this kind: 16, 20, 32, 48 or 64.
 size_t digest_size(DigestKind kind);
-
-// Fills the buffer from the kernel's cryptographic generator; false when it cannot.
-bool secure_random_bytes(void* out, size_t n);
 
 }  // namespace kel::host

@@ -10,9 +10,9 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/file.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "host/fs.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
@@ -140,7 +140,7 @@ std::vector<u8> value_bytes(Cell* value, i64 part) {
     }
     if (type_of(v) != T_STRING) {
         Cell* s = dt::push_string(16);
-        ev::form_dispatch(v, s, nullptr, 0x7FFFFFFF);
+        dt::form_dispatch(v, s, nullptr, 0x7FFFFFFF);
         *v = *s;
         stack_pop(1);
     }
@@ -347,7 +347,7 @@ Cell* push_source_bytes(Cell* source) {
             break;
         }
         case T_URL: {
-            *src = *ev::dispatch<A_READ>(src, nullptr, nullptr, true, false, false, nullptr);
+            *src = *dt::dispatch<A_READ>(src, nullptr, nullptr, true, false, false, nullptr);
             if (type_of(src) == T_BINARY) break;
             if (!dt::is_any_string_type(type_of(src))) raise_error(Err::script_invalid_data, source);
             i32 len = -1;

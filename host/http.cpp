@@ -12,10 +12,10 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/file.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "host/files.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
@@ -158,7 +158,7 @@ std::string text_of(Cell* v) {
     Cell* s = stack_push(v);
     if (!dt::is_any_string_type(type_of(s))) {
         Cell* f = dt::push_string(16);
-        ev::form_dispatch(s, f, nullptr, INT_MAX);
+        dt::form_dispatch(s, f, nullptr, INT_MAX);
         *s = *f;
         stack_pop(1);
     }

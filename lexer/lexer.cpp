@@ -7,13 +7,13 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/eval_hooks.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
-#include "datatypes/word.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/eval_hooks.h"
+#include "datatypes/word.h"
 #include "lexer/lexer_internal.h"
 #include "lexer/literal_hooks.h"
 #include "runtime/errors.h"
@@ -316,7 +316,7 @@ u32 lexer_events_mask(const Cell* callback) {
 }
 
 bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* s, const u8* e) {
-    if (!(st->event_mask & bit) || !ev::g_call_function) return true;
+    if (!(st->event_mask & bit) || !dt::g_call_function) return true;
     Cell* saved_top = g_args.top;
     Cell fn = st->callback;
     Cell name;
@@ -358,7 +358,7 @@ bool fire_event(LexerState* st, u32 bit, i32 type, const Cell* value, const u8* 
         set_cell(&none, T_NONE);
         stack_push(&none);
     }
-    Status status = ev::g_call_function(&fn, 0, &name, 0);
+    Status status = dt::g_call_function(&fn, 0, &name, 0);
     if (status) system_throw(status);
     Cell result = *base;
     Cell moved = base[1];  // the input argument, which the callback may have moved

@@ -2,6 +2,7 @@
 #include "runtime/platform.h"
 
 #include <signal.h>
+#include <sys/random.h>
 #include <termios.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -302,6 +303,20 @@ u32 get_local_time(bool utc) {
     }
     localtime_r(&now, &parts);
     return pack_date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, i32(parts.tm_gmtoff / 60));
+}
+
+bool secure_random_bytes(void* out, size_t n) {
+    auto* p = static_cast<u8*>(out);
+    while (n > 0) {
+        ssize_t got = getrandom(p, n, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += got;
+        n -= size_t(got);
+    }
+    return true;
 }
 
 }  // namespace kel::rt

@@ -93,4 +93,9 @@ ClockReading read_clock(bool utc);
 // bit 6, quarter hours in bits 0-1.
 u32 pack_zone(i32 offset_minutes);
 
+// ---- randomness -----------------------------------------------------------------------
+
+// Fills the buffer from the kernel's cryptographic generator; false when it cannot.
+bool secure_random_bytes(void* out, size_t n);
+
 }  // namespace kel::rt

@@ -5,7 +5,7 @@
 
 #include "block_support.h"
 #include "datatypes/hash_index.h"
-#include "evaluator/random.h"
+#include "datatypes/random.h"
 #include "runtime/cycles.h"
 #include "runtime/symbols.h"
 

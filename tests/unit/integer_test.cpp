@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "datatypes/integer.h"
-#include "evaluator/random.h"
-#include "runtime/symbols.h"
+#include "datatypes/random.h"
 #include "number_helpers.h"
+#include "runtime/symbols.h"
 
 namespace kel {
 namespace {

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "datatypes/datatype_init.h"
+#include "datatypes/random.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unit.h"
 #include "evaluator/actions.h"
-#include "evaluator/random.h"
 #include "runtime/console_out.h"
 #include "support.h"
 
@@ -221,9 +221,9 @@ TEST_F(UnitTypesTest, LogicRandomSeedsTheGenerator) {
     Cell t = g_true_cell;
     Cell* r = handler<A_RANDOM>(T_LOGIC)(&t, true, false, false);
     EXPECT_EQ(type_of(r), T_UNSET);
-    i32 after_seed = ev::random_next();
-    ev::random_seed(1);
-    EXPECT_EQ(ev::random_next(), after_seed);
+    i32 after_seed = dt::random_next();
+    dt::random_seed(1);
+    EXPECT_EQ(dt::random_next(), after_seed);
     // Draws above 0x3FFFFFFF are true: over many draws both answers come.
     int trues = 0;
     for (int i = 0; i < 200; ++i) {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "block_support.h"
-#include "evaluator/random.h"
+#include "datatypes/random.h"
 
 namespace kel::dt {
 namespace {
@@ -455,7 +455,7 @@ TEST_F(SeriesTest, ClearCutsAtTheHead) {
 }
 
 TEST_F(SeriesTest, RandomShufflesInPlaceAndOnlyPicks) {
-    ev::random_seed(42);
+    dt::random_seed(42);
     Cell* s = push(abcd(1));
     ev::dispatch<A_RANDOM>(s, false, false, false);
     EXPECT_EQ(ks_abs_at(s, 0)->data1, u32(T_INTEGER)) << "cells before the head stay";

@@ -3,7 +3,7 @@
 #pragma once
 #include "runtime/types.h"
 
-namespace kel::ev {
+namespace kel::dt {
 
 void random_init();
 void random_seed(u32 seed);
@@ -12,4 +12,4 @@ i32 random_secure();  // 0 .. 2147483647 from the system's cryptographic source
 // A uniform integer 1..n (n > 0) or -1..-n (n < 0); 0 for 0.
 i32 random_int(bool secure, i32 n);
 
-}  // namespace kel::ev
+}  // namespace kel::dt

@@ -1,10 +1,10 @@
 // Random generator.
-#include "evaluator/random.h"
+#include "datatypes/random.h"
 
-#include "host/crypto.h"
 #include "runtime/errors.h"
+#include "runtime/platform.h"
 
-namespace kel::ev {
+namespace kel::dt {
 
 namespace {
 
@@ -53,7 +53,7 @@ i32 random_next() {
 i32 random_secure() {
     u32 v = 0;
     // Without the system's generator there is no secure draw to give.
-    if (!host::secure_random_bytes(&v, sizeof v)) rt::raise_error(rt::Err::internal_feature_na);
+    if (!rt::secure_random_bytes(&v, sizeof v)) rt::raise_error(rt::Err::internal_feature_na);
     return i32(v & 0x7FFFFFFFu);
 }
 
@@ -72,4 +72,4 @@ i32 random_int(bool secure, i32 n) {
     return negative ? -result : result;
 }
 
-}  // namespace kel::ev
+}  // namespace kel::dt

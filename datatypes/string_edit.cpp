@@ -11,6 +11,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/string_actions.h"
+#include "datatypes/string_search.h"
 #include "runtime/casefold.h"
 #include "runtime/errors.h"
 #include "runtime/series.h"
@@ -161,23 +162,29 @@ void rewrite_from_head(Cell* series, const std::vector<u32>& cps) {
 
 namespace {
 
-// Appending text of the same width: the characters are copied as they are stored, with no
-// code-point round trip. Answers false (nothing done) for anything else.
-bool append_same_width(Cell* series, const Cell* value, i32 part, u32* written) {
+// Appending plain text: the characters are copied as they are stored, or widened in one
+// pass when the target's units are wider, with no code-point round trip. A wider source
+// widens the target first (as an edit through code points would), and the target grows
+// once. Answers false (nothing done) for anything else.
+bool append_text(Cell* series, const Cell* value, i32 part, u32* written) {
     SeriesBuffer* b = buffer_of(series_node(series));
-    u32 unit = b->unit();
-    if (buffer_of(series_node(value))->unit() != unit) return false;
     u32 n = string_length(value);
     if (part >= 0 && u32(part) < n) n = u32(part);
+    u32 vunit = unit_of(value);
+    u32 unit = b->unit() > vunit ? b->unit() : vunit;
     u32 sh = unit_shift(unit);
-    u32 total = (b->tail - b->offset) >> sh;
+    u32 total = (b->tail - b->offset) >> unit_shift(b->unit());
     if ((u64(total) + n) << sh > MAX_TEXT_BYTES) raise_error(Err::internal_no_memory);
     *written = n;
     if (n == 0) return true;
+    b = string_widen_to(b, unit);
     b = string_reserve(b, u64(n) << sh);
-    // Reserving may have moved the value's buffer too (it may be the same series).
-    const u8* from = at(buffer_of(series_node(value))->offset) + (size_t(clamped_head(value)) << sh);
-    std::memcpy(at(b->tail), from, size_t(n) << sh);
+    // Widening and reserving may have moved the value's buffer, or widened it when it is
+    // the same series.
+    SeriesBuffer* vb = buffer_of(series_node(value));
+    vunit = vb->unit();
+    const u8* from = at(vb->offset) + (size_t(clamped_head(value)) << unit_shift(vunit));
+    copy_text_units(at(b->tail), unit, from, vunit, n);
     b->tail += n << sh;
     return true;
 }
@@ -186,7 +193,7 @@ bool append_same_width(Cell* series, const Cell* value, i32 part, u32* written) 
 
 u32 string_append_value(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
     u32 written;
-    if (dup < 2 && is_plain_text_type(type_of(value)) && append_same_width(series, value, part, &written))
+    if (dup < 2 && is_plain_text_type(type_of(value)) && append_text(series, value, part, &written))
         return written;
     Piece p = value_piece(value, part, only);
     return u32(splice(series, ks_abs_length(series), 0, p, dup));
@@ -234,10 +241,26 @@ Cell* change_edit(Cell* series, Cell* value, i32 part, bool only, i32 dup) {
 
 namespace {
 
+// The run a find looks for. Short runs stay inline: a find of one allocates nothing.
 struct Needle {
-    std::vector<u32> cps;  // a run of characters
+    static constexpr size_t kInline = 32;
+    u32 inline_cps[kInline];
+    std::vector<u32> heap;
+    u32* cps = inline_cps;
+    size_t size = 0;
     const Cell* bitset = nullptr;
     bool single = false;  // matches one character (char!, bitset!)
+
+    Needle() = default;
+    Needle(const Needle&) = delete;
+    Needle& operator=(const Needle&) = delete;
+    void resize(size_t n) {
+        if (n > kInline) {
+            heap.resize(n);
+            cps = heap.data();
+        }
+        size = n;
+    }
 };
 
 bool bitset_has(const Cell* bitset, u32 cp) {
@@ -247,62 +270,43 @@ bool bitset_has(const Cell* bitset, u32 cp) {
     return (at(bb->offset)[cp >> 3] & (0x80 >> (cp & 7))) != 0;
 }
 
-Needle make_needle(Cell* series, Cell* value) {
-    Needle nd;
+void make_needle(Needle& nd, Cell* series, Cell* value) {
     u32 t = type_of(value);
     if (t == T_CHAR) {
-        nd.cps.push_back(value->data2);
+        nd.resize(1);
+        nd.cps[0] = value->data2;
         nd.single = true;
     } else if (t == T_BITSET) {
         nd.bitset = value;
         nd.single = true;
     } else if (is_any_string_type(t)) {
-        nd.cps = string_code_points(value);
+        u32 n = string_length(value);
+        nd.resize(n);
+        SeriesBuffer* b = buffer_of(series_node(value));
+        u32 unit = b->unit();
+        const u8* p = at(b->offset) + (size_t(clamped_head(value)) << unit_shift(unit));
+        for (u32 i = 0; i < n; ++i) nd.cps[i] = get_char_at(p + (size_t(i) << unit_shift(unit)), unit);
     } else if (t == T_BINARY) {
         if (type_of(series) != T_BINARY) raise_error(Err::script_invalid_arg, value);
         SeriesBuffer* b = buffer_of(series_node(value));
         i32 head = series_head(value) < 0 ? 0 : series_head(value);
-        for (Off o = b->offset + u32(head); o < b->tail; ++o) nd.cps.push_back(*at(o));
+        i64 n = i64(b->tail) - (i64(b->offset) + head);
+        nd.resize(n > 0 ? size_t(n) : 0);
+        for (i64 i = 0; i < n; ++i) nd.cps[i] = at(b->offset)[head + i];
     } else {
         // TODO(words): a word! is searched as its symbol's text; the generic form gives the
         // same once words exist.
         Piece p;
         form_into(p, value, -1);
-        nd.cps = std::move(p.cps);
+        nd.resize(p.cps.size());
+        std::copy(p.cps.begin(), p.cps.end(), nd.cps);
     }
-    return nd;
 }
 
 }  // namespace
 
-// A forward search of one-byte text for a run whose first character is ASCII, from `from`
-// to the last start `last`: the candidates for the first character are found by memchr (or,
-// for a letter, a tight loop over both its cases), and only they are compared character by
-// character. No one-byte character but an ASCII letter's other case folds to an ASCII
-// character, so the two are all the candidates there are.
 i64 find_forward_bytes(const u8* data, i64 from, i64 last, const u32* want, size_t m, bool case_sensitive) {
-    u8 a = u8(want[0]);
-    u8 b = !case_sensitive && a >= 'a' && a <= 'z' ? u8(a - 32) : a;
-    for (i64 p = from; p <= last; ++p) {
-        const u8* s = data + p;
-        const u8* end = data + last + 1;
-        if (a == b) {
-            s = static_cast<const u8*>(std::memchr(s, a, size_t(end - s)));
-            if (!s) return -1;
-        } else {
-            while (s < end && *s != a && *s != b) ++s;
-            if (s == end) return -1;
-        }
-        p = s - data;
-        size_t k = 1;
-        if (case_sensitive) {
-            while (k < m && s[k] == want[k]) ++k;
-        } else {
-            while (k < m && case_fold_char(s[k], false) == want[k]) ++k;
-        }
-        if (k == m) return p;
-    }
-    return -1;
+    return text_find_forward(data, 1, from, last, want, m, case_sensitive);
 }
 
 i64 series_part_count(const Cell* series, const Cell* part) { return part_count(series, part); }
@@ -353,8 +357,9 @@ Cell* string_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool 
         if (head + n < range_end) range_end = head + n;
     }
     bool case_sensitive = case_ || same;
-    Needle nd = make_needle(series, value);
-    i64 m = nd.single ? 1 : i64(nd.cps.size());
+    Needle nd;
+    make_needle(nd, series, value);
+    i64 m = nd.single ? 1 : i64(nd.size);
     if (!nd.single && m == 0) {
         // An empty run matches at the first position tried: the head going forward; going
         // backward the candidate ends before the start of the range, so it starts at the
@@ -362,48 +367,48 @@ Cell* string_find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool 
         if (reverse) return match || head == 0 ? &g_none_cell : result_at(series, head);
         return result_at(series, last ? range_end : range_start);
     }
+    if (reverse && match) return &g_none_cell;
 
+    // Nothing allocates from here on: the text stays where it is.
     SeriesBuffer* b = buffer_of(series_node(series));
     u32 unit = b->unit();
-    u32 sh = unit_shift(unit);
     const u8* data = at(b->offset);
-    auto fold = [&](u32 c) { return case_sensitive ? c : case_fold_char(c, false); };
-    std::vector<u32> want(nd.cps.size());
-    for (size_t i = 0; i < nd.cps.size(); ++i) want[i] = fold(nd.cps[i]);
-    auto matches_at = [&](i64 p) {
-        if (p < range_start || p + m > range_end) return false;
-        if (nd.bitset) return bitset_has(nd.bitset, get_char_at(data + (size_t(p) << sh), unit));
-        for (i64 k = 0; k < m; ++k)
-            if (fold(get_char_at(data + (size_t(p + k) << sh), unit)) != want[size_t(k)]) return false;
-        return true;
-    };
-
     i64 found = -1;
-    if (reverse) {
-        if (match) return &g_none_cell;
-        range_start = 0;
-        range_end = head + m - 1 < i64(total) ? head + m - 1 : i64(total);
-        // Backward from the character before the head; a position ends a candidate run.
-        for (i64 p = head - 1; p >= 0; p -= step)
-            if (matches_at(p - m + 1)) {
-                found = p - m + 1;
-                break;
+    if (nd.bitset) {
+        u32 sh = unit_shift(unit);
+        auto in_set = [&](i64 p) { return bitset_has(nd.bitset, get_char_at(data + (size_t(p) << sh), unit)); };
+        if (reverse || last) {
+            for (i64 p = reverse ? head - 1 : range_end - 1; p >= (reverse ? 0 : range_start); p -= step)
+                if (in_set(p)) {
+                    found = p;
+                    break;
+                }
+        } else {
+            for (i64 p = range_start; p < range_end; p += step) {
+                if (in_set(p)) {
+                    found = p;
+                    break;
+                }
+                if (match) break;
             }
-    } else if (last) {
-        for (i64 p = range_end - 1; p >= range_start; p -= step)
-            if (matches_at(p - m + 1)) {
-                found = p - m + 1;
-                break;
-            }
-    } else if (step == 1 && !match && !nd.bitset && unit == 1 && !want.empty() && want[0] < 0x80) {
-        found = find_forward_bytes(data, range_start, range_end - m, want.data(), want.size(), case_sensitive);
+        }
     } else {
-        for (i64 p = range_start; p < range_end; p += step) {
-            if (matches_at(p)) {
-                found = p;
-                break;
-            }
-            if (match) break;
+        if (!case_sensitive)
+            for (size_t i = 0; i < nd.size; ++i) nd.cps[i] = case_fold_char(nd.cps[i], false);
+        const u32* want = nd.cps;
+        size_t n = nd.size;
+        if (reverse) {
+            // Backward from the run that ends just before the head.
+            found = text_find_stepping(data, unit, head - m, 0, -step, want, n, case_sensitive);
+        } else if (last) {
+            found = text_find_stepping(data, unit, range_end - m, range_start, -step, want, n, case_sensitive);
+        } else if (match) {
+            if (range_start + m <= range_end && text_run_at(data, unit, range_start, want, n, case_sensitive))
+                found = range_start;
+        } else if (step == 1) {
+            found = text_find_forward(data, unit, range_start, range_end - m, want, n, case_sensitive);
+        } else {
+            found = text_find_stepping(data, unit, range_start, range_end - m, step, want, n, case_sensitive);
         }
     }
     if (found < 0) return &g_none_cell;

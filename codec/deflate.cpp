@@ -6,6 +6,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/bytes.h"
 
 namespace kel::codec {
@@ -142,17 +146,54 @@ inline uint32_t bucket_of(uint32_t x) {
 
 inline uint32_t three_bytes(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
 
+// The match table: per bucket four slots, each the three bytes at a position and that
+// position. Positions are kept as 32-bit offsets from `base` plus 32,768 (0 = empty, which no
+// distance test passes), so that the four slots are tested at once in 128-bit lanes.
+struct MatchTable {
+    struct Bucket {
+        uint32_t key[4];
+        int32_t pos[4];
+    };
+    Bucket bucket[1024];
+    size_t base = 0;
+
+    // Slot s of `b` holds position q = pos - 32,768 + base; it passes when its key is x and
+    // 1 <= p - q <= 32,767, that is when r < pos < r + 32,768 with r = p - base. Answers
+    // the passing slots as bits.
+    inline unsigned passing(const Bucket& b, uint32_t x, int32_t r) const {
+#if defined(__SSE2__)
+        __m128i keys = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.key));
+        __m128i pos = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pos));
+        __m128i same = _mm_cmpeq_epi32(keys, _mm_set1_epi32(int32_t(x)));
+        __m128i after = _mm_cmpgt_epi32(pos, _mm_set1_epi32(r));
+        __m128i near = _mm_cmpgt_epi32(_mm_set1_epi32(r + 32768), pos);
+        return unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(same, _mm_and_si128(after, near)))));
+#else
+        unsigned mask = 0;
+        for (int s = 0; s < 4; ++s)
+            mask |= unsigned((b.key[s] == x) & (b.pos[s] > r) & (b.pos[s] < r + 32768)) << s;
+        return mask;
+#endif
+    }
+
+    // Moves `base` up by SHIFT once p - base reaches REBASE_AT, keeping every offset under
+    // 2^31. A slot left at or below 0 was too far back to pass and never will: it empties.
+    static constexpr size_t SHIFT = size_t(1) << 29, REBASE_AT = size_t(1) << 30;
+    void rebase() {
+        base += SHIFT;
+        for (Bucket& b : bucket)
+            for (int32_t& q : b.pos) q = q > int32_t(SHIFT) ? q - int32_t(SHIFT) : 0;
+    }
+};
+
 // Appends the single fixed-code block to `out`.
 void deflate_into(std::vector<uint8_t>& out, const uint8_t* in, size_t n) {
     BitWriter w(out);
     w.put(0b011, 3);  // BFINAL 1, BTYPE 01
-    // A slot holds the three bytes at its position in its top 24 bits and the position plus
-    // 32,768 in the low 40 (0 = empty, which no distance test passes). The four slots are
-    // tested without branches and without reading the input far back, which missed the
-    // cache; the first that passes wins.
-    constexpr uint64_t POS_MASK = (uint64_t(1) << 40) - 1;
-    uint64_t table[1024][4];
-    std::memset(table, 0, sizeof table);
+    // The first slot that passes wins; the input is not read far back to test a slot, which
+    // missed the cache.
+    auto table = std::make_unique<MatchTable>();
+    std::memset(table->bucket, 0, sizeof table->bucket);
     size_t p = 0;
     uint32_t x = n >= 3 ? three_bytes(in) : 0;
     uint32_t bucket = bucket_of(x);
@@ -161,20 +202,13 @@ void deflate_into(std::vector<uint8_t>& out, const uint8_t* in, size_t n) {
     // next three bytes need the input's end (the step is the same either way).
     auto step = [&](bool far) __attribute__((always_inline)) {
         size_t start = p, left = n - p;
-        uint32_t start_bucket = bucket;
-        uint64_t start_slot = uint64_t(x) << 40 | (uint64_t(start) + 32768);
+        uint32_t start_bucket = bucket, start_key = x;
+        int32_t r = int32_t(p - table->base);
         bool matched = false;
         if (far || (p >= 3 && left >= 3)) {
-            const uint64_t* slots = table[bucket];
-            unsigned mask = 0;
-            for (int s = 0; s < 4; ++s) {
-                uint64_t slot = slots[s];
-                // Position q = low - 32,768 passes when 1 <= p - q <= 32,767.
-                bool ok = ((slot >> 40) == x) & (uint64_t(p + 32767 - (slot & POS_MASK)) < 32767);
-                mask |= unsigned(ok) << s;
-            }
-            if (mask) {
-                size_t q = (slots[__builtin_ctz(mask)] & POS_MASK) - 32768;
+            const MatchTable::Bucket& b = table->bucket[bucket];
+            if (unsigned mask = table->passing(b, x, r)) {
+                size_t q = size_t(b.pos[__builtin_ctz(mask)]) - 32768 + table->base;
                 size_t len = common_length(in + q, in + p, 3, far ? 258 : std::min<size_t>(258, left));
                 const Code& lc = g_fixed.length[len];
                 uint32_t d = uint32_t(p - q);
@@ -198,14 +232,25 @@ void deflate_into(std::vector<uint8_t>& out, const uint8_t* in, size_t n) {
         if (far || n - p >= 3) {
             // The three bytes at p, big-endian: one load while the input lasts.
             x = far ? __builtin_bswap32(load32(in + p)) >> 8 : three_bytes(in + p);
-            table[start_bucket][((x >> 14) - x) & 3] = start_slot;
+            unsigned s = ((x >> 14) - x) & 3;
+            table->bucket[start_bucket].key[s] = start_key;
+            table->bucket[start_bucket].pos[s] = r + 32768;
             bucket = bucket_of(x);
         }
     };
     while (p < n && p < 3) step(false);
-    if (n > 258 + 8)
-        while (p < n - (258 + 8)) step(true);
-    while (p < n) step(false);
+    if (n > 258 + 8) {
+        const size_t far_end = n - (258 + 8);
+        while (p < far_end) {
+            size_t stop = std::min(far_end, table->base + MatchTable::REBASE_AT);
+            while (p < stop) step(true);
+            if (p - table->base >= MatchTable::REBASE_AT) table->rebase();
+        }
+    }
+    while (p < n) {
+        if (p - table->base >= MatchTable::REBASE_AT) table->rebase();
+        step(false);
+    }
     w.put(0, 7);  // end of block
     w.finish();
 }

@@ -66,10 +66,12 @@ Dest append_dest(Node block) {
     return Dest{block, cell_count(block) - 1, nullptr};
 }
 
+// One reader per record form, so that no value tests the form.
+template <bool Compact>
 class Decoder {
 public:
-    Decoder(const u8* data, const u8* body, const u8* end, bool compact, Node target, u32 first_root)
-        : data_(data), p_(body), end_(end), compact_(compact), target_(target), first_root_(first_root) {}
+    Decoder(const u8* data, const u8* body, const u8* end, Node target, u32 first_root)
+        : data_(data), p_(body), end_(end), target_(target), first_root_(first_root) {}
 
     void run(bool has_symbols) {
         u32 roots_unused = count_field();
@@ -89,7 +91,7 @@ private:
     const u8* data_;
     const u8* p_;
     const u8* end_;
-    bool compact_;
+    static constexpr bool compact_ = Compact;
     Node target_;
     u32 first_root_;
     u32 depth_ = 0;
@@ -289,6 +291,96 @@ private:
         if (!compact_) skip_padding();
         read_record(append_dest(block));
     }
+
+    // The commonest values in a block (integers, floats, logic values, characters, none,
+    // pairs and globally bound words), read as the general reader reads them, faults included. False,
+    // having read nothing, for any other record.
+    bool read_scalar(Node block) {
+        if constexpr (Compact) {
+            const u8* p = p_;
+            bool nl = p < end_ && *p == C_NEW_LINE;
+            p += nl;
+            if (p >= end_) return false;
+            u8 b = *p;
+            bool small = b >= C_SMALL_INT && b < C_NEW_LINE, logic = b == C_TRUE || b == C_FALSE;
+            if (!small && !logic && b != T_INTEGER && b != T_FLOAT && b != (T_FLOAT | C_EXTRA) && b != T_CHAR &&
+                b != T_NONE && b != T_PAIR && !plain_word(b))
+                return false;
+            Dest d = append_dest(block);
+            p_ = p + 1;
+            Cell c;
+            if (small) {
+                set_cell(&c, T_INTEGER, 0, b - C_SMALL_INT, 0);
+            } else if (logic) {
+                set_cell(&c, T_LOGIC, b == C_TRUE ? 1 : 0);
+            } else if (b == T_INTEGER) {
+                set_cell(&c, T_INTEGER, 0, u32(zigzag()), 0);
+            } else if (b == T_FLOAT) {
+                set_cell(&c, T_FLOAT);
+                c.data2 = raw32();
+                c.data3 = raw32();
+            } else if (b == (T_FLOAT | C_EXTRA)) {
+                set_cell(&c, T_FLOAT);
+                set_float_payload(&c, double(zigzag()));
+            } else if (b == T_CHAR) {
+                u32 cp = varint();
+                if (cp > 0x10FFFF) fail();
+                set_cell(&c, T_CHAR, 0, cp, 0);
+            } else if (b == T_NONE) {
+                set_cell(&c, T_NONE);
+            } else if (b == T_PAIR) {
+                i32 x = zigzag();
+                i32 y = zigzag();
+                set_cell(&c, T_PAIR, 0, u32(x), u32(y));
+            } else {
+                read_word(d, b, false, false, nl);
+                return true;
+            }
+            set(d, c, nl);
+            return true;
+        } else {
+            skip_padding();
+            if (left() < 4) return false;
+            u32 h = raw_peek(), t = h & 0xFF;
+            bool nl = (h & S_NEW_LINE) != 0;
+            if (h & S_REFERENCE) return false;
+            bool word = plain_word(t);
+            if (word && !(h & S_GLOBAL_WORD)) return false;
+            if (!word && t != T_INTEGER && t != T_FLOAT && t != T_LOGIC && t != T_CHAR && t != T_NONE && t != T_PAIR)
+                return false;
+            Dest d = append_dest(block);
+            p_ += 4;
+            if (word) {
+                read_word(d, t, false, false, nl);
+                return true;
+            }
+            Cell c;
+            switch (t) {
+                case T_INTEGER: set_cell(&c, t, 0, raw32(), 0); break;
+                case T_LOGIC: set_cell(&c, t, raw32() != 0); break;
+                case T_CHAR: {
+                    u32 cp = raw32();
+                    if (cp > 0x10FFFF) fail();
+                    set_cell(&c, t, 0, cp, 0);
+                    break;
+                }
+                case T_FLOAT:
+                    set_cell(&c, t);
+                    c.data3 = raw32();
+                    c.data2 = raw32();
+                    break;
+                case T_PAIR: {
+                    u32 x = raw32();
+                    set_cell(&c, t, 0, x, raw32());
+                    break;
+                }
+                default: set_cell(&c, t); break;
+            }
+            set(d, c, nl);
+            return true;
+        }
+    }
+    static bool plain_word(u32 t) { return t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD; }
 
     static void set(const Dest& d, const Cell& c, bool new_line) {
         Cell* cell = d.cell();
@@ -534,7 +626,11 @@ private:
                 c.data3 = g.cell.data3;
             }
             set(d, c, nl);
-            for (u32 i = 0; i < n; ++i) read_child(block);
+            // The values are one level deeper; past the deepest level the general reader
+            // refuses them.
+            bool shallow = depth_ < MAX_DEPTH;
+            for (u32 i = 0; i < n; ++i)
+                if (!shallow || !read_scalar(block)) read_child(block);
             if (t == T_HASH) {
                 Cell hash = *d.cell();
                 hash.data1 = 0;
@@ -918,7 +1014,8 @@ private:
 };
 
 // make native! [spec slot] / make action! [spec id], pushed.
-Cell* Decoder::make_builtin(u32 t, u32 slot, const Cell* spec) {
+template <bool Compact>
+Cell* Decoder<Compact>::make_builtin(u32 t, u32 slot, const Cell* spec) {
     Cell* args = push_new_block_pair(spec, slot);
     Cell proto;
     set_cell(&proto, t);
@@ -942,8 +1039,8 @@ void kelbin_decode(const u8* data, size_t length, const Cell* target, const Cell
     GcHold hold;
     Node block = series_node(target);
     u32 first_root = cell_count(block);
-    Decoder dec(data, data + 8, data + length, (flags & KB_COMPACT) != 0, block, first_root);
-    dec.run((flags & KB_SYMBOLS) != 0);
+    if (flags & KB_COMPACT) Decoder<true>(data, data + 8, data + length, block, first_root).run((flags & KB_SYMBOLS) != 0);
+    else Decoder<false>(data, data + 8, data + length, block, first_root).run((flags & KB_SYMBOLS) != 0);
 }
 
 }  // namespace kel::codec

@@ -63,6 +63,12 @@ public:
         return p;
     }
     void push(u8 b) { *grow(1) = b; }
+    // Room for n more bytes without taking them; advance() takes what was written.
+    u8* room(size_t n) {
+        if (pos_ + n > cap_) prepare(n);
+        return base_ + pos_;
+    }
+    void advance(size_t n) { pos_ += n; }
     void append(const void* p, size_t n) {
         if (n) std::memcpy(grow(n), p, n);
     }
@@ -242,9 +248,11 @@ private:
     }
 };
 
+// One writer per record form, so that no value tests the form.
+template <bool Compact>
 class Encoder {
 public:
-    Encoder(bool compact, SharingPass& marks, Out& out) : compact_(compact), marks_(marks), rec_(out) {
+    Encoder(SharingPass& marks, Out& out) : marks_(marks), rec_(out) {
         path_.push_back(0);
         for (u32 t = 0; t < 256; ++t) supported_[t] = kelbin_type_supported(t);
     }
@@ -287,7 +295,7 @@ public:
     }
 
 private:
-    bool compact_;
+    static constexpr bool compact_ = Compact;
     SharingPass& marks_;
     u32 depth_ = 0;
     Out& rec_;
@@ -401,6 +409,98 @@ private:
     [[noreturn]] void refuse(const Cell* v) { fail(Err::access_no_codec, v); }
 
     // ---- records ------------------------------------------------------------------------
+    // The commonest values in a block, each with one room check: integers, floats, logic
+    // values, characters, none, pairs and globally bound words, as write_record writes
+    // them. False for any other value.
+    bool write_scalar(const Cell* v) {
+        u32 t = type_of(v);
+        bool nl = (v->header & CELL_NEW_LINE) != 0;
+        if constexpr (Compact) {
+            if (t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD) {
+                if (word_owner(v)) return false;
+                if (nl) byte(C_NEW_LINE);
+                byte(u8(t));
+                symbol(word_symbol(v));
+                return true;
+            }
+            u8* p = rec_.room(16);
+            u8* q = p;
+            if (nl) *q++ = C_NEW_LINE;
+            switch (t) {
+                case T_INTEGER: {
+                    i32 n = get_int(v);
+                    if (n >= 0 && n < 64) {
+                        *q++ = u8(C_SMALL_INT + n);
+                    } else {
+                        *q++ = u8(t);
+                        q = put_varint(q, (u32(n) << 1) ^ u32(n >> 31));
+                    }
+                    break;
+                }
+                case T_LOGIC: *q++ = v->data1 == 1 ? C_TRUE : C_FALSE; break;
+                case T_CHAR: *q++ = u8(t), q = put_varint(q, v->data2); break;
+                case T_NONE: *q++ = u8(t); break;
+                case T_FLOAT: {
+                    double d = get_float(v);
+                    if (d >= -2147483000.0 && d <= 2147483000.0 && !(d == 0.0 && std::signbit(d)) &&
+                        double(i32(d)) == d) {
+                        *q++ = u8(t | C_EXTRA);
+                        q = put_varint(q, (u32(i32(d)) << 1) ^ u32(i32(d) >> 31));
+                    } else {
+                        *q++ = u8(t);
+                        put32(q, v->data2), put32(q + 4, v->data3);
+                        q += 8;
+                    }
+                    break;
+                }
+                case T_PAIR:
+                    *q++ = u8(t);
+                    q = put_varint(q, (v->data2 << 1) ^ u32(i32(v->data2) >> 31));
+                    q = put_varint(q, (v->data3 << 1) ^ u32(i32(v->data3) >> 31));
+                    break;
+                default: return false;
+            }
+            rec_.advance(size_t(q - p));
+            return true;
+        } else {
+            u32 h = t | (nl ? S_NEW_LINE : 0);
+            u32 w1, w2 = 0;
+            size_t words = 2;
+            switch (t) {
+                case T_INTEGER: w1 = v->data2; break;
+                case T_LOGIC: w1 = v->data1 == 1; break;
+                case T_CHAR: w1 = v->data2; break;
+                case T_NONE: w1 = 0, words = 1; break;
+                case T_PAIR: w1 = v->data2, w2 = v->data3, words = 3; break;
+                case T_FLOAT:
+                    // Doubles sit on 8-byte boundaries of the records area.
+                    if (rec_.size() % 8) raw32(0);
+                    w1 = v->data3, w2 = v->data2, words = 3;
+                    break;
+                case T_WORD: case T_SET_WORD: case T_GET_WORD: case T_LIT_WORD:
+                    if (word_owner(v)) return false;
+                    raw32(h | S_GLOBAL_WORD);
+                    symbol(word_symbol(v));
+                    raw32(v->data3);
+                    return true;
+                default: return false;
+            }
+            u8* p = rec_.room(12);
+            put32(p, h), put32(p + 4, w1), put32(p + 8, w2);
+            rec_.advance(4 * words);
+            return true;
+        }
+    }
+    static u8* put_varint(u8* p, u32 v) {
+        while (v >= 0x80) {
+            *p++ = u8(v | 0x80);
+            v >>= 7;
+        }
+        *p++ = u8(v);
+        return p;
+    }
+    static void put32(u8* p, u32 v) { std::memcpy(p, &v, 4); }  // little-endian host
+
     void write_record(const Cell* v) {
         u32 t = type_of(v);
         if (!supported_[t]) refuse(v);
@@ -542,7 +642,14 @@ private:
             case Kind::CELLS: {
                 count(n);
                 open_level();
-                for (u32 i = 0; i < n; ++i) write(cells_of(buffer_of(series_node(v))) + i);
+                // The values of this block are one level deeper; past the deepest level
+                // the general writer refuses them.
+                bool shallow = depth_ < MAX_DEPTH;
+                for (u32 i = 0; i < n; ++i) {
+                    const Cell* c = cells_of(buffer_of(series_node(v))) + i;
+                    if (shallow && write_scalar(c)) ++path_.back();
+                    else write(c);
+                }
                 close_level();
                 return;
             }
@@ -757,11 +864,19 @@ Cell* kelbin_encode(const Cell* value, bool compact) {
     Out out;
     try {
         out.open(sharing.estimate() * (compact ? 1 : 2));  // words, not bytes
-        Encoder e(compact, sharing, out);
-        e.write(value);
+        std::vector<u8> head;
+        if (compact) {
+            Encoder<true> e(sharing, out);
+            e.write(value);
+            head = e.head(u32(out.size()));
+        } else {
+            Encoder<false> e(sharing, out);
+            e.write(value);
+            head = e.head(u32(out.size()));
+        }
         sharing.clear();
         if (out.size() > 0x7FFFFFF0u) throw std::bad_alloc();
-        return out.close(e.head(u32(out.size())));
+        return out.close(head);
     } catch (std::bad_alloc&) {
         sharing.clear();
         raise_error(Err::internal_no_memory);

@@ -66,6 +66,12 @@ TEST(ChecksumTest, Adler32MatchesTheDefinition) {
     u32 first = codec::adler32(data.data(), 7000);
     EXPECT_EQ(codec::adler32(data.data() + 7000, data.size() - 7000, first),
               adler_plain(data.data(), data.size()));
+    // Continuing from sums near the modulus, on 0xFF and at odd starts: the widest sums a
+    // step of sixteen bytes can meet.
+    for (size_t cut : {size_t(5551), size_t(5552), size_t(65521), size_t(70001)})
+        EXPECT_EQ(codec::adler32(ff.data() + cut, ff.size() - cut, codec::adler32(ff.data(), cut)),
+                  adler_plain(ff.data(), ff.size()))
+            << "cut " << cut;
 }
 
 }  // namespace

@@ -112,11 +112,12 @@ Cell* read_file(const std::string& path, std::optional<i64> part, std::optional<
         SeriesBuffer* b = buffer_of(series_node(out));
         u8* dest = b->data();
         if (n >= (u64(8) << 20)) fs::prepare_large_buffer(dest, n);
-        // In pieces, each checked for ASCII while it is still in the cache.
+        // Text in pieces, each checked for ASCII while it is still in the cache; binary
+        // in one read, there being nothing to check.
         u64 got = 0;
         bool ascii = true;
         while (got < n) {
-            u64 want = std::min<u64>(n - got, CHUNK);
+            u64 want = binary ? n - got : std::min<u64>(n - got, CHUNK);
             i64 r = fs::read_at(fd, dest + got, want, skip + got);
             if (r < 0) {
                 stack_pop(1);

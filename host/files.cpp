@@ -7,6 +7,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
@@ -45,16 +49,27 @@ std::optional<i64> count_arg(const Cell* c) {
     return std::nullopt;
 }
 
+// 64 bytes a step, their top bits gathered by one OR: the check keeps pace with the copy
+// the read just made.
 bool ascii_only(const u8* p, u64 n) {
     u64 i = 0;
-    for (; i + 8 <= n; i += 8) {
-        u64 w;
-        std::memcpy(&w, p + i, 8);
-        if (w & 0x8080808080808080ull) return false;
+#if defined(__SSE2__)
+    for (; i + 64 <= n; i += 64) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
+        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)))) return false;
     }
-    for (; i < n; ++i)
-        if (p[i] & 0x80) return false;
-    return true;
+#endif
+    u64 w = 0;
+    for (; i + 8 <= n; i += 8) {
+        u64 x;
+        std::memcpy(&x, p + i, 8);
+        w |= x;
+    }
+    for (; i < n; ++i) w |= p[i];
+    return !(w & 0x8080808080808080ull);
 }
 
 // The bytes read, as the read asked: binary!, a block of lines, or a string! from UTF-8.
@@ -97,11 +112,12 @@ Cell* read_file(const std::string& path, std::optional<i64> part, std::optional<
         SeriesBuffer* b = buffer_of(series_node(out));
         u8* dest = b->data();
         if (n >= (u64(8) << 20)) fs::prepare_large_buffer(dest, n);
-        // In pieces, each checked for ASCII while it is still in the cache.
+        // Text in pieces, each checked for ASCII while it is still in the cache; binary
+        // in one read, there being nothing to check.
         u64 got = 0;
         bool ascii = true;
         while (got < n) {
-            u64 want = std::min<u64>(n - got, CHUNK);
+            u64 want = binary ? n - got : std::min<u64>(n - got, CHUNK);
             i64 r = fs::read_at(fd, dest + got, want, skip + got);
             if (r < 0) {
                 stack_pop(1);

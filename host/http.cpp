@@ -17,6 +17,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "host/files.h"
+#include "host/shared_library.h"
 #include "runtime/errors.h"
 #include "runtime/stack.h"
 #include "runtime/symbols.h"
@@ -60,12 +61,32 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// libcurl, bound on the first exchange (host/shared_library.h).
+struct CurlApi {
+    decltype(&curl_global_init) global_init;
+    decltype(&curl_easy_init) easy_init;
+    decltype(&curl_easy_reset) easy_reset;
+    decltype(&curl_easy_setopt) setopt;
+    decltype(&curl_easy_perform) perform;
+    decltype(&curl_easy_getinfo) getinfo;
+    decltype(&curl_easy_strerror) strerror;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
+};
+CurlApi curl;
+
 // One handle for the whole process: its connection cache makes repeated requests to one
 // server cheap. The evaluator is single-threaded.
 CURL* shared_handle() {
     static CURL* handle = [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        return curl_easy_init();
+        bind_shared_library("libcurl.so.4",
+                            {{"curl_global_init", &curl.global_init}, {"curl_easy_init", &curl.easy_init},
+                             {"curl_easy_reset", &curl.easy_reset}, {"curl_easy_setopt", &curl.setopt},
+                             {"curl_easy_perform", &curl.perform}, {"curl_easy_getinfo", &curl.getinfo},
+                             {"curl_easy_strerror", &curl.strerror}, {"curl_slist_append", &curl.slist_append},
+                             {"curl_slist_free_all", &curl.slist_free_all}});
+        curl.global_init(CURL_GLOBAL_DEFAULT);
+        return curl.easy_init();
     }();
     return handle;
 }
@@ -88,48 +109,48 @@ bool http_exchange(const HttpRequest& request, HttpResponse& response, std::stri
         if (error) *error = "no HTTP handle";
         return false;
     }
-    curl_easy_reset(h);
+    curl.easy_reset(h);
     response = HttpResponse{};
     char reason[CURL_ERROR_SIZE] = {0};
     HttpTimeouts t = http_timeouts();
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, reason);
-    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, t.connect_seconds);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, t.idle_seconds);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.headers);
+    curl.setopt(h, CURLOPT_ERRORBUFFER, reason);
+    curl.setopt(h, CURLOPT_URL, request.url.c_str());
+    curl.setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl.setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl.setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl.setopt(h, CURLOPT_MAXREDIRS, 20L);
+    curl.setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl.setopt(h, CURLOPT_CONNECTTIMEOUT, t.connect_seconds);
+    curl.setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl.setopt(h, CURLOPT_LOW_SPEED_TIME, t.idle_seconds);
+    curl.setopt(h, CURLOPT_WRITEFUNCTION, on_body);
+    curl.setopt(h, CURLOPT_WRITEDATA, &response.body);
+    curl.setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+    curl.setopt(h, CURLOPT_HEADERDATA, &response.headers);
     if (request.method == "GET") {
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        curl.setopt(h, CURLOPT_HTTPGET, 1L);
     } else if (request.method == "HEAD") {
-        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+        curl.setopt(h, CURLOPT_NOBODY, 1L);
     } else {
-        if (request.method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        if (request.method != "POST") curl.setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
         if (request.send_body || request.method == "POST") {
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.empty() ? "" : (const char*)request.body.data());
+            curl.setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
+            curl.setopt(h, CURLOPT_POSTFIELDS, request.body.empty() ? "" : (const char*)request.body.data());
         }
     }
     curl_slist* list = nullptr;
-    for (const std::string& line : request.headers) list = curl_slist_append(list, line.c_str());
+    for (const std::string& line : request.headers) list = curl.slist_append(list, line.c_str());
     // Bodies go at once: no wait for a "100 Continue" that some servers never send.
-    list = curl_slist_append(list, "Expect:");
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
-    CURLcode rc = curl_easy_perform(h);
-    curl_slist_free_all(list);
+    list = curl.slist_append(list, "Expect:");
+    curl.setopt(h, CURLOPT_HTTPHEADER, list);
+    CURLcode rc = curl.perform(h);
+    curl.slist_free_all(list);
     if (rc != CURLE_OK) {
-        if (error) *error = reason[0] ? reason : curl_easy_strerror(rc);
+        if (error) *error = reason[0] ? reason : curl.strerror(rc);
         response = HttpResponse{};
         return false;
     }
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response.status);
+    curl.getinfo(h, CURLINFO_RESPONSE_CODE, &response.status);
     return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "datatypes/file.h"
@@ -129,6 +130,44 @@ TEST_F(FilesTest, ReadOfAFileCutWhileReading) {
     std::vector<u8> buf(1000, 0);
     EXPECT_EQ(host::fs::read_at(fd, buf.data(), 1000, 0), 10);
     host::fs::close_fd(fd);
+}
+
+// Text is taken as it is while it is ASCII and decoded from the first wider byte: wherever
+// that byte lies (inside or at the edge of a 64-byte step, or past the first 1 MiB piece),
+// the string read is the text, and writing it back gives the same bytes.
+TEST_F(FilesTest, TextReadAndWrittenWhereverTheFirstWideCharacterLies) {
+    constexpr size_t MIB = size_t(1) << 20;
+    struct Case {
+        size_t size;
+        size_t wide_at;  // where "é" (two bytes) starts; npos: all ASCII
+    } cases[] = {
+        {0, std::string::npos},       {1, std::string::npos},  {63, std::string::npos},
+        {200, std::string::npos},     {2, 0},                  {64, 62},
+        {130, 63},                    {130, 64},               {130, 128},
+        {MIB + 100, MIB + 10},        {MIB + 100, MIB - 1},    {MIB + 100, 5},
+    };
+    for (const Case& c : cases) {
+        std::string bytes(c.size, 'a');
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char('a' + i % 26);
+        std::u32string text(bytes.begin(), bytes.end());
+        if (c.wide_at != std::string::npos) {
+            bytes.replace(c.wide_at, 2, "\xC3\xA9");
+            text.replace(c.wide_at, 2, U"\u00E9");
+        }
+        std::string what = std::to_string(c.size) + " bytes, wide at " + std::to_string(c.wide_at);
+        std::ofstream(dir + "/in.txt", std::ios::binary) << bytes;
+        Cell* read = dt::g_resource_io.file_read(file(dir32() + U"/in.txt"), nullptr, nullptr, false, false, false,
+                                                 nullptr);
+        ASSERT_EQ(type_of(read), u32(T_STRING)) << what;
+        EXPECT_TRUE(node_text(series_node(read)) == text) << what;
+        Cell value = *read;
+        dt::g_resource_io.file_write(file(dir32() + U"/out.txt"), &value, false, false, false, false, nullptr,
+                                     nullptr, nullptr, nullptr);
+        std::ifstream in(dir + "/out.txt", std::ios::binary);
+        std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(back == bytes) << what;
+        rt::g_args.top = rt::g_args.base;
+    }
 }
 
 TEST_F(FilesTest, RenameNeverReplaces) {

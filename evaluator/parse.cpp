@@ -308,6 +308,14 @@ struct Engine {
 
     // The input at `from` for count units, as a copy of the input's type, into *out.
     Cell* copy_range(i32 from, i32 count) {
+        // Text and binary within the input: one copy of the units, as wide as they are stored
+        // (what the series copy below comes to, without its /part arithmetic).
+        if (kind() != InputKind::block && from >= 0 && count >= 0 && i64(from) + count <= tail()) {
+            Node copy = copy_series_part(series_node(in), u32(from), u32(count));
+            Cell* r = stack_push_slot();
+            set_cell(r, in->header & (CELL_TYPE_MASK | CELL_NEW_LINE), 0, copy, 0);
+            return r;
+        }
         Cell* src = stack_push(in);
         src->data1 = u32(from);
         Cell part = int_cell(count < 0 ? 0 : count);
@@ -499,8 +507,8 @@ bool Engine::copy_search_at_once() {
 
 // ---- repetitions of a plain block, without a trace callback ------------------------------
 //
-// `any`, `some`, `opt` or `while` of a block whose items are literals, words naming them,
-// `skip`, `end`, `to`/`thru` a literal, `copy word to/thru` a literal, parens and `|` runs in
+// `any`, `some`, `opt` or `while` of a block whose items are literals, datatypes and
+// typesets, words naming literals, `skip`, `end`, `to`/`thru` a literal, `copy word to/thru` a literal, parens and `|` runs in
 // one loop over the block's live cells, with no rule-stack entries: with no callback none of
 // their events can be seen, and the loop keeps the rounds, alternatives and positions the
 // entries would. Cells are read afresh after anything that may run code or allocate, so a
@@ -508,7 +516,7 @@ bool Engine::copy_search_at_once() {
 // take then (a word a paren set to a block, say) hands over to the general engine, with the
 // entries it would have pushed by then.
 
-enum Plain : u8 { P_NO, P_LITERAL, P_WORD, P_SKIP, P_END, P_SEARCH, P_COPY, P_PAREN, P_BAR };
+enum Plain : u8 { P_NO, P_LITERAL, P_TYPE, P_WORD, P_SKIP, P_END, P_SEARCH, P_COPY, P_PAREN, P_BAR };
 
 // Rule values matched as literals (what the general way sends to a literal match).
 inline bool literal_type(u32 t) {
@@ -534,6 +542,7 @@ Plain plain_item(const Cell* cells, i32 n, i32 i, i32* width) {
     *width = 1;
     u32 t = type_of(c);
     if (t == T_PAREN) return P_PAREN;
+    if (t == T_DATATYPE || t == T_TYPESET) return P_TYPE;
     if (t != T_WORD) return literal_type(t) ? P_LITERAL : P_NO;
     switch (keyword_of(c)) {
         case K_NONE_: return P_WORD;
@@ -592,15 +601,25 @@ bool Engine::plain_round(const Cell* block, i32* stop) {
                 compute_end();
                 break;
             }
+            case P_TYPE: {
+                Cell rule = cells[p];
+                i32 n = parse::match_type(in, idx(), eff_end(), &rule);
+                match = n >= 0;
+                if (match) set_idx(idx() + n);
+                compute_end();
+                break;
+            }
             case P_WORD: {
                 Cell word = cells[p];
                 const Cell* v = dt::word_value_or_null(&word);
-                if (!v || !literal_type(type_of(v))) {
+                bool by_type = v && (type_of(v) == T_DATATYPE || type_of(v) == T_TYPESET);
+                if (!v || (!by_type && !literal_type(type_of(v)))) {
                     *stop = p;
                     return false;
                 }
                 Cell rule = *v;
-                i32 n = parse::match_literal(in, idx(), eff_end(), &rule, strict);
+                i32 n = by_type ? parse::match_type(in, idx(), eff_end(), &rule)
+                                : parse::match_literal(in, idx(), eff_end(), &rule, strict);
                 match = n >= 0;
                 if (match) set_idx(idx() + n);
                 compute_end();

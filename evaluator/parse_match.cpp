@@ -1,6 +1,7 @@
 // Matching one rule value against parse input, by the input's kind (see parse_match.h).
 #include "evaluator/parse_match.h"
 
+#include <cstring>
 #include <string>
 
 #include "datatypes/bitset.h"
@@ -37,21 +38,45 @@ struct Units {
 inline u32 fold(u32 cp) { return case_fold_char(cp, true); }
 inline bool same_char(u32 a, u32 b, bool strict) { return a == b || (!strict && fold(a) == fold(b)); }
 
-// The first one-byte unit from idx (before end) whose membership in the bitset is `member`;
-// end when there is none. The bits are read in place (bit i under the mask 0x80 >> (i % 8) of
-// byte i / 8; past the stored bytes the complement flag answers): no call per unit, and no
-// table to build for the short runs between separators.
-i32 scan_bytes(const u8* p, i32 idx, i32 end, const Cell* bitset, bool member) {
+// Membership of the code points 0-255 in a bitset, one byte each: the scans below test a
+// unit with one load. The table is built again only when the bitset asked about is not the
+// one it was built from: the key is what membership below 256 depends on (the first 32
+// bytes of bits, how many are stored, the complement flag), compared at every scan, so a
+// bitset changed by a paren between two scans is seen.
+struct ByteTable {
+    u8 key[32];
+    u32 key_len = 0;
+    bool beyond = false;
+    bool built = false;
+    u8 in[256];
+};
+
+const u8* byte_table(const Cell* bitset) {
+    static ByteTable t;
     SeriesBuffer* b = buffer_of(series_node(bitset));
     const u8* bits = at(b->offset);
-    u32 stored = (b->tail - b->offset) * 8;
+    u32 stored = b->tail - b->offset;
+    u32 n = stored < 32 ? stored : 32;
     bool beyond = (b->flags & SB_COMPLEMENT) != 0;
-    while (idx < end) {
-        u32 c = p[idx];
-        bool in = c < stored ? (bits[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond;
-        if (in == member) break;
-        ++idx;
-    }
+    // Past the stored bits the complement flag answers, so it matters only when fewer than
+    // 256 bits are stored.
+    if (n == 32) beyond = false;
+    if (t.built && t.key_len == n && t.beyond == beyond && std::memcmp(t.key, bits, n) == 0) return t.in;
+    std::memcpy(t.key, bits, n);
+    t.key_len = n;
+    t.beyond = beyond;
+    for (u32 c = 0; c < 256; ++c) t.in[c] = c < n * 8 ? (bits[c >> 3] >> (7 - (c & 7))) & 1 : beyond;
+    t.built = true;
+    return t.in;
+}
+
+// The first one-byte unit from idx (before end) whose membership in the bitset is `member`;
+// end when there is none (bit i is under the mask 0x80 >> (i % 8) of byte i / 8; past the
+// stored bytes the complement flag answers).
+i32 scan_bytes(const u8* p, i32 idx, i32 end, const Cell* bitset, bool member) {
+    const u8* table = byte_table(bitset);
+    u8 want = member ? 1 : 0;
+    while (idx < end && table[p[idx]] != want) ++idx;
     return idx;
 }
 
@@ -239,9 +264,11 @@ i32 repeat_literal(const Cell* input, i32 idx, i32 end, const Cell* rule, bool s
             return after_ - idx;
         }
         u32 c = rule->data2, fc = fold(c);
+        const u8* table = rt_ == T_BITSET ? byte_table(rule) : nullptr;
         while (idx < end && (max < 0 || count < max)) {
             u32 cp = in[idx];
-            bool ok = rt_ == T_CHAR ? (cp == c || (!strict && fold(cp) == fc)) : bitset_has(rule, cp);
+            bool ok = rt_ == T_CHAR ? (cp == c || (!strict && fold(cp) == fc))
+                                    : (cp < 256 ? table[cp] != 0 : bitset_has(rule, cp));
             if (!ok) break;
             ++idx;
             ++count;
@@ -283,8 +310,9 @@ i32 find_literal(const Cell* input, i32 idx, i32 end, const Cell* rule, bool str
                     *len = 1;
                     return i;
                 }
+                const u8* table = byte_table(rule);
                 for (i32 i = idx; i < end; ++i)
-                    if (bitset_has(rule, in[i])) {
+                    if (u32 cp = in[i]; cp < 256 ? table[cp] != 0 : bitset_has(rule, cp)) {
                         *len = 1;
                         return i;
                     }

@@ -1,4 +1,8 @@
-// Garbage collector.
+// Garbage collector (the cycle and its invariants: gc.h and docs/architecture.md).
+//
+// Walks that meet buffers in address order ask about pins through a cursor (PinnedWalk), and
+// dead nodes go back unsorted: a collection after a burst of short-lived series meets
+// hundreds of thousands of each, where a search or a sort per cycle was a large share.
 #include "runtime/gc.h"
 
 #include <pthread.h>
@@ -389,6 +393,19 @@ void mark_from_stack() {
 
 inline bool is_pinned(Off buf) { return std::binary_search(g_pinned.begin(), g_pinned.end(), buf); }
 
+// Whether buffers are pinned, asked in address order (the frames' walks): a cursor through the
+// sorted pinned list instead of a search for each buffer. A question out of order searches.
+struct PinnedWalk {
+    size_t i = 0;
+    Off last = 0;
+    bool operator()(Off buf) {
+        if (buf < last) return is_pinned(buf);
+        last = buf;
+        while (i < g_pinned.size() && g_pinned[i] < buf) ++i;
+        return i < g_pinned.size() && g_pinned[i] == buf;
+    }
+};
+
 // ---- node moves -----------------------------------------------------------------------
 
 void plan_node_moves() {
@@ -443,6 +460,7 @@ void bury(SeriesBuffer* b) {
 }
 
 void compact_frames() {
+    PinnedWalk is_pinned;
     Off prev = 0;
     Off f = g_memory.series_frame_head;
     while (f) {
@@ -510,6 +528,7 @@ void evacuate_frames() {
     };
     SeriesFrame* target = nullptr;
     std::vector<Off> kept;
+    PinnedWalk is_pinned;
     for (Off f = g_memory.series_frame_head; f;) {
         auto* sf = at<SeriesFrame>(f);
         Off next = sf->next;
@@ -564,37 +583,17 @@ void evacuate_frames() {
     g_memory.series_frame_current = kept.back();
 }
 
-// Sorts 32-bit values by two 16-bit digit passes: a collection after a burst of short-lived
-// series returns hundreds of thousands of nodes, where a comparison sort was a tenth of the
-// run time.
-void radix_sort(std::vector<u32>& v) {
-    if (v.size() < 512) {
-        std::sort(v.begin(), v.end());
-        return;
-    }
-    static std::vector<u32> scratch;
-    scratch.resize(v.size());
-    std::vector<u32> count(65536);
-    for (int shift = 0; shift < 32; shift += 16) {
-        std::fill(count.begin(), count.end(), 0);
-        for (u32 x : v) ++count[(x >> shift) & 0xFFFF];
-        u32 sum = 0;
-        for (u32& c : count) {
-            u32 n = c;
-            c = sum;
-            sum += n;
-        }
-        for (u32 x : v) scratch[count[(x >> shift) & 0xFFFF]++] = x;
-        v.swap(scratch);
-    }
-}
-
+// Dead nodes go back in the order compaction met their buffers (roughly the order they were
+// made): sorting them first cost more than the order gained. Consecutive nodes mostly share a
+// frame, so the last frame found is tried before a search.
 void return_dead_nodes() {
-    // Freed in address order.
-    radix_sort(g_dead_nodes);
+    const Range* r = nullptr;
     for (Node n : g_dead_nodes) {
-        Off f = node_frame_of(n);
-        if (f) free_node(f, n);
+        if (!r || n < r->start || n >= r->end) {
+            r = find_range(g_node_areas, n);
+            if (!r) continue;
+        }
+        if (((n - r->start) & 3) == 0) free_node(r->frame, n);
     }
     g_dead_nodes.clear();
 }

@@ -17,7 +17,7 @@
 //   5. compacts every series frame in address order: dead buffers' nodes go to the dead-node
 //      list, live buffers slide into the previous frame's free space or down within their
 //      own frame; pinned buffers stay where they are;
-//   6. sweeps big frames, returns dead nodes to their frames, releases empty node frames.
+//   6. sweeps big frames, returns dead nodes, releases empty node frames beyond a reserve.
 //
 // Invariants for code that holds values (see docs/architecture.md): a value held only by
 // C++ code across an allocation must be reachable from a root or from the native stack; a

@@ -3,6 +3,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -13,6 +14,15 @@
 namespace kel::rt {
 
 MemoryState g_memory;
+
+#ifndef KEL_GC_STRESS
+#define KEL_GC_STRESS 0
+#endif
+
+namespace {
+// Emptied node frames kept at the least (see release_node_frames).
+constexpr u32 NODE_FRAMES_KEPT = 16;
+}  // namespace
 
 // ---- arena blocks ---------------------------------------------------------------------
 //
@@ -164,7 +174,25 @@ void free_node_frame(Off f) {
     os_free_block(f);
 }
 
+namespace {
+
+// A node from the current frame's free list, or 0 when it has none to give.
+inline Node take_node() {
+    Off f = g_memory.node_frame_current;
+    if (!f) return 0;
+    auto* nf = at<NodeFrame>(f);
+    Node n = nf->free_head;
+    if (!n || nf->release) return 0;
+    nf->free_head = *at<u32>(n);
+    *at<u32>(n) = 0;
+    nf->used++;
+    return n;
+}
+
+}  // namespace
+
 Node alloc_node() {
+    if (Node n = take_node()) return n;
     Off f = g_memory.node_frame_current;
     NodeFrame* nf = f ? at<NodeFrame>(f) : nullptr;
     if (!nf || !nf->free_head || nf->release) {
@@ -194,15 +222,27 @@ void free_node(Off frame, Node node) {
     nf->used--;
 }
 
+// Emptied frames of the usual size are kept, up to a sixteenth of the frames (at least
+// NODE_FRAMES_KEPT): a program that makes and drops many series empties and refills the same
+// frames every cycle, and giving them back to the system each time (unmapping, then faulting
+// the pages in again) cost more than the rest of the cycle. Frames emptied into others
+// (`release`) always go: that is what emptying them is for. Under the GC-stress build every
+// empty frame goes, so that a stale node faults at once.
 void release_node_frames() {
+    u32 frames = 0;
+    for (Off f = g_memory.node_frame_head; f; f = at<NodeFrame>(f)->next) ++frames;
+    u32 keep = KEL_GC_STRESS ? 0 : std::max(NODE_FRAMES_KEPT, frames / 16);
+    u32 kept = 0;
     bool have_current = false;
     Off f = g_memory.node_frame_head;
     while (f) {
         auto* nf = at<NodeFrame>(f);
         Off next = nf->next;
-        if (nf->used == 0 || nf->release) {
+        bool keep_empty = nf->used == 0 && !nf->release && nf->capacity == NODES_PER_FRAME && kept < keep;
+        if ((nf->used == 0 || nf->release) && !keep_empty) {
             free_node_frame(f);
         } else {
+            if (keep_empty) ++kept;
             if (!have_current && nf->used < nf->capacity) {
                 g_memory.node_frame_current = f;
                 have_current = true;
@@ -326,7 +366,31 @@ SeriesBuffer* bump(Off frame, u32 needed) {
 
 }  // namespace
 
+namespace {
+
+// The commonest allocation: a small buffer with room in the current frame (what the general
+// way's first test takes), inline. Not under the GC-stress build, whose every allocation is
+// a stress point.
+inline SeriesBuffer* bump_current(u32 n, u32 w, i32 offset) {
+    if (KEL_GC_STRESS) return nullptr;
+    u64 bytes = u64(n) * w;
+    if (bytes >= FRAME_SIZE_1M) return nullptr;
+    u32 data = u32((bytes + 15) & ~u64(15));
+    u32 needed = data + sizeof(SeriesBuffer) + 4;
+    Off cur = g_memory.series_frame_current;
+    if (!cur || needed >= g_memory.max_frame_size) return nullptr;
+    auto* sf = at<SeriesFrame>(cur);
+    if (u64(sf->bump) + needed >= sf->end) return nullptr;
+    auto* b = at<SeriesBuffer>(sf->bump);
+    sf->bump += needed;
+    init_header(b, data, w, 0, offset);
+    return b;
+}
+
+}  // namespace
+
 SeriesBuffer* alloc_series_buffer(u32 n, u32 w, i32 offset) {
+    if (SeriesBuffer* b = bump_current(n, w, offset)) return b;
     u64 bytes = u64(n) * w;
     if (bytes > 0x7FFFFFF0) raise_error(Err::internal_no_memory);
     u32 data = u32((bytes + 15) & ~u64(15));
@@ -366,9 +430,11 @@ SeriesBuffer* alloc_series_buffer(u32 n, u32 w, i32 offset) {
 }
 
 Node alloc_series(u32 n, u32 w, i32 offset) {
-    SeriesBuffer* b = alloc_series_buffer(n, w, offset);
+    SeriesBuffer* b = bump_current(n, w, offset);
+    if (!b) b = alloc_series_buffer(n, w, offset);
     // alloc_node never collects, so the bare buffer cannot be lost in between.
-    Node node = alloc_node();
+    Node node = take_node();
+    if (!node) node = alloc_node();
     *at<u32>(node) = off_of(b);
     b->node = node;
     return node;

@@ -124,9 +124,15 @@ TEST_F(GcTest, SlotOpenedOverADeadValueIsNoRoot) {
     EXPECT_EQ(type_of(reopened), T_UNSET);
     collect_clean();  // with the slot open, before anything is written to it
     stack_pop(1);
-    // Every node handed out now is distinct: the free list is whole.
+    // Every node handed out now is distinct: the free list is whole. Each is held on the
+    // argument stack, so a collection between allocations (GC stress) frees none of them.
     std::vector<Node> nodes;
-    for (u32 i = 0; i < 2000; ++i) nodes.push_back(alloc_cells(1));
+    for (u32 i = 0; i < 2000; ++i) {
+        Node n = alloc_cells(1);
+        set_cell(stack_push_slot(), T_BLOCK, 0, n, 0);
+        nodes.push_back(n);
+    }
+    stack_pop(2000);
     std::sort(nodes.begin(), nodes.end());
     EXPECT_EQ(std::adjacent_find(nodes.begin(), nodes.end()), nodes.end());
 }

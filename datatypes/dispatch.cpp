@@ -14,6 +14,20 @@ NativeEntry g_natives_table[NATIVES_CAPACITY] = {};
 u32 g_natives_count = 1;
 ActionEntry g_actions_table[ACTION_COUNT] = {};
 
+void natives_register(u32 count, const NativeEntry* entries) {
+    for (u32 i = 0; i < count && g_natives_count <= NATIVES_CAPACITY; ++i) g_natives_table[g_natives_count++ - 1] = entries[i];
+}
+
+NativeRegistrar::NativeRegistrar(u32 slot, NativeEntry entry) {
+    if (slot < 1 || slot > NATIVES_CAPACITY || g_natives_table[slot - 1]) fatal_no_switch();
+    g_natives_table[slot - 1] = entry;
+    if (slot >= g_natives_count) g_natives_count = slot + 1;
+}
+
+void actions_register(u32 count, const ActionEntry* entries) {
+    for (u32 k = 1; k <= count && k <= ACTION_COUNT; ++k) g_actions_table[k - 1] = entries[k - 1];
+}
+
 AnyFn action_lookup(u32 type, const Cell* value, u32 slot) {
     AnyFn fn = action_entry(type, slot);
     if (fn) return fn;

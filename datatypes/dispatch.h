@@ -14,8 +14,8 @@ namespace kel::dt {
 // ---- the natives table and the actions table ------------------------------------------
 //
 // native! and action! values carry the number of their entry in one of these tables (a
-// native's slot - 1, an action's id - 1); the interpreter calls the entry found there, and
-// the evaluator fills them (evaluator/actions.h).
+// native's slot - 1, an action's id - 1); the interpreter calls the entry found there. Each
+// native registers itself at its slot from the file that defines it (KEL_NATIVE below).
 
 // A native's entry. `check` is true when the interpreter calls it (the native then checks its
 // arguments against its spec's typesets); `refinements` holds one index per refinement of
@@ -35,6 +35,21 @@ extern u32 g_natives_count;
 // Entry k - 1 is the generic entry of action id k. Slots 7 (path action) and 9 (compare)
 // have other conventions and slot 8 is empty: their entries here stay null.
 extern ActionEntry g_actions_table[ACTION_COUNT];
+
+// Stores each entry at the running count and moves the count on.
+void natives_register(u32 count, const NativeEntry* entries);
+void actions_register(u32 count, const ActionEntry* entries);
+
+// Self-registration of a native's entry at its fixed slot, from the file that defines it:
+//     KEL_NATIVE(106, transcode_native);
+// Each slot is taken once; a second claim is a fatal error at start-up.
+struct NativeRegistrar {
+    NativeRegistrar(u32 slot, NativeEntry entry);
+};
+#define KEL_NATIVE_CAT2(a, b) a##b
+#define KEL_NATIVE_CAT(a, b) KEL_NATIVE_CAT2(a, b)
+#define KEL_NATIVE(slot, entry) \
+    static const ::kel::dt::NativeRegistrar KEL_NATIVE_CAT(native_registrar_, __LINE__)(slot, entry)
 
 // The entry of native slot (1-based), or null when the slot holds none.
 inline NativeEntry native_entry(i64 slot) {

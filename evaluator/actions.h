@@ -1,5 +1,5 @@
-// The evaluator's side of action dispatch: it fills the natives and actions tables
-// (datatypes/dispatch.h holds them and the dispatch itself, which the names below bring in).
+// Action dispatch as the evaluator sees it: datatypes/dispatch.h holds the dispatch, the
+// natives and actions tables and their registration; the names below bring them in.
 #pragma once
 #include "datatypes/dispatch.h"
 
@@ -7,6 +7,7 @@ namespace kel::ev {
 
 using dt::action_generic_entry;
 using dt::action_lookup;
+using dt::actions_register;
 using dt::ActionEntry;
 using dt::compare;
 using dt::compare_values;
@@ -19,26 +20,14 @@ using dt::g_natives_table;
 using dt::lookup;
 using dt::mold_dispatch;
 using dt::native_entry;
+using dt::NativeRegistrar;
+using dt::natives_register;
 using dt::NativeEntry;
 using dt::NATIVES_CAPACITY;
 using enum rt::CompareOp;
 
-// Stores each entry at the running count and moves the count on.
-void natives_register(u32 count, const NativeEntry* entries);
 // natives-init (runtime boot): the entries registered themselves at their slots before
-// start-up (KEL_NATIVE below); what is left is the print natives' scratch block.
+// start-up (KEL_NATIVE); what is left is the print natives' scratch block.
 void natives_init();
-void actions_register(u32 count, const ActionEntry* entries);
-
-// Self-registration of a native's entry at its fixed slot, from the file that defines it:
-//     KEL_NATIVE(106, transcode_native);
-// Each slot is taken once; a second claim is a fatal error at start-up.
-struct NativeRegistrar {
-    NativeRegistrar(u32 slot, NativeEntry entry);
-};
-#define KEL_NATIVE_CAT2(a, b) a##b
-#define KEL_NATIVE_CAT(a, b) KEL_NATIVE_CAT2(a, b)
-#define KEL_NATIVE(slot, entry) \
-    static const ::kel::ev::NativeRegistrar KEL_NATIVE_CAT(native_registrar_, __LINE__)(slot, entry)
 
 }  // namespace kel::ev

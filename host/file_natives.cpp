@@ -1,7 +1,7 @@
 // The file natives: to-local-file.
+#include "datatypes/dispatch.h"
 #include "datatypes/file.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime/stack.h"
 
 namespace kel::host {

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "lexer/lexer.h"
 #include "runtime/errors.h"
 #include "runtime/gc.h"

@@ -17,6 +17,7 @@
 #include "runtime/series.h"
 #include "runtime/sort.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 namespace kel::dt {
 

@@ -24,12 +24,6 @@ inline u32 load(const u8* p) {
     return v;
 }
 
-template <class T>
-inline void store(u8* p, u32 v) {
-    T t = T(v);
-    __builtin_memcpy(p, &t, sizeof(T));
-}
-
 inline u32 fold(u32 c) { return case_fold_char(c, false); }
 
 template <class T>
@@ -144,11 +138,6 @@ i64 stepping(const u8* data, i64 start, i64 stop, i64 step, const u32* want, siz
                           : stepping<T, false>(data, start, stop, step, want, m);
 }
 
-template <class S, class D>
-void widen(u8* to, const u8* from, size_t n) {
-    for (size_t i = 0; i < n; ++i) store<D>(to + i * sizeof(D), load<S>(from + i * sizeof(S)));
-}
-
 }  // namespace
 
 u32 byte_fold_candidates(u32 first, u8 out[2]) {
@@ -180,16 +169,6 @@ i64 text_find_stepping(const u8* data, u32 unit, i64 start, i64 stop, i64 step, 
 
 bool text_run_at(const u8* data, u32 unit, i64 p, const u32* want, size_t m, bool case_sensitive) {
     return text_find_stepping(data, unit, p, p, 1, want, m, case_sensitive) == p;
-}
-
-void copy_text_units(u8* to, u32 to_unit, const u8* from, u32 from_unit, size_t n) {
-    if (to_unit == from_unit) {
-        std::memmove(to, from, n * to_unit);
-        return;
-    }
-    if (from_unit == 1 && to_unit == 2) widen<u8, u16>(to, from, n);
-    else if (from_unit == 1) widen<u8, u32>(to, from, n);
-    else widen<u16, u32>(to, from, n);
 }
 
 }  // namespace kel::dt

@@ -26,8 +26,4 @@ bool text_run_at(const u8* data, u32 unit, i64 p, const u32* want, size_t m, boo
 // answers how many were written.
 u32 byte_fold_candidates(u32 first, u8 out[2]);
 
-// Copies n characters stored in `from_unit`-byte units into `to_unit`-byte units (not
-// narrower).
-void copy_text_units(u8* to, u32 to_unit, const u8* from, u32 from_unit, size_t n);
-
 }  // namespace kel::dt

@@ -516,19 +516,24 @@ Node load_utf16le(const void* text, u32 count, Cell* target, bool crlf) {
 
 namespace {
 
-// Converts from the last unit backwards so that source and destination can share a buffer.
+// Units converted from the last backwards, so that source and destination can share a buffer.
+template <class From, class To>
+void widen_units(u8* to, const u8* from, size_t count) {
+    for (size_t i = count; i-- > 0;) {
+        From f;
+        std::memcpy(&f, from + i * sizeof(From), sizeof f);
+        To t = To(f);
+        std::memcpy(to + i * sizeof(To), &t, sizeof t);
+    }
+}
+
 template <class From, class To>
 SeriesBuffer* widen(SeriesBuffer* b, u32 extra) {
     u32 count = (b->tail - b->offset) / sizeof(From);
     u32 need = count * sizeof(To) + extra;
     if (b->data_end() - b->offset < need) b = expand_series(b, i64(need));
     u8* base = at(b->offset);
-    for (u32 i = count; i-- > 0;) {
-        From f;
-        std::memcpy(&f, base + i * sizeof(From), sizeof f);
-        To t = To(f);
-        std::memcpy(base + i * sizeof(To), &t, sizeof t);
-    }
+    widen_units<From, To>(base, base, count);
     b->tail = b->offset + count * sizeof(To);
     b->flags = (b->flags & ~SB_UNIT_MASK) | sizeof(To);
     return b;
@@ -539,5 +544,15 @@ SeriesBuffer* widen(SeriesBuffer* b, u32 extra) {
 SeriesBuffer* widen_latin1_to_ucs2(SeriesBuffer* b) { return widen<u8, u16>(b, 2); }
 SeriesBuffer* widen_latin1_to_ucs4(SeriesBuffer* b) { return widen<u8, u32>(b, 4); }
 SeriesBuffer* widen_ucs2_to_ucs4(SeriesBuffer* b) { return widen<u16, u32>(b, 4); }
+
+void copy_text_units(u8* to, u32 to_unit, const u8* from, u32 from_unit, size_t n) {
+    if (to_unit == from_unit) {
+        std::memmove(to, from, n * to_unit);
+        return;
+    }
+    if (from_unit == 1 && to_unit == 2) widen_units<u8, u16>(to, from, n);
+    else if (from_unit == 1) widen_units<u8, u32>(to, from, n);
+    else widen_units<u16, u32>(to, from, n);
+}
 
 }  // namespace kel::rt

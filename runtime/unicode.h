@@ -103,5 +103,8 @@ Node load_utf16le(const void* text, u32 count, Cell* target, bool crlf);
 SeriesBuffer* widen_latin1_to_ucs2(SeriesBuffer* b);
 SeriesBuffer* widen_latin1_to_ucs4(SeriesBuffer* b);
 SeriesBuffer* widen_ucs2_to_ucs4(SeriesBuffer* b);
+// Copies n characters stored in `from_unit`-byte units into `to_unit`-byte units (not
+// narrower); the two ranges may be one.
+void copy_text_units(u8* to, u32 to_unit, const u8* from, u32 from_unit, size_t n);
 
 }  // namespace kel::rt
